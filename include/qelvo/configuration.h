@@ -1,0 +1,66 @@
+// Process-wide configuration of the library: who the host is, where its data lives,
+// and how the standard deploy-service client reaches the service.
+//
+// A host calls `configureHost` once, early, before it obtains any manager:
+//
+//   qelvo::configureHost({.bundleIdentifier = "com.example.kiosk",
+//                         .shortVersionString = "2.4.0"});
+//   auto manager = qelvo::LiveUpdateManager::shared();
+//
+// Everything here is read when a manager (or the standard client) is first created;
+// later calls only affect managers created afterwards. Thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace qelvo {
+
+// Raised when the library cannot be set up: missing host identity, an unusable
+// metadata store, or an unusable public key. Its `what()` is the exact message.
+class ConfigurationError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct HostConfiguration {
+  // The host application's identifier; names the metadata suites and the default
+  // container directory. Required.
+  std::string bundleIdentifier;
+  // The host binary's short version string; snapshots are kept per binary version.
+  // Required before a manager is created.
+  std::optional<std::string> shortVersionString;
+  // Root of the host's container, holding `Library/` and `tmp/`. Defaults to
+  // `$XDG_DATA_HOME/<bundleIdentifier>`, else `~/.local/share/<bundleIdentifier>`.
+  std::optional<std::filesystem::path> containerRoot;
+};
+
+// Sets (or, for tests, replaces) the host's identity for this process.
+void configureHost(HostConfiguration configuration);
+
+// The identity last given to `configureHost`, if any.
+std::optional<HostConfiguration> hostConfiguration();
+
+struct DeployServiceOptions {
+  // Base URL of the deploy service; its path ends in "/apps". Defaults to the build
+  // setting QELVO_DEPLOY_BASE_URL.
+  std::optional<std::string> baseUrl;
+  // Extra CA bundle (PEM) trusted for the deploy service, for private deployments.
+  // Certificates are always verified; there is no way to turn verification off.
+  std::optional<std::filesystem::path> caFile;
+  // Connections kept open to one host at most. Transfers beyond what they carry wait.
+  std::size_t maxConnectionsPerHost = 8;
+};
+
+// Configures the standard client that managers use. Takes effect only if called before
+// the standard client is first used (the first manager creation).
+void configureDeployService(DeployServiceOptions options);
+
+// Declares a named embedding component as loaded in this process; the check request
+// reports whether any of the known web-view embedding components is present.
+void declareLoadedComponent(std::string className);
+
+}  // namespace qelvo

@@ -1,0 +1,199 @@
+// The error values of the library's lower layers: file operations, transfers, JSON
+// decoding, cancellation, and the deploy-service client. Each family is a tagged
+// variant with payloads; inner errors are carried as values, never flattened to text.
+//
+//   if (auto* io = std::get_if<qelvo::FileOperationError::IoError>(&error.value()))
+//     std::cerr << io->error.description << '\n';
+//
+// Errors without a text of their own (`FileOperationError`, `NetworkClientError`)
+// describe themselves generically, naming their type and case number:
+// "The operation couldn’t be completed. (QelvoLiveUpdates.NetworkClientError error 1.)"
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "qelvo/url.h"
+
+namespace qelvo {
+
+class Error;
+
+// The generic description of an error value without a text of its own.
+std::string genericErrorDescription(const std::string& typeName, std::size_t caseIndex);
+
+// An operating-system failure: a domain ("posix" for errno values, or the name of a
+// library error type bridged into this form), its code, and the system's own text.
+struct PlatformError : std::exception {
+  std::string domain;
+  int code = 0;
+  std::string description;
+
+  PlatformError() = default;
+  PlatformError(std::string domain, int code, std::string description)
+      : domain(std::move(domain)), code(code), description(std::move(description)) {}
+  // From errno: "<what>: <strerror(err)>".
+  static PlatformError fromErrno(int err, const std::string& what);
+
+  const char* what() const noexcept override { return description.c_str(); }
+  friend bool operator==(const PlatformError& a, const PlatformError& b) {
+    return a.domain == b.domain && a.code == b.code && a.description == b.description;
+  }
+};
+
+// Errors of the filesystem layer.
+class FileOperationError : public std::exception {
+ public:
+  struct IoError {
+    PlatformError error;
+    friend bool operator==(const IoError&, const IoError&) = default;
+  };
+  struct InvalidZipPath {
+    friend bool operator==(const InvalidZipPath&, const InvalidZipPath&) = default;
+  };
+  using Value = std::variant<IoError, InvalidZipPath>;
+
+  static FileOperationError ioError(PlatformError error) { return {IoError{std::move(error)}}; }
+  static FileOperationError invalidZipPath() { return {InvalidZipPath{}}; }
+
+  const Value& value() const { return value_; }
+  // The platform error of an `ioError`, or null.
+  const PlatformError* platformError() const;
+  std::string localizedDescription() const;
+  // This error in the platform-error form, as a wrapping layer carries it.
+  PlatformError bridged() const;
+  const char* what() const noexcept override;
+  friend bool operator==(const FileOperationError& a, const FileOperationError& b) {
+    return a.value_ == b.value_;
+  }
+
+ private:
+  FileOperationError(Value value) : value_(std::move(value)) {}
+  Value value_;
+};
+
+// A transfer that did not complete: libcurl's result code and message.
+struct TransferError : std::exception {
+  int curlCode = 0;
+  std::string message;
+
+  TransferError(int curlCode, std::string message)
+      : curlCode(curlCode), message(std::move(message)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+  friend bool operator==(const TransferError& a, const TransferError& b) {
+    return a.curlCode == b.curlCode && a.message == b.message;
+  }
+};
+
+// JSON that did not decode: the path of keys to the failure, and a description.
+struct DecodingError : std::exception {
+  std::string codingPath;
+  std::string description;
+
+  DecodingError(std::string codingPath, std::string description)
+      : codingPath(std::move(codingPath)), description(std::move(description)) {}
+  const char* what() const noexcept override { return description.c_str(); }
+  friend bool operator==(const DecodingError& a, const DecodingError& b) {
+    return a.codingPath == b.codingPath && a.description == b.description;
+  }
+};
+
+// A value that could not be encoded as JSON.
+struct EncodingError : std::exception {
+  std::string description;
+
+  explicit EncodingError(std::string description) : description(std::move(description)) {}
+  const char* what() const noexcept override { return description.c_str(); }
+  friend bool operator==(const EncodingError& a, const EncodingError& b) {
+    return a.description == b.description;
+  }
+};
+
+// The operation was stopped by `cancelSync`.
+struct CancellationError : std::exception {
+  const char* what() const noexcept override { return "The operation was cancelled."; }
+  friend bool operator==(const CancellationError&, const CancellationError&) { return true; }
+};
+
+// The status line and final URL of an HTTP response (after redirects).
+struct HttpResponse {
+  long statusCode = 0;
+  Url url;
+  friend bool operator==(const HttpResponse&, const HttpResponse&) = default;
+};
+
+// The deploy service's error envelope: {"error": {...}}.
+struct BraxoErrorResponse {
+  struct LiveUpdateError {
+    struct Details {
+      std::string parameter;
+      std::vector<std::string> errors;
+      std::string errorType;
+      friend bool operator==(const Details&, const Details&) = default;
+    };
+    std::optional<std::string> link;
+    std::string message;
+    std::string type;
+    std::optional<std::vector<Details>> details;
+    std::string eventId;
+    friend bool operator==(const LiveUpdateError&, const LiveUpdateError&) = default;
+  };
+  LiveUpdateError error;
+  friend bool operator==(const BraxoErrorResponse&, const BraxoErrorResponse&) = default;
+};
+
+// Errors of the deploy-service client.
+class NetworkClientError : public std::exception {
+ public:
+  // A response that is not a success (status outside 200-299), without a decodable
+  // error envelope where one is looked for.
+  struct InvalidResponse {
+    HttpResponse response;
+    friend bool operator==(const InvalidResponse&, const InvalidResponse&) = default;
+  };
+  // The transfer failed, or the file callback of a download failed; carries why.
+  struct NetworkError {
+    std::shared_ptr<const Error> error;
+    friend bool operator==(const NetworkError& a, const NetworkError& b);
+  };
+  // A success answer whose body is not what the exchange expects.
+  struct DecodingError {
+    qelvo::DecodingError error;
+    friend bool operator==(const DecodingError&, const DecodingError&) = default;
+  };
+  // A refusal carrying the service's error envelope.
+  struct Qelvo {
+    BraxoErrorResponse response;
+    friend bool operator==(const Qelvo&, const Qelvo&) = default;
+  };
+  using Value = std::variant<InvalidResponse, NetworkError, DecodingError, Qelvo>;
+
+  static NetworkClientError invalidResponse(HttpResponse response) {
+    return {InvalidResponse{std::move(response)}};
+  }
+  static NetworkClientError networkError(Error error);
+  static NetworkClientError decodingError(qelvo::DecodingError error) {
+    return {DecodingError{std::move(error)}};
+  }
+  static NetworkClientError qelvo(BraxoErrorResponse response) {
+    return {Qelvo{std::move(response)}};
+  }
+
+  const Value& value() const { return value_; }
+  std::string localizedDescription() const;
+  const char* what() const noexcept override;
+  friend bool operator==(const NetworkClientError& a, const NetworkClientError& b) {
+    return a.value_ == b.value_;
+  }
+
+ private:
+  NetworkClientError(Value value) : value_(std::move(value)) {}
+  Value value_;
+};
+
+}  // namespace qelvo

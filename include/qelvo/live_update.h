@@ -1,0 +1,47 @@
+// LiveUpdate: the host's registration of one embedded web application.
+//
+//   qelvo::LiveUpdate app("a1b2c3", "production", /*syncOnAdd=*/false,
+//                         qelvo::LiveUpdate::Strategy::differential);
+//   manager->add(app);
+//
+// Its JSON form ("appId", "channel", "syncOnAdd", "strategy") is part of the public
+// interface: `toJson` writes all four keys; `fromJson` requires all four and accepts
+// only the strategies "zip" and "differential".
+#pragma once
+
+#include <cstddef>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "qelvo/errors.h"
+
+namespace qelvo {
+
+struct LiveUpdate {
+  enum class Strategy { zip, differential };
+
+  std::string appId;
+  std::string channel;
+  bool syncOnAdd;
+  Strategy strategy;
+
+  LiveUpdate(std::string appId, std::string channel, bool syncOnAdd, Strategy strategy)
+      : appId(std::move(appId)), channel(std::move(channel)), syncOnAdd(syncOnAdd),
+        strategy(strategy) {}
+
+  friend bool operator==(const LiveUpdate&, const LiveUpdate&) = default;
+
+  // "zip" or "differential".
+  static std::string_view rawValue(Strategy strategy);
+
+  std::string toJson() const;
+  static std::expected<LiveUpdate, DecodingError> fromJson(std::string_view json);
+};
+
+}  // namespace qelvo
+
+template <>
+struct std::hash<qelvo::LiveUpdate> {
+  std::size_t operator()(const qelvo::LiveUpdate& u) const noexcept;
+};

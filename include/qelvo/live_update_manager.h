@@ -1,0 +1,281 @@
+// LiveUpdateManager: keeps the web bundles that a host embeds up to date.
+//
+// The host registers each embedded web app, syncs, and loads the app from the
+// directory the manager names:
+//
+//   qelvo::configureHost({.bundleIdentifier = "com.example.kiosk", .shortVersionString = "2.4.0"});
+//   auto manager = qelvo::LiveUpdateManager::shared();
+//   manager->add(qelvo::LiveUpdate("a1b2c3", "production", false, qelvo::LiveUpdate::Strategy::zip));
+//   try {
+//     auto result = manager->sync("a1b2c3").get();
+//   } catch (const qelvo::SyncError& error) {
+//     std::cerr << error.errorDescription();
+//   }
+//   if (auto dir = manager->latestAppDirectory("a1b2c3")) loadWebApp(*dir / "index.html");
+//
+// Managers are shared by reference: create them with `std::make_shared` (running syncs
+// keep their manager alive). Registrations live in memory and are repeated after every
+// process start; snapshots and their metadata live on disk and survive restarts.
+// Every operation may be called from any thread; all but the `sync` family run on the
+// caller's thread. Sync callbacks run on worker threads, never on the caller's.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "qelvo/concurrent_dictionary.h"
+#include "qelvo/error.h"
+#include "qelvo/live_update.h"
+#include "qelvo/manifest.h"
+#include "qelvo/records.h"
+#include "qelvo/url.h"
+
+namespace qelvo {
+
+class KeyValueSuite;
+struct LiveUpdatesClient;
+class FileManagerUtilProtocol;
+class QelvoLogger;
+class SyncTask;
+struct SuccessResponseData;
+
+class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager> {
+ public:
+  using SyncError = qelvo::SyncError;
+
+  // The outcome of one application's sync.
+  struct SyncResult {
+    struct Cache {
+      bool latestAppDirectoryChanged;  // whether latestAppDirectory now answers differently
+      friend bool operator==(const Cache&, const Cache&) = default;
+    };
+    struct Download {
+      friend bool operator==(const Download&, const Download&) = default;
+    };
+    using Source = std::variant<Cache, Download>;
+
+    LiveUpdate liveUpdate;
+    std::optional<Snapshot> snapshot;  // absent when the service offered no update
+    Source source;
+
+    // Direct access to the fields of `liveUpdate` and `snapshot`.
+    const std::string& appId() const { return liveUpdate.appId; }
+    const std::string& channel() const { return liveUpdate.channel; }
+    bool syncOnAdd() const { return liveUpdate.syncOnAdd; }
+    LiveUpdate::Strategy strategy() const { return liveUpdate.strategy; }
+    std::optional<std::string> id() const;
+    std::optional<std::string> buildId() const;
+    std::optional<std::string> binaryVersion() const;
+    std::optional<Date> lastUsed() const;
+
+    friend bool operator==(const SyncResult& a, const SyncResult& b);
+  };
+
+  // The outcome of a sync of several applications, each in order of completion.
+  struct SyncResults {
+    std::vector<SyncResult> results;
+    std::vector<SyncError> errors;
+  };
+
+  using AppComplete = std::function<void(std::expected<SyncResult, SyncError>)>;
+  using SyncComplete = std::function<void()>;
+
+  // The process-wide manager on the shared metadata suite: maxVersions 3, logging on.
+  // Created on first access (safe under racing first accesses).
+  static const std::shared_ptr<LiveUpdateManager>& shared();
+
+  // A manager on a metadata suite of its own, named `named` (any text, "" included).
+  // Throws ConfigurationError when the host identity is missing or the suite cannot
+  // be opened.
+  LiveUpdateManager(const std::string& named, int maxVersions, bool loggingEnabled);
+
+  // Designated constructor: a manager on the given store, deploy-service client and
+  // filesystem layer (for tools and tests that bring their own).
+  LiveUpdateManager(std::shared_ptr<KeyValueSuite> userDefaults,
+                    std::shared_ptr<const LiveUpdatesClient> httpClient,
+                    std::shared_ptr<FileManagerUtilProtocol> fileManagerUtil);
+
+  LiveUpdateManager(const LiveUpdateManager&) = delete;
+  LiveUpdateManager& operator=(const LiveUpdateManager&) = delete;
+  virtual ~LiveUpdateManager();
+
+  // Whether log lines are printed. Read once, when the logger is first created.
+  virtual bool loggingEnabled() const;
+  virtual void setLoggingEnabled(bool enabled);
+
+  // How many snapshots that no channel uses are kept per application. A negative
+  // value is kept as given and trims like 0.
+  virtual int maxVersions() const;
+  virtual void setMaxVersions(int maxVersions);
+
+  // A copy of the registry: application id to its registration.
+  virtual std::unordered_map<std::string, LiveUpdate> apps() const;
+
+  // Registers (or re-registers) an application, creates its directory, trims its old
+  // snapshots, and starts a sync when `syncOnAdd`. `existingCacheUrl` names a
+  // directory holding a copy of the app shipped with the host (differential only).
+  // Throws FileOperationError when the application directory cannot be created.
+  virtual void add(const LiveUpdate& liveUpdate,
+                   std::optional<std::filesystem::path> existingCacheUrl = std::nullopt);
+  // Adds each in order; stops at the first error and throws it.
+  void add(const std::vector<LiveUpdate>& liveUpdates);
+
+  // Returns every registered application to its registered state (record with its
+  // channel, no snapshots, no last sync). Without `retainCache`, also empties the
+  // cache on disk. Throws FileOperationError.
+  virtual void reset(bool retainCache = false);
+
+  // When the application last synced, if ever.
+  virtual std::optional<Date> lastSync(const std::string& appId) const;
+  std::optional<Date> lastSync(const LiveUpdate& liveUpdate) const;
+  // The latest sync time of any registered application.
+  virtual std::optional<Date> lastSync() const;
+
+  // The directory to load the application from: its channel's current snapshot, if
+  // that is on disk. Only reads.
+  virtual std::optional<std::filesystem::path> latestAppDirectory(const std::string& appId) const;
+  std::optional<std::filesystem::path> latestAppDirectory(const LiveUpdate& liveUpdate) const;
+
+  // Removes snapshots built for another binary version of the host.
+  virtual void cleanStaleVersions(const std::string& appId);
+  void cleanStaleVersions(const LiveUpdate& liveUpdate);
+  // Removes stale snapshots, then keeps at most `maxVersions` unused ones per
+  // application (all registered applications without an id).
+  virtual void cleanVersions(const std::optional<std::string>& appId = std::nullopt);
+  void cleanVersions(const LiveUpdate& liveUpdate);
+
+  // Syncs one application. A request for an application that is already syncing joins
+  // the running sync. The future throws the sync's error (a SyncError, or a
+  // CancellationError or another library error passed on unchanged).
+  virtual std::future<SyncResult> sync(const std::string& appId);
+  // As above; `appComplete` is called once, on a worker thread.
+  virtual void sync(const std::string& appId, AppComplete appComplete);
+  // Syncs several applications concurrently. Never throws.
+  virtual std::future<SyncResults> sync(const std::vector<std::string>& appIds);
+  // As above; `appComplete` once per application, then `syncComplete` once.
+  virtual void sync(const std::vector<std::string>& appIds, SyncComplete syncComplete,
+                    AppComplete appComplete);
+  // Syncs every application registered at the moment of the call.
+  virtual std::future<SyncResults> sync();
+  virtual void sync(SyncComplete syncComplete, AppComplete appComplete);
+
+  std::future<SyncResult> sync(const LiveUpdate& liveUpdate);
+  void sync(const LiveUpdate& liveUpdate, AppComplete appComplete);
+  std::future<SyncResults> sync(const std::vector<LiveUpdate>& liveUpdates);
+  // `isParallel` has no effect: applications always sync concurrently.
+  void sync(const std::vector<LiveUpdate>& liveUpdates, bool isParallel,
+            SyncComplete syncComplete, AppComplete appComplete);
+
+  // Stops the running sync of the application, if any; it then fails with
+  // CancellationError. Returns at once.
+  virtual void cancelSync(const std::string& appId);
+
+ protected:
+  using Outcome = std::expected<SyncResult, Error>;
+  using AppliedSnapshot = std::pair<LiveUpdate, Snapshot>;
+  struct UnpackResult {
+    QelWebApp app;
+    LiveUpdate liveUpdate;
+    Channel channel;
+    std::filesystem::path snapshotDirectory;
+  };
+  struct FetchedManifest {
+    Manifest manifest;
+    Url url;  // the final URL of the response
+  };
+
+  // The overridable steps of a sync.
+  virtual std::expected<AppliedSnapshot, Error> applySnapshot(const std::string& appId,
+                                                              const std::string& snapshotId,
+                                                              const std::string& buildId);
+  virtual void saveMetadata(QelWebApp app, Channel channel, Snapshot snapshot, Date date);
+  virtual std::vector<Snapshot> storedSnapshots(const std::string& appId) const;
+  virtual void registerApp(const LiveUpdate& liveUpdate);
+  virtual std::expected<UnpackResult, Error> unpack(const std::string& appId,
+                                                    const std::string& snapshotId);
+  virtual std::expected<AppliedSnapshot, Error> completeDownload(const std::string& appId,
+                                                                 const std::string& snapshotId,
+                                                                 std::int64_t build);
+  virtual Outcome runPipeline(const std::string& appId, std::stop_token stop);
+  virtual Outcome downloadZip(const LiveUpdate& liveUpdate, const Url& url,
+                              const std::string& snapshotId, std::int64_t build,
+                              std::stop_token stop);
+  // The cache test: true when the snapshot must be downloaded.
+  virtual bool needsDownload(const std::string& appId, const std::string& snapshotId) const;
+  virtual std::expected<void, Error> downloadFileList(const std::string& appId,
+                                                      std::vector<DownloadFileRequest> requests,
+                                                      const std::filesystem::path& staging,
+                                                      std::stop_token stop);
+  virtual std::expected<FetchedManifest, Error> fetchManifest(const Url& url,
+                                                              const std::string& appId,
+                                                              std::stop_token stop);
+  virtual Outcome downloadDifferential(const LiveUpdate& liveUpdate, const Url& url,
+                                       const std::string& snapshotId, std::int64_t build,
+                                       const std::filesystem::path& previousDirectory,
+                                       const Manifest& previousManifest, std::stop_token stop);
+  virtual std::expected<void, Error> writeManifest(const std::filesystem::path& directory,
+                                                   const Manifest& manifest,
+                                                   const std::string& appId);
+  virtual std::expected<SuccessResponseData, Error> check(const std::string& appId,
+                                                          std::stop_token stop);
+  virtual Outcome downloadFullDifferential(const LiveUpdate& liveUpdate, const Url& url,
+                                           const std::string& snapshotId, std::int64_t build,
+                                           std::stop_token stop);
+
+  // The manager's logger, created on first use with `enabled` = loggingEnabled().
+  virtual std::shared_ptr<QelvoLogger> logger() const;
+  virtual void setLogger(std::shared_ptr<QelvoLogger> logger);
+  // Prints "<logTag> - <message>" when the logger is enabled.
+  void log(const std::string& message) const;
+
+  // The binary version of a device description built for this manager's store.
+  std::string currentBinaryVersion() const;
+
+  const std::shared_ptr<KeyValueSuite>& userDefaults() const { return userDefaults_; }
+  const LiveUpdatesClient& client() const { return *client_; }
+  FileManagerUtilProtocol& fileManager() const { return *fileManager_; }
+  const std::string& logTag() const { return logTag_; }
+  void setLogTag(std::string tag) { logTag_ = std::move(tag); }
+
+  ConcurrentDictionary<std::string, LiveUpdate>& instances() const { return instances_; }
+  ConcurrentDictionary<std::string, std::shared_ptr<SyncTask>>& operationMap() const {
+    return operationMap_;
+  }
+  ConcurrentDictionary<std::string, std::filesystem::path>& existingCaches() const {
+    return existingCaches_;
+  }
+
+ private:
+  // The joined sync of one application: the running task, or a new one.
+  std::shared_ptr<SyncTask> syncTask(const std::string& appId);
+  void trimVersions(const std::string& appId);
+  void removeStaleVersions(const std::string& appId);
+
+  mutable std::mutex loggerMutex_;
+  mutable std::shared_ptr<QelvoLogger> logger_;
+  bool loggingEnabled_ = true;
+  std::string logTag_;
+  mutable ConcurrentDictionary<std::string, LiveUpdate> instances_{"qelvo.liveupdates.instances"};
+  mutable ConcurrentDictionary<std::string, std::shared_ptr<SyncTask>> operationMap_{
+      "qelvo.liveupdates.applicationoperations"};
+  mutable ConcurrentDictionary<std::string, std::filesystem::path> existingCaches_{
+      "qelvo.liveupdates.existingcaches"};
+  int maxVersions_ = 3;
+  std::shared_ptr<KeyValueSuite> userDefaults_;
+  std::shared_ptr<const LiveUpdatesClient> client_;
+  std::shared_ptr<FileManagerUtilProtocol> fileManager_;
+};
+
+}  // namespace qelvo

@@ -1,0 +1,64 @@
+// The file list of a bundle, as the deploy service publishes it and as every
+// file-by-file snapshot keeps it in "live-update-manifest.json":
+//
+//   {"payload": "<standard Base64 of [{\"href\":..,\"size\":..,\"integrity\":..}, ...]>"}
+//
+// The payload text is kept exactly as read, so a manifest read and written back is
+// byte-identical whatever the order of its items (signatures are made over that text).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "qelvo/errors.h"
+
+namespace qelvo {
+
+struct ManifestItem {
+  std::string href;       // relative to the bundle root, "/" between directories
+  std::uint64_t size;     // bytes
+  std::string integrity;  // "sha256-<Base64 digest>"
+
+  friend bool operator==(const ManifestItem&, const ManifestItem&) = default;
+};
+
+struct ManifestItemHash {
+  std::size_t operator()(const ManifestItem& item) const noexcept;
+};
+
+struct Manifest {
+  std::unordered_set<ManifestItem, ManifestItemHash> payload;
+  std::string _payload;  // the exact Base64 text `payload` was decoded from
+
+  // Decodes {"payload": "..."}; the payload must be strict standard Base64 of a JSON
+  // array of items (all three keys required, size a non-negative integer).
+  static std::expected<Manifest, DecodingError> decode(std::string_view json);
+  // Decodes the Base64 payload text alone.
+  static std::expected<Manifest, DecodingError> fromPayload(std::string payloadText);
+  // Builds a manifest from items, encoding them into a fresh payload text.
+  static Manifest fromItems(const std::vector<ManifestItem>& items);
+  // {"payload":"<_payload>"}
+  std::string encode() const;
+};
+
+// The URL parts of one file of a manifest (see `makeDownloadFileRequestBuilder`).
+struct DownloadFileRequest {
+  std::string basePath;
+  std::string href;
+  std::string scheme;
+  std::string host;
+  std::optional<std::vector<Url::QueryItem>> queryItems;
+  std::string parentHref;
+  std::string filename;
+
+  friend bool operator==(const DownloadFileRequest&, const DownloadFileRequest&) = default;
+};
+
+}  // namespace qelvo

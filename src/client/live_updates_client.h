@@ -1,0 +1,82 @@
+// LiveUpdatesClient: the three network operations of the library, held as callable
+// values so that tools and tests can bring their own. The standard client (`live`)
+// talks to the deploy service over HTTP(S) through the process's one transfer engine.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "client/check_types.h"
+#include "qelvo/configuration.h"
+#include "qelvo/error.h"
+#include "qelvo/url.h"
+
+namespace qelvo {
+
+struct HttpRequest {
+  Url url;
+  std::string method = "GET";
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  // A transfer that moves no data for this long fails; a transfer that keeps flowing
+  // is never cut off.
+  std::chrono::seconds idleTimeout{60};
+};
+
+// The body and final URL of a fetched manifest.
+struct FetchedBody {
+  std::string body;
+  Url url;
+};
+
+struct LiveUpdatesClient {
+  // Takes the downloaded temporary file away (move or copy) before it returns.
+  using MoveFile = std::function<std::expected<void, Error>(const std::filesystem::path& file)>;
+  // Called exactly once when a download has ended, on the transfer engine's thread.
+  using DownloadCompletion = std::function<void(std::expected<void, Error>)>;
+
+  // POSTs the check-device request; the answer's data, or an error: NetworkClientError
+  // (invalidResponse, decodingError, qelvo), a TransferError unchanged, EncodingError,
+  // or CancellationError.
+  std::function<std::expected<SuccessResponseData, Error>(const CheckRequest& request,
+                                                         std::stop_token stop)>
+      checkForUpdate;
+
+  // Downloads the body of `request` to a temporary file, calls `moveFile` with it
+  // (also for refused requests), then completes: NetworkClientError::networkError for
+  // a failed transfer or a failed `moveFile`, invalidResponse for a status outside
+  // 200-299, CancellationError when stopped. Returns at once; the transfer is queued.
+  std::function<void(HttpRequest request, MoveFile moveFile, std::stop_token stop,
+                     DownloadCompletion completion)>
+      downloadFile;
+
+  // GETs a manifest: its body and the final URL after redirects; networkError,
+  // invalidResponse, or CancellationError.
+  std::function<std::expected<FetchedBody, Error>(const Url& url, std::stop_token stop)>
+      fetchManifest;
+
+  // The standard client, created on first use from `configureDeployService` options
+  // and shared by every manager.
+  static std::shared_ptr<const LiveUpdatesClient> live();
+
+  // A standard client for another deploy service.
+  static std::shared_ptr<const LiveUpdatesClient> make(const Url& baseUrl,
+                                                       const DeployServiceOptions& options);
+};
+
+// `downloadFile` waited on: the download's outcome.
+std::expected<void, Error> downloadFileAndWait(const LiveUpdatesClient& client,
+                                               HttpRequest request,
+                                               LiveUpdatesClient::MoveFile moveFile,
+                                               std::stop_token stop);
+
+}  // namespace qelvo

@@ -1,0 +1,59 @@
+// KeyValueSuite: a persistent key-value store in named suites, standing in for the
+// platform's user-defaults store. Backed by one SQLite database (WAL mode) per
+// container; a suite name is data in that database, never a path, so any text is a
+// valid suite name. Safe from many threads and from several processes at once; a
+// crash in the middle of a write leaves the old value or the new one.
+//
+//   auto suite = KeyValueSuite::open(dbPath, "com.example-LiveUpdates");
+//   (*suite)->setString("k", "v");
+//   (*suite)->string("k");  // "v"
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "qelvo/errors.h"
+
+namespace qelvo {
+
+class KeyValueDatabase;
+
+class KeyValueSuite {
+ public:
+  // Opens suite `suiteName` of the database file at `databasePath` (created with its
+  // directory when missing). Suites of one database file share one connection.
+  static std::expected<std::shared_ptr<KeyValueSuite>, PlatformError> open(
+      const std::filesystem::path& databasePath, std::string suiteName);
+
+  const std::string& suiteName() const { return suiteName_; }
+
+  // Binary data stored under `key`.
+  std::optional<std::string> data(const std::string& key) const;
+  // Text stored under `key` (only values stored as text).
+  std::optional<std::string> string(const std::string& key) const;
+
+  std::expected<void, PlatformError> setData(const std::string& key, std::string_view bytes);
+  std::expected<void, PlatformError> setString(const std::string& key, std::string_view value);
+
+  // The text under `key`; when there is none, stores `make()` and returns it, in one
+  // transaction, so racing first reads (threads or processes) agree on one value.
+  std::expected<std::string, PlatformError> stringOrInsert(
+      const std::string& key, const std::function<std::string()>& make);
+
+  // Removes every key of the suite named `suiteName` in this suite's database.
+  std::expected<void, PlatformError> removePersistentDomain(const std::string& suiteName);
+
+  KeyValueSuite(std::shared_ptr<KeyValueDatabase> database, std::string suiteName)
+      : database_(std::move(database)), suiteName_(std::move(suiteName)) {}
+
+ private:
+  std::shared_ptr<KeyValueDatabase> database_;
+  std::string suiteName_;
+};
+
+}  // namespace qelvo

@@ -1,0 +1,90 @@
+// The filesystem layer: the one place that knows where the version cache lives and
+// how its directories are named, and that turns platform failures into
+// FileOperationError (printing the platform's description as one line first).
+//
+//   {Library}/qelvo_apps/                      the cache root (liveUpdatesUrl)
+//   {Library}/qelvo_apps/{appId}/              application directory
+//   {Library}/qelvo_apps/{appId}/{snapshotId}/ snapshot directory
+//   {Library}/qelvo_apps/{appId}/{snapshotId}.zip  downloaded archive (transient)
+//   {tmp}/{name}                               staging item
+//
+// Application and snapshot ids are appended as single path components. All
+// operations are synchronous and safe from several threads on disjoint paths.
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "qelvo/errors.h"
+
+namespace qelvo {
+
+class FileManagerUtilProtocol {
+ public:
+  using path = std::filesystem::path;
+  template <class T>
+  using Result = std::expected<T, FileOperationError>;
+
+  virtual ~FileManagerUtilProtocol() = default;
+
+  // {Library}/qelvo_apps; nothing is created when it is computed.
+  virtual path liveUpdatesUrl() const = 0;
+  // Creates the directory with its missing parents; an existing directory is success.
+  virtual Result<path> createDirectory(const path& directory) = 0;
+  virtual Result<path> createAppDirectory(const std::string& appId) = 0;
+  virtual Result<path> createSnapshotDirectory(const std::string& appId,
+                                               const std::string& snapshotId) = 0;
+  // The path when something (file or directory) exists there.
+  virtual std::optional<path> appDirectory(const std::string& appId) const = 0;
+  virtual std::optional<path> snapshotDirectory(const std::string& appId,
+                                                const std::string& snapshotId) const = 0;
+  virtual Result<void> removeAllApps() = 0;
+  virtual Result<void> removeSnapshotDirectory(const std::string& appId,
+                                               const std::string& snapshotId) = 0;
+  // True when the directory lists at least one entry; false when it cannot be listed.
+  virtual bool directoryHasContents(const path& directory) const = 0;
+  // Moves a file or directory; fails when the destination exists.
+  virtual Result<void> moveItem(const path& from, const path& to) = 0;
+  // Removes {tmp}/{name} recursively; the platform error itself on failure, unprinted.
+  virtual std::expected<void, PlatformError> removeTemporaryItem(const std::string& name) = 0;
+  // Extracts {appId}/{snapshotId}.zip into an emptied snapshot directory, then
+  // deletes the archive. `invalidZipPath` without an application directory.
+  virtual Result<path> unzipSnapshot(const std::string& appId, const std::string& snapshotId) = 0;
+
+  // Writes `text` to `file` in place (not atomically), replacing it.
+  Result<void> writeString(std::string_view text, const path& file);
+};
+
+class FileManagerUtil : public FileManagerUtilProtocol {
+ public:
+  // Resolves the Library directory of the host's container (created when missing).
+  FileManagerUtil();
+  // A layer over another Library directory (tools and tests).
+  explicit FileManagerUtil(path libraryDirectory);
+
+  const path& libraryDirectory() const { return libraryDirectory_; }
+
+  path liveUpdatesUrl() const override;
+  Result<path> createDirectory(const path& directory) override;
+  Result<path> createAppDirectory(const std::string& appId) override;
+  Result<path> createSnapshotDirectory(const std::string& appId,
+                                       const std::string& snapshotId) override;
+  std::optional<path> appDirectory(const std::string& appId) const override;
+  std::optional<path> snapshotDirectory(const std::string& appId,
+                                        const std::string& snapshotId) const override;
+  Result<void> removeAllApps() override;
+  Result<void> removeSnapshotDirectory(const std::string& appId,
+                                       const std::string& snapshotId) override;
+  bool directoryHasContents(const path& directory) const override;
+  Result<void> moveItem(const path& from, const path& to) override;
+  std::expected<void, PlatformError> removeTemporaryItem(const std::string& name) override;
+  Result<path> unzipSnapshot(const std::string& appId, const std::string& snapshotId) override;
+
+ private:
+  path libraryDirectory_;
+};
+
+}  // namespace qelvo
