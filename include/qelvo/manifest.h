@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "qelvo/errors.h"
+#include "qelvo/url.h"
 
 namespace qelvo {
 
@@ -42,18 +43,23 @@ struct Manifest {
   static std::expected<Manifest, DecodingError> decode(std::string_view json);
   // Decodes the Base64 payload text alone.
   static std::expected<Manifest, DecodingError> fromPayload(std::string payloadText);
-  // Builds a manifest from items, encoding them into a fresh payload text.
+  // Builds a manifest from items, encoding them into a fresh payload text. Throws
+  // EncodingError when an href or integrity is not valid UTF-8.
   static Manifest fromItems(const std::vector<ManifestItem>& items);
-  // {"payload":"<_payload>"}
+  // {"payload":"<_payload>"}. Throws EncodingError when `_payload` was replaced by text
+  // that is not valid UTF-8 (a decoded payload is always ASCII).
   std::string encode() const;
 };
 
-// The URL parts of one file of a manifest (see `makeDownloadFileRequestBuilder`).
+// The URL parts of one file of a manifest: the manifest URL's scheme, host, port and
+// query, the directory of its path (`basePath`, decoded, beginning with "/"), and the
+// item's href, unchanged, with its directory and file name.
 struct DownloadFileRequest {
   std::string basePath;
   std::string href;
   std::string scheme;
   std::string host;
+  std::optional<std::uint16_t> port;  // only when the manifest URL names one
   std::optional<std::vector<Url::QueryItem>> queryItems;
   std::string parentHref;
   std::string filename;

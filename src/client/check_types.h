@@ -49,7 +49,9 @@ struct CheckRequest {
 
   CheckRequest(Device device, bool manifest, std::string appId, std::string channelName);
 
-  std::string toJson() const;
+  // All six keys; the device without "snapshot" / "build" when they are absent.
+  // EncodingError when a string is not valid UTF-8.
+  std::expected<std::string, EncodingError> toJson() const;
   // Requires "device", "manifest", "app_id", "channel_name"; the plugin version and
   // the embedding flag are always recomputed.
   static std::expected<CheckRequest, DecodingError> fromJson(std::string_view json);
@@ -74,11 +76,13 @@ struct SuccessResponse {
   using Data = SuccessResponseData;
   Data data;
 
-  std::string toJson() const;
+  // EncodingError when a string is not valid UTF-8.
+  std::expected<std::string, EncodingError> toJson() const;
   static std::expected<SuccessResponse, DecodingError> fromJson(std::string_view json);
 };
 
-std::string encodeBraxoErrorResponse(const BraxoErrorResponse& response);
+// EncodingError when a string is not valid UTF-8.
+std::expected<std::string, EncodingError> encodeBraxoErrorResponse(const BraxoErrorResponse& response);
 std::expected<BraxoErrorResponse, DecodingError> decodeBraxoErrorResponse(std::string_view json);
 
 }  // namespace qelvo

@@ -1,9 +1,12 @@
 // LiveUpdatesClient: the three network operations of the library, held as callable
 // values so that tools and tests can bring their own. The standard client (`live`)
-// talks to the deploy service over HTTP(S) through the process's one transfer engine.
+// talks to the deploy service over HTTP(S) through one transfer engine (one I/O
+// thread) that every manager shares.
+//
+//   auto client = LiveUpdatesClient::make(*Url::parse("https://deploy.example.com/apps"), {});
+//   auto data = client->checkForUpdate(request, stop);   // waits for the answer
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -16,21 +19,12 @@
 #include <vector>
 
 #include "client/check_types.h"
+#include "client/http_request.h"
 #include "qelvo/configuration.h"
 #include "qelvo/error.h"
 #include "qelvo/url.h"
 
 namespace qelvo {
-
-struct HttpRequest {
-  Url url;
-  std::string method = "GET";
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
-  // A transfer that moves no data for this long fails; a transfer that keeps flowing
-  // is never cut off.
-  std::chrono::seconds idleTimeout{60};
-};
 
 // The body and final URL of a fetched manifest.
 struct FetchedBody {
@@ -39,14 +33,15 @@ struct FetchedBody {
 };
 
 struct LiveUpdatesClient {
-  // Takes the downloaded temporary file away (move or copy) before it returns.
+  // Takes the downloaded temporary file away (move or copy) before it returns. Runs on
+  // the transfer engine's thread: it must not wait for another transfer.
   using MoveFile = std::function<std::expected<void, Error>(const std::filesystem::path& file)>;
   // Called exactly once when a download has ended, on the transfer engine's thread.
   using DownloadCompletion = std::function<void(std::expected<void, Error>)>;
 
   // POSTs the check-device request; the answer's data, or an error: NetworkClientError
   // (invalidResponse, decodingError, qelvo), a TransferError unchanged, EncodingError,
-  // or CancellationError.
+  // or CancellationError. Waits for the answer.
   std::function<std::expected<SuccessResponseData, Error>(const CheckRequest& request,
                                                          std::stop_token stop)>
       checkForUpdate;
@@ -60,20 +55,23 @@ struct LiveUpdatesClient {
       downloadFile;
 
   // GETs a manifest: its body and the final URL after redirects; networkError,
-  // invalidResponse, or CancellationError.
+  // invalidResponse, or CancellationError. Waits for the answer.
   std::function<std::expected<FetchedBody, Error>(const Url& url, std::stop_token stop)>
       fetchManifest;
 
   // The standard client, created on first use from `configureDeployService` options
-  // and shared by every manager.
+  // and shared by every manager. Throws ConfigurationError when the base URL is not an
+  // absolute URL.
   static std::shared_ptr<const LiveUpdatesClient> live();
 
-  // A standard client for another deploy service.
+  // A standard client for another deploy service (tools and tests), with a transfer
+  // engine of its own that ends with the client; transfers still running then end
+  // with CancellationError.
   static std::shared_ptr<const LiveUpdatesClient> make(const Url& baseUrl,
                                                        const DeployServiceOptions& options);
 };
 
-// `downloadFile` waited on: the download's outcome.
+// `downloadFile` waited on: the download's outcome. Not from the engine's thread.
 std::expected<void, Error> downloadFileAndWait(const LiveUpdatesClient& client,
                                                HttpRequest request,
                                                LiveUpdatesClient::MoveFile moveFile,

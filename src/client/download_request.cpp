@@ -1,0 +1,66 @@
+#include "client/download_request.h"
+
+#include <string_view>
+#include <vector>
+
+#include "client/percent_encoding.h"
+
+namespace qelvo {
+namespace {
+
+// The non-empty parts of `path` between slashes.
+std::vector<std::string> pathParts(std::string_view path) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    auto slash = path.find('/', start);
+    if (slash == std::string_view::npos) slash = path.size();
+    if (slash > start) parts.emplace_back(path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  return parts;
+}
+
+std::string join(const std::vector<std::string>& parts, std::size_t count) {
+  std::string joined;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) joined += '/';
+    joined += parts[i];
+  }
+  return joined;
+}
+
+}  // namespace
+
+DownloadFileRequestBuilder makeDownloadFileRequestBuilder(const Url& manifestUrl) {
+  DownloadFileRequest base;
+  base.scheme = manifestUrl.scheme();
+  base.host = manifestUrl.host();
+  if (base.scheme.empty() || base.host.empty()) {
+    return [](const std::string&) { return std::nullopt; };
+  }
+  base.port = manifestUrl.port();
+  base.queryItems = manifestUrl.queryItems();
+  auto directories = pathParts(percentDecode(manifestUrl.path()));
+  base.basePath = "/" + join(directories, directories.empty() ? 0 : directories.size() - 1);
+
+  return [base = std::move(base)](const std::string& href) -> std::optional<DownloadFileRequest> {
+    DownloadFileRequest request = base;
+    request.href = href;
+    auto parts = pathParts(href);
+    request.parentHref = join(parts, parts.empty() ? 0 : parts.size() - 1);
+    request.filename = parts.empty() ? "" : parts.back();
+    return request;
+  };
+}
+
+std::optional<HttpRequest> makeHttpRequest(const DownloadFileRequest& request) {
+  std::string path =
+      request.basePath == "/" ? "/" + request.href : request.basePath + "/" + request.href;
+  auto url = Url::compose(request.scheme, request.host, request.port, percentEncodePath(path),
+                          request.queryItems);
+  if (!url) return std::nullopt;
+  return HttpRequest{.url = std::move(*url)};
+}
+
+}  // namespace qelvo

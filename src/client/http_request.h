@@ -1,0 +1,26 @@
+// One HTTP request as the library sends it.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "qelvo/url.h"
+
+namespace qelvo {
+
+struct HttpRequest {
+  Url url;
+  std::string method = "GET";
+  std::vector<std::pair<std::string, std::string>> headers{};
+  std::string body{};
+  // A transfer that moves no data for this long fails (connecting included); a
+  // transfer that keeps flowing is never cut off, however long it takes.
+  std::chrono::seconds idleTimeout{60};
+};
+
+// Whether an HTTP status means success: 200 to 299 inclusive.
+inline bool isSuccessStatus(long statusCode) { return statusCode >= 200 && statusCode <= 299; }
+
+}  // namespace qelvo

@@ -1,0 +1,176 @@
+#include "client/transfer.h"
+
+#include <algorithm>
+
+#include "core/overloaded.h"
+
+namespace qelvo {
+namespace {
+
+// Collects the first failure of a series of curl_easy_setopt calls.
+class Options {
+ public:
+  explicit Options(CURL* easy) : easy_(easy) {}
+
+  template <class Value>
+  Options& set(CURLoption option, Value value) {
+    if (result_ == CURLE_OK) result_ = curl_easy_setopt(easy_, option, value);
+    return *this;
+  }
+  CURLcode result() const { return result_; }
+
+ private:
+  CURL* easy_;
+  CURLcode result_ = CURLE_OK;
+};
+
+TransferError setupError(CURLcode code) {
+  return TransferError(code, std::string("Unable to set up the transfer: ") +
+                                 curl_easy_strerror(code));
+}
+
+}  // namespace
+
+std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
+                                                    const TransferEngineSettings& settings) {
+  easy_ = std::move(easy);
+  for (const auto& [name, value] : request_.headers) {
+    if (!curl::appendHeader(headers_, name + ": " + value)) return std::unexpected(setupError(CURLE_OUT_OF_MEMORY));
+  }
+  // libcurl would otherwise announce larger bodies with "Expect: 100-continue" and
+  // wait a round trip before sending them.
+  if (!curl::appendHeader(headers_, "Expect:")) return std::unexpected(setupError(CURLE_OUT_OF_MEMORY));
+
+  // Both limits count whole seconds; zero would mean "no limit" to libcurl.
+  long idleSeconds = std::max<long>(1, static_cast<long>(request_.idleTimeout.count()));
+  Options options(easy_.get());
+  options.set(CURLOPT_URL, request_.url.text().c_str())
+      .set(CURLOPT_PRIVATE, static_cast<void*>(this))
+      .set(CURLOPT_ERRORBUFFER, errorText_.data())
+      .set(CURLOPT_WRITEFUNCTION, &Transfer::receive)
+      .set(CURLOPT_WRITEDATA, static_cast<void*>(this))
+      .set(CURLOPT_NOSIGNAL, 1L)
+      .set(CURLOPT_PROTOCOLS_STR, "http,https")
+      .set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
+      .set(CURLOPT_FOLLOWLOCATION, 1L)
+      .set(CURLOPT_MAXREDIRS, settings.maxRedirects)
+      // An idle timeout, never a total one: a large body on a slow link must finish.
+      .set(CURLOPT_CONNECTTIMEOUT, idleSeconds)
+      .set(CURLOPT_LOW_SPEED_LIMIT, 1L)
+      .set(CURLOPT_LOW_SPEED_TIME, idleSeconds)
+      .set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS))
+      .set(CURLOPT_PIPEWAIT, 1L)
+      .set(CURLOPT_SSL_VERIFYPEER, 1L)
+      .set(CURLOPT_SSL_VERIFYHOST, 2L)
+      .set(CURLOPT_ACCEPT_ENCODING, "")
+      .set(CURLOPT_HTTPHEADER, headers_.get());
+  if (settings.caFile) options.set(CURLOPT_CAINFO, settings.caFile->c_str());
+
+  const std::string& method = request_.method;
+  if (method == "GET") {
+    options.set(CURLOPT_HTTPGET, 1L);
+  } else if (method == "HEAD") {
+    options.set(CURLOPT_NOBODY, 1L);
+  } else {
+    if (method == "POST") {
+      options.set(CURLOPT_POST, 1L);
+    } else {
+      options.set(CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+    if (method == "POST" || !request_.body.empty()) {
+      options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body.size()))
+          .set(CURLOPT_POSTFIELDS, request_.body.data());
+    }
+  }
+  if (options.result() != CURLE_OK) return std::unexpected(setupError(options.result()));
+  return {};
+}
+
+curl::EasyHandle Transfer::detach() {
+  if (easy_) curl_easy_reset(easy_.get());
+  headers_.reset();
+  return std::move(easy_);
+}
+
+size_t Transfer::receive(char* data, size_t size, size_t count, void* self) noexcept {
+  size_t bytes = size * count;
+  return static_cast<Transfer*>(self)->store(std::string_view(data, bytes)) ? bytes : 0;
+}
+
+bool Transfer::store(std::string_view bytes) noexcept {
+  try {
+    return std::visit(
+        Overloaded{
+            [&](const MemoryBody& memory) {
+              if (body_.size() + bytes.size() > memory.maxBytes) {
+                storeError_ = TransferError(CURLE_FILESIZE_EXCEEDED,
+                                            "The response body is larger than " +
+                                                std::to_string(memory.maxBytes) + " bytes");
+                return false;
+              }
+              body_.append(bytes);
+              return true;
+            },
+            [&](const FileBody& fileBody) {
+              if (!file_) {
+                auto created = fileBody.createFile();
+                if (!created) {
+                  storeError_ = created.error();
+                  return false;
+                }
+                file_ = std::move(*created);
+              }
+              if (auto written = file_->write(bytes); !written) {
+                storeError_ = written.error();
+                return false;
+              }
+              return true;
+            }},
+        target_);
+  } catch (const std::exception& error) {
+    storeError_ = PlatformError("QelvoLiveUpdates.TransferEngine", 0,
+                                std::string("Unable to keep the response body: ") + error.what());
+    return false;
+  }
+}
+
+TransferEngine::Outcome Transfer::conclude(CURLcode result) {
+  if (storeError_) return std::unexpected(std::move(*storeError_));
+  if (result != CURLE_OK) {
+    std::string message = errorText_[0] ? errorText_.data() : curl_easy_strerror(result);
+    return std::unexpected(TransferError(result, std::move(message)));
+  }
+  long status = 0;
+  char* effectiveUrl = nullptr;
+  curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+  Url finalUrl = request_.url;
+  if (effectiveUrl) finalUrl = Url::parse(effectiveUrl).value_or(request_.url);
+
+  if (const auto* fileBody = std::get_if<FileBody>(&target_)) {
+    // An empty body still gets its (empty) file.
+    if (!file_) {
+      auto created = fileBody->createFile();
+      if (!created) return std::unexpected(created.error());
+      file_ = std::move(*created);
+    }
+    if (auto closed = file_->close(); !closed) return std::unexpected(closed.error());
+  }
+  return TransferResponse{status, std::move(finalUrl), std::move(body_), std::move(file_)};
+}
+
+void Transfer::finish(TransferEngine::Outcome outcome) {
+  state = State::finished;
+  stopCallback.reset();
+  file_.reset();  // a failed or stopped download leaves no file behind
+  auto completion = std::move(completion_);
+  if (!completion) return;
+  try {
+    completion(std::move(outcome));
+  } catch (...) {
+    // The engine serves every transfer of the process: a throwing completion must not
+    // stop it. Completions of the library report failures as values.
+  }
+}
+
+}  // namespace qelvo
