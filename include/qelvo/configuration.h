@@ -47,12 +47,12 @@ std::optional<HostConfiguration> hostConfiguration();
 struct DeployServiceOptions {
   // Base URL of the deploy service; its path ends in "/apps". Defaults to the build
   // setting QELVO_DEPLOY_BASE_URL.
-  std::optional<std::string> baseUrl;
+  std::optional<std::string> baseUrl{};
   // CA bundle (PEM) trusted for the deploy service, for private deployments; it takes
   // the place of libcurl's default CA bundle file (libcurl's CA directory, where it has
   // one, stays in use). Certificates are always verified; there is no way to turn
   // verification off.
-  std::optional<std::filesystem::path> caFile;
+  std::optional<std::filesystem::path> caFile{};
   // Connections kept open to one host at most. Transfers beyond what they carry wait.
   std::size_t maxConnectionsPerHost = 8;
   // Connections open at most, all hosts together.

@@ -59,12 +59,16 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
       .set(CURLOPT_LOW_SPEED_LIMIT, 1L)
       .set(CURLOPT_LOW_SPEED_TIME, idleSeconds)
       .set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS))
-      .set(CURLOPT_PIPEWAIT, 1L)
       .set(CURLOPT_SSL_VERIFYPEER, 1L)
       .set(CURLOPT_SSL_VERIFYHOST, 2L)
       .set(CURLOPT_ACCEPT_ENCODING, "")
       .set(CURLOPT_HTTPHEADER, headers_.get());
   if (settings.caFile) options.set(CURLOPT_CAINFO, settings.caFile->c_str());
+  // Over TLS, a new transfer waits for a connection being set up to the same host: if
+  // ALPN agrees on HTTP/2 it becomes one more stream there instead of another
+  // connection. Plain HTTP stays HTTP/1.1, where that wait would last until the first
+  // response arrives.
+  if (request_.url.scheme() == "https") options.set(CURLOPT_PIPEWAIT, 1L);
 
   const std::string& method = request_.method;
   if (method == "GET") {

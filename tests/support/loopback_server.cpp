@@ -43,6 +43,7 @@ LoopbackServer::LoopbackServer(Options options)
   server_->new_task_queue = [threads = options.threads, count = connectionCount_] {
     return new CountingThreadPool(threads, count);
   };
+  server_->set_tcp_nodelay(true);
   server_->set_keep_alive_max_count(1'000'000);
   server_->set_keep_alive_timeout(options.keepAlive.count());
   Handler dispatcher = [this](const httplib::Request& request, httplib::Response& response) {

@@ -52,8 +52,8 @@ class LoopbackServer {
 
   struct Options {
     // Certificate chain and key (PEM) to serve HTTPS instead of HTTP.
-    std::optional<std::filesystem::path> certificateFile;
-    std::optional<std::filesystem::path> privateKeyFile;
+    std::optional<std::filesystem::path> certificateFile{};
+    std::optional<std::filesystem::path> privateKeyFile{};
     // Threads serving connections; a kept-alive connection holds one while it is open.
     std::size_t threads = 16;
     // How long an idle kept-alive connection stays open.

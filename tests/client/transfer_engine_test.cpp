@@ -1,0 +1,308 @@
+// The transfer engine through the standard client: cancellation, the idle timeout,
+// TLS verification, and bounded resources under thousands of queued transfers.
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/live_updates_client.h"
+#include "support/loopback_server.h"
+#include "support/temp_dir.h"
+#include "support/test_certificates.h"
+#include "support/test_host.h"
+
+namespace qelvo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::LoopbackServer;
+using Clock = std::chrono::steady_clock;
+
+// Far longer than any test waits: a call that returns at all returned because of the
+// client, not because the server gave up.
+constexpr auto kServerDelay = 30s;
+
+void waitUntil(const std::function<bool()>& condition) {
+  auto deadline = Clock::now() + 20s;
+  while (!condition() && Clock::now() < deadline) std::this_thread::sleep_for(2ms);
+  ASSERT_TRUE(condition());
+}
+
+// Collects the outcomes of downloads completing on the engine's thread.
+class Outcomes {
+ public:
+  explicit Outcomes(std::size_t count) : outcomes_(count) {}
+
+  LiveUpdatesClient::DownloadCompletion completion(std::size_t index) {
+    return [this, index](std::expected<void, Error> outcome) {
+      std::lock_guard lock(mutex_);
+      outcomes_[index] = std::move(outcome);
+      ++done_;
+      changed_.notify_all();
+    };
+  }
+  // Waits until `count` downloads have completed; false after 60 s.
+  bool waitFor(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 60s, [&] { return done_ >= count; });
+  }
+  std::optional<std::expected<void, Error>> at(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    return outcomes_[index];
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::optional<std::expected<void, Error>>> outcomes_;
+  std::size_t done_ = 0;
+};
+
+bool isCancellation(const std::optional<std::expected<void, Error>>& outcome) {
+  return outcome && !outcome->has_value() && outcome->error().get<CancellationError>();
+}
+
+LiveUpdatesClient::MoveFile keepNothing() {
+  return [](const fs::path&) -> std::expected<void, Error> { return {}; };
+}
+
+void stallRequests(LoopbackServer& server, const std::string& method, const std::string& path) {
+  server.handle(method, path, [&server](const httplib::Request&, httplib::Response& res) {
+    server.waitForStop(kServerDelay);
+    res.status = 204;
+  });
+}
+
+TEST(TransferEngine, StoppingARunningCallReturnsPromptly) {
+  LoopbackServer server;
+  stallRequests(server, "POST", "/apps/.*");
+  stallRequests(server, "GET", "/slow");
+  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
+
+  std::stop_source checkStop;
+  std::stop_source fetchStop;
+  auto check = std::async(std::launch::async, [&] {
+    Device device{"ios", "1", "1.0", "id", std::nullopt, std::nullopt};
+    return client->checkForUpdate(CheckRequest(device, false, "abc", "p"), checkStop.get_token());
+  });
+  auto fetch = std::async(std::launch::async,
+                          [&] { return client->fetchManifest(server.url("/slow"), fetchStop.get_token()); });
+  waitUntil([&] { return server.requestCount() == 2; });
+
+  auto start = Clock::now();
+  checkStop.request_stop();
+  fetchStop.request_stop();
+  auto checked = check.get();
+  auto fetched = fetch.get();
+  EXPECT_LT(Clock::now() - start, kServerDelay / 3);
+  ASSERT_FALSE(checked.has_value());
+  EXPECT_NE(checked.error().get<CancellationError>(), nullptr);
+  ASSERT_FALSE(fetched.has_value());
+  EXPECT_NE(fetched.error().get<CancellationError>(), nullptr);
+}
+
+TEST(TransferEngine, AStopAlreadyRequestedSendsNothing) {
+  LoopbackServer server;
+  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
+  std::stop_source stop;
+  stop.request_stop();
+  auto fetched = client->fetchManifest(server.url("/m"), stop.get_token());
+  ASSERT_FALSE(fetched.has_value());
+  EXPECT_NE(fetched.error().get<CancellationError>(), nullptr);
+  EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST(TransferEngine, QueuedTransfersCancelWithoutWaitingForASlotAndEndWithTheClient) {
+  test::TestHost host;
+  LoopbackServer server;
+  stallRequests(server, "GET", "/slow");
+  auto client = LiveUpdatesClient::make(server.url("/apps"), {.maxActiveTransfers = 1});
+  Outcomes outcomes(2);
+  bool queuedMoved = false;
+
+  client->downloadFile(HttpRequest{.url = server.url("/slow")}, keepNothing(), {},
+                       outcomes.completion(0));
+  waitUntil([&] { return server.requestCount() == 1; });
+  std::stop_source queuedStop;
+  client->downloadFile(
+      HttpRequest{.url = server.url("/queued")},
+      [&](const fs::path&) -> std::expected<void, Error> {
+        queuedMoved = true;
+        return {};
+      },
+      queuedStop.get_token(), outcomes.completion(1));
+  queuedStop.request_stop();
+
+  ASSERT_TRUE(outcomes.waitFor(1));
+  EXPECT_TRUE(isCancellation(outcomes.at(1)));
+  EXPECT_FALSE(outcomes.at(0).has_value());  // the running one is not disturbed
+  EXPECT_FALSE(queuedMoved);
+
+  client.reset();  // the client's engine ends what is still running
+  ASSERT_TRUE(outcomes.waitFor(2));
+  EXPECT_TRUE(isCancellation(outcomes.at(0)));
+  EXPECT_EQ(server.requestCount(), 1u);
+  EXPECT_TRUE(test::listFiles(host.tmp()).empty());
+}
+
+TEST(TransferEngine, ACompletionMayStopItsSiblings) {
+  // A failed file stops the rest of its group from its completion, on the engine's
+  // thread, while the engine is busy with those very transfers.
+  test::TestHost host;
+  LoopbackServer server;
+  stallRequests(server, "GET", "/slow/.*");
+  server.handle("GET", "/fast", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 404;
+  });
+  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
+  constexpr std::size_t kSlow = 5;
+  Outcomes outcomes(kSlow);
+  std::stop_source group;
+  for (std::size_t i = 0; i < kSlow; ++i) {
+    client->downloadFile(HttpRequest{.url = server.url("/slow/" + std::to_string(i))},
+                         keepNothing(), group.get_token(), outcomes.completion(i));
+  }
+  waitUntil([&] { return server.requestCount() == kSlow; });
+  auto start = Clock::now();
+  client->downloadFile(HttpRequest{.url = server.url("/fast")}, keepNothing(), group.get_token(),
+                       [&](std::expected<void, Error>) { group.request_stop(); });
+
+  ASSERT_TRUE(outcomes.waitFor(kSlow));
+  EXPECT_LT(Clock::now() - start, kServerDelay / 3);
+  for (std::size_t i = 0; i < kSlow; ++i) EXPECT_TRUE(isCancellation(outcomes.at(i))) << i;
+}
+
+TEST(TransferEngine, AStalledTransferFailsAfterTheIdleTimeoutButASlowOneFinishes) {
+  test::TestHost host;
+  LoopbackServer server;
+  server.handle("GET", "/stall", [&server](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("application/octet-stream",
+                                     [&server](std::size_t offset, httplib::DataSink& sink) {
+                                       if (offset == 0) return sink.write("part", 4);
+                                       server.waitForStop(kServerDelay);
+                                       return false;
+                                     });
+  });
+  // One byte every 250 ms, for longer than the idle timeout in all.
+  server.handle("GET", "/trickle", [](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("application/octet-stream",
+                                     [](std::size_t offset, httplib::DataSink& sink) {
+                                       if (offset == 14) {
+                                         sink.done();
+                                         return true;
+                                       }
+                                       std::this_thread::sleep_for(250ms);
+                                       return sink.write("x", 1);
+                                     });
+  });
+  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
+  std::string trickled;
+
+  auto start = Clock::now();
+  auto stalled = downloadFileAndWait(
+      *client, HttpRequest{.url = server.url("/stall"), .idleTimeout = 1s}, keepNothing(), {});
+  EXPECT_LT(Clock::now() - start, kServerDelay / 3);
+  auto flowing = downloadFileAndWait(
+      *client, HttpRequest{.url = server.url("/trickle"), .idleTimeout = 2s},
+      [&](const fs::path& file) -> std::expected<void, Error> {
+        trickled = test::readFile(file);
+        return {};
+      },
+      {});
+
+  ASSERT_FALSE(stalled.has_value());
+  const auto* error = stalled.error().get<NetworkClientError>();
+  ASSERT_NE(error, nullptr);
+  const auto& network = std::get<NetworkClientError::NetworkError>(error->value());
+  ASSERT_NE(network.error->get<TransferError>(), nullptr);
+  EXPECT_EQ(network.error->get<TransferError>()->curlCode, CURLE_OPERATION_TIMEDOUT);
+  ASSERT_TRUE(flowing.has_value()) << flowing.error().localizedDescription();
+  EXPECT_EQ(trickled, std::string(14, 'x'));
+}
+
+TEST(TransferEngine, CertificatesAreVerifiedAgainstTheGivenAuthority) {
+  test::TempDir directory;
+  auto certificates = test::makeTestCertificates(directory.path());
+  LoopbackServer server({.certificateFile = certificates.serverCertificate,
+                         .privateKeyFile = certificates.serverKey});
+  server.handle("GET", "/m", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("secret", "text/plain");
+  });
+  ASSERT_EQ(server.url("/m").scheme(), "https");
+
+  auto trusting = LiveUpdatesClient::make(server.url("/apps"),
+                                          {.caFile = certificates.caCertificate});
+  auto fetched = trusting->fetchManifest(server.url("/m"), {});
+  ASSERT_TRUE(fetched.has_value()) << fetched.error().localizedDescription();
+  EXPECT_EQ(fetched->body, "secret");
+
+  auto defaults = LiveUpdatesClient::make(server.url("/apps"), {});
+  auto refused = defaults->fetchManifest(server.url("/m"), {});
+  ASSERT_FALSE(refused.has_value());
+  const auto* error = refused.error().get<NetworkClientError>();
+  ASSERT_NE(error, nullptr);
+  const auto& network = std::get<NetworkClientError::NetworkError>(error->value());
+  ASSERT_NE(network.error->get<TransferError>(), nullptr);
+  EXPECT_EQ(network.error->get<TransferError>()->curlCode, CURLE_PEER_FAILED_VERIFICATION);
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
+std::size_t openDescriptors() {
+  return static_cast<std::size_t>(
+      std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+TEST(TransferEngine, ThousandsOfQueuedDownloadsKeepDescriptorsAndConnectionsBounded) {
+  test::TestHost host;
+  test::TempDir destination;
+  LoopbackServer server;
+  server.handle("GET", "/files/[0-9]+", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content("content of " + req.path, "application/octet-stream");
+  });
+  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
+  constexpr std::size_t kFiles = 1500;
+  Outcomes outcomes(kFiles);
+  std::size_t baseline = openDescriptors();
+  std::atomic<std::size_t> peak = baseline;
+
+  for (std::size_t i = 0; i < kFiles; ++i) {
+    auto name = std::to_string(i);
+    client->downloadFile(
+        HttpRequest{.url = server.url("/files/" + name)},
+        [&, name](const fs::path& file) -> std::expected<void, Error> {
+          std::size_t now = openDescriptors();
+          std::size_t seen = peak.load();
+          while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+          }
+          fs::rename(file, destination / name);
+          return {};
+        },
+        {}, outcomes.completion(i));
+  }
+  ASSERT_TRUE(outcomes.waitFor(kFiles));
+
+  for (std::size_t i = 0; i < kFiles; ++i) {
+    ASSERT_TRUE(outcomes.at(i)->has_value()) << i << ": " << outcomes.at(i)->error().localizedDescription();
+    ASSERT_EQ(test::readFile(destination / std::to_string(i)),
+              "content of /files/" + std::to_string(i));
+  }
+  // Queued transfers hold neither a socket nor a file: the peak stays near the number
+  // of running transfers, far below the number queued.
+  EXPECT_LT(peak.load() - baseline, 150u);
+  EXPECT_LE(server.connectionCount(), 8u);
+  EXPECT_EQ(server.requestCount(), kFiles);
+  EXPECT_TRUE(test::listFiles(host.tmp()).empty());
+}
+
+}  // namespace
+}  // namespace qelvo
