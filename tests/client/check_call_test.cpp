@@ -59,7 +59,7 @@ TEST(CheckCall, PostsTheRequestAsJsonToTheAppsCheckDevicePath) {
   EXPECT_EQ(body["app_id"], "abc");
   EXPECT_EQ(body["channel_name"], "production");
   EXPECT_EQ(body["manifest"], true);
-  EXPECT_EQ(body["is_zarrows"], false);
+  EXPECT_EQ(body["is_zarrows"], detectZarrowsEmbedding());
   EXPECT_EQ(body["device"], (nlohmann::json{{"platform", "ios"},
                                             {"platform_version", "6.1.0"},
                                             {"binary_version", "2.4.0"},
