@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "carried_errors.h"
 #include "client/live_updates_client.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
@@ -120,12 +121,8 @@ TEST_F(DownloadFile, TransferFailureIsANetworkErrorAndMoveFileIsNotCalled) {
                                      {});
   EXPECT_FALSE(called);
   ASSERT_FALSE(outcome.has_value());
-  const auto* error = outcome.error().get<NetworkClientError>();
-  ASSERT_NE(error, nullptr);
-  const auto* network = std::get_if<NetworkClientError::NetworkError>(&error->value());
-  ASSERT_NE(network, nullptr);
-  const auto* transfer = network->error->get<TransferError>();
-  ASSERT_NE(transfer, nullptr);
+  const auto* transfer = test::carriedTransferError(outcome.error());
+  ASSERT_NE(transfer, nullptr) << outcome.error().localizedDescription();
   EXPECT_EQ(transfer->curlCode, CURLE_COULDNT_CONNECT);
 }
 

@@ -1,7 +1,9 @@
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "carried_errors.h"
 #include "client/download_request.h"
 #include "client/live_updates_client.h"
 #include "support/loopback_server.h"
@@ -69,9 +71,9 @@ TEST(FetchManifest, EndlessRedirectsFailAsANetworkError) {
   auto client = LiveUpdatesClient::make(server.url("/apps"), {});
   auto fetched = client->fetchManifest(server.url("/loop"), {});
   ASSERT_FALSE(fetched.has_value());
-  const auto* error = fetched.error().get<NetworkClientError>();
-  ASSERT_NE(error, nullptr);
-  EXPECT_TRUE(std::holds_alternative<NetworkClientError::NetworkError>(error->value()));
+  const auto* redirects = test::carriedTransferError(fetched.error());
+  ASSERT_NE(redirects, nullptr) << fetched.error().localizedDescription();
+  EXPECT_EQ(redirects->curlCode, CURLE_TOO_MANY_REDIRECTS);
   EXPECT_LE(server.requestCount(), 11u);
 }
 

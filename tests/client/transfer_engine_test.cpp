@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "carried_errors.h"
 #include "client/live_updates_client.h"
 #include "support/loopback_server.h"
 #include "support/temp_dir.h"
@@ -221,11 +222,9 @@ TEST(TransferEngine, AStalledTransferFailsAfterTheIdleTimeoutButASlowOneFinishes
       {});
 
   ASSERT_FALSE(stalled.has_value());
-  const auto* error = stalled.error().get<NetworkClientError>();
-  ASSERT_NE(error, nullptr);
-  const auto& network = std::get<NetworkClientError::NetworkError>(error->value());
-  ASSERT_NE(network.error->get<TransferError>(), nullptr);
-  EXPECT_EQ(network.error->get<TransferError>()->curlCode, CURLE_OPERATION_TIMEDOUT);
+  const auto* timeout = test::carriedTransferError(stalled.error());
+  ASSERT_NE(timeout, nullptr) << stalled.error().localizedDescription();
+  EXPECT_EQ(timeout->curlCode, CURLE_OPERATION_TIMEDOUT);
   ASSERT_TRUE(flowing.has_value()) << flowing.error().localizedDescription();
   EXPECT_EQ(trickled, std::string(14, 'x'));
 }
@@ -249,11 +248,9 @@ TEST(TransferEngine, CertificatesAreVerifiedAgainstTheGivenAuthority) {
   auto defaults = LiveUpdatesClient::make(server.url("/apps"), {});
   auto refused = defaults->fetchManifest(server.url("/m"), {});
   ASSERT_FALSE(refused.has_value());
-  const auto* error = refused.error().get<NetworkClientError>();
-  ASSERT_NE(error, nullptr);
-  const auto& network = std::get<NetworkClientError::NetworkError>(error->value());
-  ASSERT_NE(network.error->get<TransferError>(), nullptr);
-  EXPECT_EQ(network.error->get<TransferError>()->curlCode, CURLE_PEER_FAILED_VERIFICATION);
+  const auto* verification = test::carriedTransferError(refused.error());
+  ASSERT_NE(verification, nullptr) << refused.error().localizedDescription();
+  EXPECT_EQ(verification->curlCode, CURLE_PEER_FAILED_VERIFICATION);
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
