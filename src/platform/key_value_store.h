@@ -32,10 +32,11 @@ class KeyValueSuite {
 
   const std::string& suiteName() const { return suiteName_; }
 
-  // Binary data stored under `key`.
-  std::optional<std::string> data(const std::string& key) const;
-  // Text stored under `key` (only values stored as text).
-  std::optional<std::string> string(const std::string& key) const;
+  // Binary data stored under `key` (only values stored as data); none when absent.
+  // An error only when the database cannot be read.
+  std::expected<std::optional<std::string>, PlatformError> data(const std::string& key) const;
+  // Text stored under `key` (only values stored as text); none when absent.
+  std::expected<std::optional<std::string>, PlatformError> string(const std::string& key) const;
 
   std::expected<void, PlatformError> setData(const std::string& key, std::string_view bytes);
   std::expected<void, PlatformError> setString(const std::string& key, std::string_view value);
