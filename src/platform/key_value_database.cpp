@@ -1,7 +1,10 @@
 #include "platform/key_value_database.h"
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <system_error>
+#include <thread>
 
 #include "core/try.h"
 
@@ -54,10 +57,28 @@ std::expected<std::filesystem::path, PlatformError> canonicalDatabasePath(
   return canonical / path.filename();
 }
 
+// Switching a new file to WAL can fail at once with "database is locked" while another
+// process is setting the same file up (SQLite does not wait through the busy handler
+// there), so the setup is retried for as long as the busy timeout allows.
+std::expected<void, PlatformError> configure(sqlite3* db) {
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMilliseconds);
+  auto pause = std::chrono::milliseconds(1);
+  while (true) {
+    auto configured = sqlite::execute(db, kSchema, "Unable to set up the key-value store");
+    if (configured || !sqlite::isBusy(configured.error()) ||
+        std::chrono::steady_clock::now() + pause > deadline) {
+      return configured;
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
 std::expected<sqlite::Connection, PlatformError> openConfigured(const std::filesystem::path& path) {
   QELVO_TRY(auto connection, sqlite::openConnection(path));
   sqlite3_busy_timeout(connection.get(), kBusyTimeoutMilliseconds);
-  QELVO_TRY_VOID(sqlite::execute(connection.get(), kSchema));
+  QELVO_TRY_VOID(configure(connection.get()));
   return connection;
 }
 
@@ -109,11 +130,11 @@ std::expected<void, PlatformError> KeyValueDatabase::removeSuite(std::string_vie
   return {};
 }
 
-std::expected<std::optional<KeyValueDatabase::Value>, PlatformError>
-KeyValueDatabase::readLocked(std::string_view suite, std::string_view key) {
-  QELVO_TRY(auto statement,
-            sqlite::Statement::prepare(
-                connection_.get(), "SELECT kind, value FROM entries WHERE suite = ?1 AND key = ?2"));
+std::expected<std::optional<KeyValueDatabase::Value>, PlatformError> KeyValueDatabase::readLocked(
+    std::string_view suite, std::string_view key) {
+  QELVO_TRY(auto statement, sqlite::Statement::prepare(
+                                connection_.get(),
+                                "SELECT kind, value FROM entries WHERE suite = ?1 AND key = ?2"));
   QELVO_TRY(bool found, statement.bindBytes(1, suite).bindBytes(2, key).step());
   if (!found) return std::nullopt;
   Kind kind = statement.columnInt(0) == static_cast<int>(Kind::text) ? Kind::text : Kind::data;
@@ -127,10 +148,11 @@ std::expected<void, PlatformError> KeyValueDatabase::writeLocked(std::string_vie
             sqlite::Statement::prepare(connection_.get(),
                                        "INSERT OR REPLACE INTO entries (suite, key, kind, value) "
                                        "VALUES (?1, ?2, ?3, ?4)"));
-  QELVO_TRY_VOID(
-      statement.bindBytes(1, suite).bindBytes(2, key).bindInt(3, static_cast<int>(kind))
-          .bindBytes(4, bytes)
-          .step());
+  QELVO_TRY_VOID(statement.bindBytes(1, suite)
+                     .bindBytes(2, key)
+                     .bindInt(3, static_cast<int>(kind))
+                     .bindBytes(4, bytes)
+                     .step());
   return {};
 }
 

@@ -41,7 +41,7 @@ class KeyValueDatabase {
       const std::filesystem::path& path);
 
   [[nodiscard]] std::expected<std::optional<Value>, PlatformError> read(std::string_view suite,
-                                                                       std::string_view key);
+                                                                        std::string_view key);
   [[nodiscard]] std::expected<void, PlatformError> write(std::string_view suite,
                                                          std::string_view key, Kind kind,
                                                          std::string_view bytes);
@@ -52,8 +52,7 @@ class KeyValueDatabase {
       std::string_view suite, std::string_view key, const std::function<std::string()>& make);
   [[nodiscard]] std::expected<void, PlatformError> removeSuite(std::string_view suite);
 
-  explicit KeyValueDatabase(sqlite::Connection connection)
-      : connection_(std::move(connection)) {}
+  explicit KeyValueDatabase(sqlite::Connection connection) : connection_(std::move(connection)) {}
 
  private:
   [[nodiscard]] std::expected<std::optional<Value>, PlatformError> readLocked(

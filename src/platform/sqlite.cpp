@@ -12,8 +12,8 @@ std::expected<Connection, PlatformError> openConnection(const std::filesystem::p
   sqlite3* raw = nullptr;
   // The caller holds its own lock around every use, so SQLite's per-connection mutex
   // would only add cost.
-  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
-              SQLITE_OPEN_EXRESCODE;
+  int flags =
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
   int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   Connection connection(raw);  // owned even when opening failed
   if (rc != SQLITE_OK) {
@@ -22,11 +22,16 @@ std::expected<Connection, PlatformError> openConnection(const std::filesystem::p
   return connection;
 }
 
-std::expected<void, PlatformError> execute(sqlite3* db, const char* sql) {
+std::expected<void, PlatformError> execute(sqlite3* db, const char* sql, const std::string& what) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return std::unexpected(lastError(db, std::string("Unable to run ") + sql));
+    return std::unexpected(lastError(db, what));
   }
   return {};
+}
+
+bool isBusy(const PlatformError& error) {
+  int primary = error.code & 0xff;
+  return error.domain == "sqlite" && (primary == SQLITE_BUSY || primary == SQLITE_LOCKED);
 }
 
 std::expected<Statement, PlatformError> Statement::prepare(sqlite3* db, std::string_view sql) {
@@ -72,14 +77,14 @@ std::string Statement::columnBytes(int index) const {
 int Statement::columnInt(int index) const { return sqlite3_column_int(statement_.get(), index); }
 
 std::expected<ImmediateTransaction, PlatformError> ImmediateTransaction::begin(sqlite3* db) {
-  if (auto begun = execute(db, "BEGIN IMMEDIATE"); !begun) {
+  if (auto begun = execute(db, "BEGIN IMMEDIATE", "Unable to begin a transaction"); !begun) {
     return std::unexpected(std::move(begun).error());
   }
   return ImmediateTransaction(db);
 }
 
 std::expected<void, PlatformError> ImmediateTransaction::commit() {
-  auto committed = execute(db_, "COMMIT");
+  auto committed = execute(db_, "COMMIT", "Unable to commit a transaction");
   if (committed) db_ = nullptr;
   return committed;
 }

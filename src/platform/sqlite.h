@@ -29,8 +29,13 @@ PlatformError lastError(sqlite3* db, const std::string& what);
 [[nodiscard]] std::expected<Connection, PlatformError> openConnection(
     const std::filesystem::path& path);
 
-// Runs SQL text that returns no rows of interest (pragmas, schema, BEGIN/COMMIT).
-[[nodiscard]] std::expected<void, PlatformError> execute(sqlite3* db, const char* sql);
+// Runs SQL text that returns no rows of interest (pragmas, schema, BEGIN/COMMIT);
+// `what` names the step in the error.
+[[nodiscard]] std::expected<void, PlatformError> execute(sqlite3* db, const char* sql,
+                                                         const std::string& what);
+
+// Whether the error says another connection holds a lock that is in the way.
+bool isBusy(const PlatformError& error);
 
 class Statement {
  public:

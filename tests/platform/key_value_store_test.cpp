@@ -50,8 +50,8 @@ std::vector<std::string> runInChildren(int count, const std::function<std::strin
     if (pid == 0) {
       close(fds[0]);
       std::string answer = body();
-      bool written = write(fds[1], answer.data(), answer.size()) ==
-                     static_cast<ssize_t>(answer.size());
+      bool written =
+          write(fds[1], answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
       _exit(written ? 0 : 1);
     }
     close(fds[1]);
@@ -144,10 +144,13 @@ TEST(KeyValueSuite, StringOrInsertStoresOneValueUnderRacingThreads) {
     threads.emplace_back([&, i] {
       auto suite = openSuite(db, "s");  // a suite object of its own per thread
       while (!go) std::this_thread::yield();
-      answers[i] = suite->stringOrInsert("id", [&] {
-                          ++made;
-                          return "thread-" + std::to_string(i);
-                        }).value();
+      answers[i] = suite
+                       ->stringOrInsert("id",
+                                        [&] {
+                                          ++made;
+                                          return "thread-" + std::to_string(i);
+                                        })
+                       .value();
     });
   }
   go = true;
@@ -164,13 +167,16 @@ TEST(KeyValueSuite, ProcessesShareOneFile) {
   constexpr int kChildren = 4;
   constexpr int kWritesEach = 20;
   auto answers = runInChildren(kChildren, [&] {
-    auto suite = openSuite(db, "s");
+    auto suite = KeyValueSuite::open(db, "s");
+    if (!suite) return "open failed: " + suite.error().description;
     auto pid = std::to_string(getpid());
-    auto id = suite->stringOrInsert("id", [&] { return pid; }).value();
+    auto id = (*suite)->stringOrInsert("id", [&] { return pid; });
+    if (!id) return "insert failed: " + id.error().description;
     for (int i = 0; i < kWritesEach; ++i) {
-      if (!suite->setString(pid + "-" + std::to_string(i), "v")) return std::string("write failed");
+      auto written = (*suite)->setString(pid + "-" + std::to_string(i), "v");
+      if (!written) return "write failed: " + written.error().description;
     }
-    return pid + " " + id;
+    return pid + " " + *id;
   });
 
   ASSERT_EQ(answers.size(), static_cast<std::size_t>(kChildren));
