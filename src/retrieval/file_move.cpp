@@ -33,10 +33,10 @@ std::expected<void, PlatformError> copyThenRemove(const path& from, const path& 
                                                   const std::string& what) {
   if (existsWithoutFollowing(to)) return std::unexpected(PlatformError::fromErrno(EEXIST, what));
   std::error_code error;
-  std::filesystem::copy(from, to,
-                        std::filesystem::copy_options::recursive |
-                            std::filesystem::copy_options::copy_symlinks,
-                        error);
+  std::filesystem::copy(
+      from, to,
+      std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks,
+      error);
   if (error) {
     std::error_code ignored;  // the source is intact; drop the partial copy
     std::filesystem::remove_all(to, ignored);

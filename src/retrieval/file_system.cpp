@@ -32,7 +32,8 @@ bool exists(const path& file) {
 std::expected<void, PlatformError> createDirectories(const path& directory) {
   std::error_code error;
   std::filesystem::create_directories(directory, error);
-  if (error) return std::unexpected(platformError(error, "Could not create directory " + quoted(directory)));
+  if (error)
+    return std::unexpected(platformError(error, "Could not create directory " + quoted(directory)));
   return {};
 }
 
@@ -46,23 +47,29 @@ std::expected<void, PlatformError> removeRecursively(const path& item) {
 std::expected<bool, PlatformError> hasEntries(const path& directory) {
   std::error_code error;
   std::filesystem::directory_iterator entries(directory, error);
-  if (error) return std::unexpected(platformError(error, "Could not list directory " + quoted(directory)));
+  if (error)
+    return std::unexpected(platformError(error, "Could not list directory " + quoted(directory)));
   return entries != std::filesystem::directory_iterator();
 }
 
+int writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    auto written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return errno;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
+
 std::expected<void, PlatformError> writeTextFile(const path& file, std::string_view text) {
-  auto failure = [&file] {
-    return std::unexpected(PlatformError::fromErrno(errno, "Could not write file " + quoted(file)));
+  auto failure = [&file](int error) {
+    return std::unexpected(PlatformError::fromErrno(error, "Could not write file " + quoted(file)));
   };
   UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd) return failure();
-  while (!text.empty()) {
-    auto written = ::write(fd.get(), text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) return failure();
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (fd.close() != 0) return failure();
+  if (!fd) return failure(errno);
+  if (int error = writeAll(fd.get(), text)) return failure(error);
+  if (fd.close() != 0) return failure(errno);
   return {};
 }
 

@@ -39,6 +39,9 @@ std::expected<void, PlatformError> removeRecursively(const path& item);
 // Whether the directory lists at least one entry.
 std::expected<bool, PlatformError> hasEntries(const path& directory);
 
+// Writes all of `bytes` to the descriptor; 0, or the errno value of the failure.
+int writeAll(int fd, std::string_view bytes);
+
 // Writes `text` to `file` in place, creating or truncating it.
 std::expected<void, PlatformError> writeTextFile(const path& file, std::string_view text);
 
