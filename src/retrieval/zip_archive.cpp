@@ -34,7 +34,8 @@ std::expected<ZipArchive, PlatformError> openZipArchive(const std::filesystem::p
 }
 
 PlatformError zipError(zip_error_t* error, const std::string& what) {
-  return PlatformError("libzip", zip_error_code_zip(error), what + ": " + zip_error_strerror(error));
+  return PlatformError("libzip", zip_error_code_zip(error),
+                       what + ": " + zip_error_strerror(error));
 }
 
 PlatformError zipError(int code, const std::string& what) {

@@ -59,7 +59,8 @@ class Planner {
     // so the name checked here is exactly the name written.
     PlannedEntry entry{.index = index, .name = stat.name, .path = {}, .size = stat.size};
     auto entryPath = entryPathOf(entry.name);
-    if (!entryPath) return std::unexpected(refused(ArchiveRefusal::unsafePath, entry.name, entryPath.error()));
+    if (!entryPath)
+      return std::unexpected(refused(ArchiveRefusal::unsafePath, entry.name, entryPath.error()));
     entry.path = std::move(*entryPath);
     QELVO_TRY_VOID(checkType(entry));
     QELVO_TRY_VOID(checkEncoding(entry, stat));
@@ -78,7 +79,8 @@ class Planner {
     if (system != ZIP_OPSYS_UNIX) return {};
     auto type = (attributes >> 16) & S_IFMT;
     if (type == S_IFLNK) {
-      return std::unexpected(refused(ArchiveRefusal::unsupportedEntryType, entry.name, "it is a symbolic link"));
+      return std::unexpected(
+          refused(ArchiveRefusal::unsupportedEntryType, entry.name, "it is a symbolic link"));
     }
     if (type == S_IFDIR) {
       entry.path.isDirectory = true;
@@ -92,7 +94,8 @@ class Planner {
   std::expected<void, PlatformError> checkEncoding(const PlannedEntry& entry,
                                                    const zip_stat_t& stat) const {
     if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE) {
-      return std::unexpected(refused(ArchiveRefusal::encryptedEntry, entry.name, "it is encrypted"));
+      return std::unexpected(
+          refused(ArchiveRefusal::encryptedEntry, entry.name, "it is encrypted"));
     }
     if (!(stat.valid & ZIP_STAT_COMP_METHOD) ||
         (stat.comp_method != ZIP_CM_STORE && stat.comp_method != ZIP_CM_DEFLATE)) {
@@ -105,19 +108,21 @@ class Planner {
 
   std::expected<void, PlatformError> checkSize(const PlannedEntry& entry, const zip_stat_t& stat) {
     if (!(stat.valid & ZIP_STAT_SIZE) || !(stat.valid & ZIP_STAT_COMP_SIZE)) {
-      return std::unexpected(refused(ArchiveRefusal::corruptEntry, entry.name, "its size is unknown"));
+      return std::unexpected(
+          refused(ArchiveRefusal::corruptEntry, entry.name, "its size is unknown"));
     }
     if (stat.size > limits_.maxTotalUncompressedBytes - totalBytes_) {
       return std::unexpected(refused(ArchiveRefusal::limitExceeded, entry.name,
                                      "the archive unpacks to more than " +
-                                         std::to_string(limits_.maxTotalUncompressedBytes) + " bytes"));
+                                         std::to_string(limits_.maxTotalUncompressedBytes) +
+                                         " bytes"));
     }
     totalBytes_ += stat.size;
     auto ratio = stat.size / std::max<std::uint64_t>(stat.comp_size, 1);
     if (stat.size > limits_.ratioCheckFromBytes && ratio > limits_.maxCompressionRatio) {
-      return std::unexpected(refused(ArchiveRefusal::limitExceeded, entry.name,
-                                     "it is compressed more than " +
-                                         std::to_string(limits_.maxCompressionRatio) + " to 1"));
+      return std::unexpected(refused(
+          ArchiveRefusal::limitExceeded, entry.name,
+          "it is compressed more than " + std::to_string(limits_.maxCompressionRatio) + " to 1"));
     }
     return {};
   }
@@ -144,8 +149,9 @@ class Planner {
   std::expected<void, PlatformError> checkNoFileIsADirectory() const {
     for (const auto& [key, name] : files_) {
       if (auto directory = directories_.find(key); directory != directories_.end()) {
-        return std::unexpected(refused(ArchiveRefusal::duplicateEntry, name,
-                                       "entry \"" + directory->second + "\" needs it as a directory"));
+        return std::unexpected(
+            refused(ArchiveRefusal::duplicateEntry, name,
+                    "entry \"" + directory->second + "\" needs it as a directory"));
       }
     }
     return {};

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "core/try.h"
@@ -27,7 +28,9 @@ constexpr mode_t kFileMode = 0644;
 class Extraction {
  public:
   Extraction(zip_t* archive, const path& archivePath, UniqueFd destination)
-      : archive_(archive), archivePath_(archivePath), destination_(std::move(destination)),
+      : archive_(archive),
+        archivePath_(archivePath),
+        destination_(std::move(destination)),
         buffer_(kChunkSize) {}
 
   std::expected<void, PlatformError> extract(const PlannedEntry& entry) {
@@ -36,14 +39,23 @@ class Extraction {
       QELVO_TRY_VOID(openDirectory(entry, components));
       return {};
     }
-    QELVO_TRY(auto parent, openDirectory(entry, std::span(components).first(components.size() - 1)));
+    QELVO_TRY(auto parent,
+              openDirectory(entry, std::span(components).first(components.size() - 1)));
     return writeFile(entry, parent.get(), components.back());
   }
 
  private:
-  PlatformError systemError(const PlannedEntry& entry, const std::string& verb) const {
-    return PlatformError::fromErrno(errno, "Could not " + verb + " for entry \"" + entry.name +
-                                               "\" of archive " + files::quoted(archivePath_));
+  // The failure in errno, taken before building the message may change it.
+  PlatformError systemError(const PlannedEntry& entry, std::string_view verb,
+                            std::string_view directory = {}) const {
+    return systemError(errno, entry, verb, directory);
+  }
+  PlatformError systemError(int error, const PlannedEntry& entry, std::string_view verb,
+                            std::string_view directory = {}) const {
+    std::string what = "Could not " + std::string(verb);
+    if (!directory.empty()) what += " \"" + std::string(directory) + "\"";
+    return PlatformError::fromErrno(error, what + " for entry \"" + entry.name + "\" of archive " +
+                                               files::quoted(archivePath_));
   }
 
   // Enters (creating where missing) each directory below the destination without
@@ -57,11 +69,11 @@ class Extraction {
     for (const auto& component : components) {
       walked += walked.empty() ? component : "/" + component;
       if (::mkdirat(current.get(), component.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
-        return std::unexpected(systemError(entry, "create directory \"" + walked + "\""));
+        return std::unexpected(systemError(entry, "create directory", walked));
       }
       UniqueFd next(::openat(current.get(), component.c_str(),
                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!next) return std::unexpected(systemError(entry, "enter directory \"" + walked + "\""));
+      if (!next) return std::unexpected(systemError(entry, "enter directory", walked));
       current = std::move(next);
     }
     return current;
@@ -79,28 +91,21 @@ class Extraction {
     std::uint64_t written = 0;
     while (true) {
       auto count = zip_fread(reader.get(), buffer_.data(), buffer_.size());
-      if (count < 0) return std::unexpected(zipError(zip_file_get_error(reader.get()), readWhat(entry)));
+      if (count < 0)
+        return std::unexpected(zipError(zip_file_get_error(reader.get()), readWhat(entry)));
       if (count == 0) break;
       written += static_cast<std::uint64_t>(count);
       if (written > entry.size) return std::unexpected(sizeMismatch(entry, "more"));
-      QELVO_TRY_VOID(writeAll(entry, file.get(), std::span(buffer_).first(static_cast<std::size_t>(count))));
+      if (int error = files::writeAll(
+              file.get(), std::string_view(buffer_.data(), static_cast<std::size_t>(count)))) {
+        return std::unexpected(systemError(error, entry, "write the file"));
+      }
     }
     if (written != entry.size) return std::unexpected(sizeMismatch(entry, "less"));
     if (int error = zip_fclose(reader.release()); error != 0) {
       return std::unexpected(zipError(error, readWhat(entry)));
     }
     if (file.close() != 0) return std::unexpected(systemError(entry, "write the file"));
-    return {};
-  }
-
-  std::expected<void, PlatformError> writeAll(const PlannedEntry& entry, int file,
-                                              std::span<const char> bytes) const {
-    while (!bytes.empty()) {
-      auto count = ::write(file, bytes.data(), bytes.size());
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0) return std::unexpected(systemError(entry, "write the file"));
-      bytes = bytes.subspan(static_cast<std::size_t>(count));
-    }
     return {};
   }
 
@@ -129,8 +134,9 @@ std::expected<void, PlatformError> extractZip(const path& archive, const path& d
 
   UniqueFd root(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!root) {
+    int error = errno;
     return std::unexpected(PlatformError::fromErrno(
-        errno, "Could not open destination " + files::quoted(destination)));
+        error, "Could not open destination " + files::quoted(destination)));
   }
   Extraction extraction(zip.get(), archive, std::move(root));
   for (const auto& entry : entries) QELVO_TRY_VOID(extraction.extract(entry));
