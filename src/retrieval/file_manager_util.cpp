@@ -31,7 +31,7 @@ std::optional<path> existing(const std::expected<path, PlatformError>& item) {
 }  // namespace
 
 FileManagerUtilProtocol::Result<void> FileManagerUtilProtocol::writeString(std::string_view text,
-                                                                          const path& file) {
+                                                                           const path& file) {
   return performFileOperation(files::writeTextFile(file, text));
 }
 
