@@ -72,7 +72,8 @@ TEST_F(FileManagerUtilTest, RemovalsTakeEverythingBelowAndTolerateWhatIsGone) {
   writeFile(host.cacheRoot() / "b" / "s1" / "file.js", "3");
 
   ASSERT_TRUE(util.removeSnapshotDirectory("a", "s1"));
-  EXPECT_EQ(listFiles(host.cacheRoot()), (std::vector<std::string>{"a/s2/file.js", "b/s1/file.js"}));
+  EXPECT_EQ(listFiles(host.cacheRoot()),
+            (std::vector<std::string>{"a/s2/file.js", "b/s1/file.js"}));
   EXPECT_TRUE(util.removeSnapshotDirectory("a", "s1"));
 
   ASSERT_TRUE(util.removeAllApps());
@@ -128,7 +129,8 @@ TEST_F(FileManagerUtilTest, MoveItemMovesTreesButNeverReplaces) {
 }
 
 TEST_F(FileManagerUtilTest, MoveItemCopiesAcrossFilesystems) {
-  struct stat here {}, there {};
+  struct stat here {
+  }, there{};
   if (::stat(host.container().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 ||
       here.st_dev == there.st_dev) {
     GTEST_SKIP() << "no second filesystem at /dev/shm";
@@ -163,14 +165,16 @@ TEST_F(FileManagerUtilTest, FailedCreationPrintsBothErrorsAndCarriesTheFirstBrid
   writeFile(host.cacheRoot(), "not a directory");
   for (bool snapshot : {false, true}) {
     testing::internal::CaptureStdout();
-    auto created = snapshot ? util.createSnapshotDirectory("app", "s1") : util.createAppDirectory("app");
+    auto created =
+        snapshot ? util.createSnapshotDirectory("app", "s1") : util.createAppDirectory("app");
     auto printed = lines(testing::internal::GetCapturedStdout());
     ASSERT_FALSE(created);
     const PlatformError* error = created.error().platformError();
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(*error, FileOperationError::ioError(PlatformError()).bridged());
-    EXPECT_EQ(error->description,
-              "The operation couldn\u2019t be completed. (QelvoLiveUpdates.FileOperationError error 0.)");
+    EXPECT_EQ(
+        error->description,
+        "The operation couldn\u2019t be completed. (QelvoLiveUpdates.FileOperationError error 0.)");
     ASSERT_EQ(printed.size(), 2u);
     EXPECT_NE(printed[0].find("Could not create directory \"" + host.cacheRoot().string()),
               std::string::npos)

@@ -64,10 +64,10 @@ TEST_F(UnzipSnapshotTest, UnpacksEveryEntryByteExactThenRemovesTheArchive) {
   ASSERT_TRUE(result) << result.error().platformError()->description;
   auto snapshot = app() / "s1";
   EXPECT_EQ(*result, snapshot);
-  EXPECT_EQ(listFiles(snapshot),
-            (std::vector<std::string>{"assets/img/blob-deflated.bin", "assets/img/blob.bin",
-                                      "assets/js/app.js", "empty.txt", "index.html",
-                                      "text/long.txt"}));
+  EXPECT_EQ(
+      listFiles(snapshot),
+      (std::vector<std::string>{"assets/img/blob-deflated.bin", "assets/img/blob.bin",
+                                "assets/js/app.js", "empty.txt", "index.html", "text/long.txt"}));
   EXPECT_EQ(readFile(snapshot / "index.html"), "<html>hi</html>");
   EXPECT_EQ(readFile(snapshot / "assets/js/app.js"), "console.log(1);");
   EXPECT_EQ(readFile(snapshot / "assets/img/blob.bin"), binary);
@@ -121,7 +121,8 @@ TEST_F(UnzipSnapshotTest, UnreadableArchivesFailCleanly) {
   FileManagerUtil::Result<fs::path> result;
   unzip(result);  // no archive at all
   ASSERT_FALSE(result);
-  EXPECT_NE(result.error().platformError()->description.find(archive().string()), std::string::npos);
+  EXPECT_NE(result.error().platformError()->description.find(archive().string()),
+            std::string::npos);
 
   writeFile(archive(), "this is not a zip archive, only text pretending to be one");
   unzip(result);

@@ -29,14 +29,15 @@ class ZipExtractorTest : public ::testing::Test {
   fs::path sentinel() const { return dir / "sentinel"; }
   fs::path archive() const { return dir / "bundle.zip"; }
 
-  std::expected<void, PlatformError> extract(const ZipBuilder& builder, const ExtractLimits& limits = {}) {
+  std::expected<void, PlatformError> extract(const ZipBuilder& builder,
+                                             const ExtractLimits& limits = {}) {
     builder.write(archive());
     return extractZip(archive(), destination(), limits);
   }
 
   // The extraction failed with `refusal` naming `entry`, and nothing was written anywhere.
-  void expectRefusedUntouched(const std::expected<void, PlatformError>& result, ArchiveRefusal refusal,
-                              const std::string& entry) {
+  void expectRefusedUntouched(const std::expected<void, PlatformError>& result,
+                              ArchiveRefusal refusal, const std::string& entry) {
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().domain, kArchiveErrorDomain);
     EXPECT_EQ(result.error().code, codeOf(refusal)) << result.error().description;
@@ -51,10 +52,14 @@ class ZipExtractorTest : public ::testing::Test {
 
 TEST_F(ZipExtractorTest, ArchivePermissionsAreIgnored) {
   auto result = extract(ZipBuilder()
-                            .file("setuid.sh", "#!/bin/sh").withMode(S_IFREG | 04777)
-                            .directory("dir").withMode(S_IFDIR | 0700)
-                            .file("dir/plain", "p").withoutAttributes()
-                            .file("typed-dir", "").withMode(S_IFDIR | 0755));
+                            .file("setuid.sh", "#!/bin/sh")
+                            .withMode(S_IFREG | 04777)
+                            .directory("dir")
+                            .withMode(S_IFDIR | 0700)
+                            .file("dir/plain", "p")
+                            .withoutAttributes()
+                            .file("typed-dir", "")
+                            .withMode(S_IFDIR | 0755));
   ASSERT_TRUE(result) << result.error().description;
   struct stat status {};
   ASSERT_EQ(::stat((destination() / "setuid.sh").c_str(), &status), 0);
@@ -67,19 +72,26 @@ TEST_F(ZipExtractorTest, ArchivePermissionsAreIgnored) {
 
 TEST_F(ZipExtractorTest, HostileNamesAndTypesAreRefusedBeforeAnythingIsWritten) {
   auto outside = (sentinel() / "evil.txt").string();
-  auto okFirst = [] { return ZipBuilder().file("first-ok.txt", "written only if nothing is refused"); };
+  auto okFirst = [] {
+    return ZipBuilder().file("first-ok.txt", "written only if nothing is refused");
+  };
   struct Case {
     ZipBuilder archive;
     ArchiveRefusal refusal;
     std::string named;
   };
   std::vector<Case> cases{
-      {okFirst().file("../sentinel/evil.txt", "x"), ArchiveRefusal::unsafePath, "../sentinel/evil.txt"},
-      {okFirst().file("a/../../sentinel/evil.txt", "x"), ArchiveRefusal::unsafePath, "a/../../sentinel/evil.txt"},
+      {okFirst().file("../sentinel/evil.txt", "x"), ArchiveRefusal::unsafePath,
+       "../sentinel/evil.txt"},
+      {okFirst().file("a/../../sentinel/evil.txt", "x"), ArchiveRefusal::unsafePath,
+       "a/../../sentinel/evil.txt"},
       {okFirst().file(outside, "x"), ArchiveRefusal::unsafePath, outside},
-      {okFirst().file("..\\sentinel\\evil.txt", "x"), ArchiveRefusal::unsafePath, "..\\sentinel\\evil.txt"},
-      {okFirst().symlink("link", "../sentinel").file("link/evil.txt", "x"), ArchiveRefusal::unsupportedEntryType, "link"},
-      {okFirst().file("fifo", "").withMode(S_IFIFO | 0644), ArchiveRefusal::unsupportedEntryType, "fifo"},
+      {okFirst().file("..\\sentinel\\evil.txt", "x"), ArchiveRefusal::unsafePath,
+       "..\\sentinel\\evil.txt"},
+      {okFirst().symlink("link", "../sentinel").file("link/evil.txt", "x"),
+       ArchiveRefusal::unsupportedEntryType, "link"},
+      {okFirst().file("fifo", "").withMode(S_IFIFO | 0644), ArchiveRefusal::unsupportedEntryType,
+       "fifo"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.named);
@@ -95,7 +107,8 @@ TEST_F(ZipExtractorTest, LinksAlreadyInTheDestinationAreNeverFollowed) {
     auto result = extract(ZipBuilder().file(name, "x"));
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().domain, "posix");
-    EXPECT_NE(result.error().description.find(name), std::string::npos) << result.error().description;
+    EXPECT_NE(result.error().description.find(name), std::string::npos)
+        << result.error().description;
     EXPECT_TRUE(fs::is_empty(sentinel()));
   }
 }
@@ -110,26 +123,27 @@ TEST_F(ZipExtractorTest, EntriesClaimingOnePathTwiceAreRefused) {
   // libzip will not write two equal names: forge the second one.
   ZipBuilder().file("a.txt", "1").file("b.txt", "2").write(archive());
   ASSERT_EQ(test::patchBytes(archive(), "b.txt", "a.txt"), 2);
-  expectRefusedUntouched(extractZip(archive(), destination()), ArchiveRefusal::duplicateEntry, "a.txt");
+  expectRefusedUntouched(extractZip(archive(), destination()), ArchiveRefusal::duplicateEntry,
+                         "a.txt");
 }
 
 TEST_F(ZipExtractorTest, EncryptedEntriesAndUnknownMethodsAreRefused) {
   if (zip_encryption_method_supported(ZIP_EM_TRAD_PKWARE, 1)) {
-    expectRefusedUntouched(
-        extract(ZipBuilder().file("secret.txt", "s").encrypted("pw")),
-        ArchiveRefusal::encryptedEntry, "secret.txt");
+    expectRefusedUntouched(extract(ZipBuilder().file("secret.txt", "s").encrypted("pw")),
+                           ArchiveRefusal::encryptedEntry, "secret.txt");
   }
   ZipBuilder().file("odd.bin", "content", ZipBuilder::Method::stored).write(archive());
   // The method field: 8 bytes into the local header, 10 into the central one.
   auto bytes = readFile(archive());
-  for (auto [signature, offset] : {std::pair{std::string("PK\3\4"), 8}, std::pair{std::string("PK\1\2"), 10}}) {
+  for (auto [signature, offset] :
+       {std::pair{std::string("PK\3\4"), 8}, std::pair{std::string("PK\1\2"), 10}}) {
     auto at = bytes.find(signature);
     ASSERT_NE(at, std::string::npos);
     bytes[at + offset] = 77;  // no method has this number
   }
   writeFile(archive(), bytes);
-  expectRefusedUntouched(extractZip(archive(), destination()), ArchiveRefusal::unsupportedCompression,
-                         "odd.bin");
+  expectRefusedUntouched(extractZip(archive(), destination()),
+                         ArchiveRefusal::unsupportedCompression, "odd.bin");
 }
 
 TEST_F(ZipExtractorTest, CorruptEntryDataFailsTheExtraction) {
@@ -146,7 +160,8 @@ TEST_F(ZipExtractorTest, CorruptEntryDataFailsTheExtraction) {
 TEST_F(ZipExtractorTest, LimitsStopArchivesBeforeTheyAreUnpacked) {
   std::string zeros(2 << 20, '\0');  // deflates about 1000:1
   auto bomb = ZipBuilder().file("zeros.bin", zeros);
-  expectRefusedUntouched(extract(bomb, {.maxCompressionRatio = 100}), ArchiveRefusal::limitExceeded, "zeros.bin");
+  expectRefusedUntouched(extract(bomb, {.maxCompressionRatio = 100}), ArchiveRefusal::limitExceeded,
+                         "zeros.bin");
   expectRefusedUntouched(extract(bomb, {.maxTotalUncompressedBytes = zeros.size() - 1}),
                          ArchiveRefusal::limitExceeded, "zeros.bin");
   auto three = ZipBuilder().file("1", "").file("2", "").file("3", "");

@@ -62,9 +62,10 @@ void ZipBuilder::addEntry(zip_t* archive, const Entry& entry) {
   }
   auto at = static_cast<zip_uint64_t>(index);
   auto method = entry.method == Method::stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
-  if (zip_set_file_compression(archive, at, method, 0) != 0) fail(archive, "method of " + entry.name);
-  if (entry.unixMode &&
-      zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_UNIX, *entry.unixMode << 16) != 0) {
+  if (zip_set_file_compression(archive, at, method, 0) != 0)
+    fail(archive, "method of " + entry.name);
+  if (entry.unixMode && zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_UNIX,
+                                                         *entry.unixMode << 16) != 0) {
     fail(archive, "attributes of " + entry.name);
   }
   if (entry.password &&
