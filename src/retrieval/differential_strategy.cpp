@@ -8,10 +8,10 @@
 #include "core/timing.h"
 #include "core/try.h"
 #include "platform/host.h"
-#include "platform/output.h"
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_copy.h"
 #include "retrieval/file_manager_util.h"
+#include "retrieval/file_operation.h"
 #include "retrieval/file_url.h"
 
 namespace qelvo {
@@ -140,10 +140,8 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
     }
     auto copied = copyFileExclusive(previousDirectory / item.href, directory / pieces.back());
     if (!copied) {
-      platform::printLine(copied.error().description);
-      return fail(makeSyncError(
-          appId, FailStep::unpack,
-          SyncError::Reason::fileManagerError(FileOperationError::ioError(copied.error()))));
+      return fail(makeSyncError(appId, FailStep::unpack,
+                                SyncError::Reason::fileManagerError(reportedFileError(copied.error()))));
     }
   }
   log("Completed copying unchanged files to new snapshot directory in " + elapsedSince(start));

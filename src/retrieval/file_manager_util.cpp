@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <exception>
 
+#include "core/path_safety.h"
 #include "core/try.h"
 #include "platform/host.h"
 #include "retrieval/file_operation.h"
@@ -18,7 +19,7 @@ constexpr const char* kCacheRootName = "qelvo_apps";
 
 std::expected<path, PlatformError> child(const path& parent, const std::string& name,
                                          const std::string& kind) {
-  if (files::isSinglePathComponent(name)) return parent / name;
+  if (isSafePathComponent(name)) return parent / name;
   return std::unexpected(PlatformError::fromErrno(
       EINVAL, "The " + kind + " \"" + name + "\" is not a single path component"));
 }

@@ -19,11 +19,6 @@ PlatformError platformError(const std::error_code& error, const std::string& wha
 
 std::string quoted(const path& file) { return "\"" + file.string() + "\""; }
 
-bool isSinglePathComponent(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
-}
-
 bool exists(const path& file) {
   struct stat status {};
   return ::stat(file.c_str(), &status) == 0;

@@ -21,11 +21,6 @@ PlatformError platformError(const std::error_code& error, const std::string& wha
 // Quotes a path for a message.
 std::string quoted(const path& file);
 
-// True when `name` names one entry of a directory: not empty, not "." or "..", and
-// without "/" or NUL. Ids that become path components must pass this, or a hostile
-// id could reach outside the cache.
-bool isSinglePathComponent(std::string_view name);
-
 // Whether something exists at `file`, following symbolic links.
 bool exists(const path& file);
 

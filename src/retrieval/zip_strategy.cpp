@@ -6,9 +6,9 @@
 #include "client/live_updates_client.h"
 #include "core/sync_errors.h"
 #include "core/try.h"
-#include "platform/output.h"
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
+#include "retrieval/file_operation.h"
 
 namespace qelvo {
 namespace {
@@ -23,10 +23,8 @@ std::expected<void, Error> placeArchive(const std::string& appId,
   if (std::rename(downloaded.c_str(), archive.c_str()) == 0) return {};
   auto error = PlatformError::fromErrno(
       errno, "Unable to move " + downloaded.string() + " to " + archive.string());
-  platform::printLine(error.description);
   return std::unexpected(makeSyncError(
-      appId, FailStep::download,
-      SyncError::Reason::fileManagerError(FileOperationError::ioError(std::move(error)))));
+      appId, FailStep::download, SyncError::Reason::fileManagerError(reportedFileError(std::move(error)))));
 }
 
 }  // namespace
