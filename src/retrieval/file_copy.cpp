@@ -1,5 +1,7 @@
 #include "retrieval/file_copy.h"
 
+#include "retrieval/unique_fd.h"
+
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -10,27 +12,6 @@
 
 namespace qelvo {
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  // Closes now, reporting the result (a failed close can mean lost data).
-  int close() {
-    int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
 
 bool copyWithReadWrite(int in, int out) {
   char buffer[1 << 16];
@@ -75,12 +56,12 @@ bool copyContents(int in, int out, off_t size) {
 std::expected<void, PlatformError> copyFileExclusive(const std::filesystem::path& from,
                                                      const std::filesystem::path& to) {
   const std::string what = "Unable to copy " + from.string() + " to " + to.string();
-  FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!in) return std::unexpected(PlatformError::fromErrno(errno, what));
   struct stat info {};
   if (::fstat(in.get(), &info) != 0) return std::unexpected(PlatformError::fromErrno(errno, what));
   if (!S_ISREG(info.st_mode)) return std::unexpected(PlatformError::fromErrno(EINVAL, what));
-  FileDescriptor out(
+  UniqueFd out(
       ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
   if (!out) return std::unexpected(PlatformError::fromErrno(errno, what));
   if (!copyContents(in.get(), out.get(), info.st_size) || out.close() != 0) {
