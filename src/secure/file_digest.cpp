@@ -23,7 +23,18 @@ struct FileCloser {
   ~FileCloser() { ::close(fd); }
 };
 
+std::string digestText(const unsigned char* digest, unsigned int length) {
+  return "sha256-" + base64Encode(std::string_view(reinterpret_cast<const char*>(digest), length));
+}
+
 }  // namespace
+
+std::string contentDigestText(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+  return digestText(digest, length);
+}
 
 std::optional<std::string> fileDigestText(const std::filesystem::path& file) {
   int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -47,7 +58,7 @@ std::optional<std::string> fileDigestText(const std::filesystem::path& file) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
-  return "sha256-" + base64Encode(std::string_view(reinterpret_cast<const char*>(digest), length));
+  return digestText(digest, length);
 }
 
 }  // namespace qelvo

@@ -1,11 +1,20 @@
 #include "support/test_manager.h"
 
+#include "retrieval/file_manager_util.h"
 #include "support/temp_dir.h"
 
 namespace qelvo::test {
 
 std::shared_ptr<TestManager> makeTestManager(const std::string& name, int maxVersions) {
   return std::make_shared<TestManager>(name, maxVersions, false);
+}
+
+std::shared_ptr<TestManager> makeTestManager(std::shared_ptr<const LiveUpdatesClient> client,
+                                             const std::string& name, bool logging) {
+  auto manager = std::make_shared<TestManager>(openNamedStore(name), std::move(client),
+                                               std::make_shared<FileManagerUtil>());
+  manager->setLoggingEnabled(logging);
+  return manager;
 }
 
 void putSnapshot(TestManager& manager, const std::filesystem::path& cacheRoot,

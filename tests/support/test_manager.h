@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "client/live_updates_client.h"
 #include "qelvo/live_update_manager.h"
 #include "store/app_store.h"
 
@@ -28,6 +29,10 @@ class TestManager : public LiveUpdateManager {
 
 // A quiet named manager for tests.
 std::shared_ptr<TestManager> makeTestManager(const std::string& name = "tests", int maxVersions = 3);
+
+// A manager of suite `name` that talks to `client` (logging as `logging` says).
+std::shared_ptr<TestManager> makeTestManager(std::shared_ptr<const LiveUpdatesClient> client,
+                                             const std::string& name = "sync", bool logging = false);
 
 // Records snapshot `snapshotId` for `appId` (built for `binaryVersion`, last used at
 // `lastUsed`) and writes one file into its directory under `cacheRoot`. When `channel`
