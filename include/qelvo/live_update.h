@@ -35,7 +35,11 @@ struct LiveUpdate {
   // "zip" or "differential".
   static std::string_view rawValue(Strategy strategy);
 
+  // Compact JSON with the four keys. Throws EncodingError when `appId` or `channel`
+  // is not valid UTF-8.
   std::string toJson() const;
+  // Fails with a DecodingError naming the offending key when a key is missing, has the
+  // wrong type, or "strategy" is not exactly "zip" or "differential".
   static std::expected<LiveUpdate, DecodingError> fromJson(std::string_view json);
 };
 

@@ -20,6 +20,7 @@
 // caller's thread. Sync callbacks run on worker threads, never on the caller's.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -272,7 +273,7 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
       "qelvo.liveupdates.applicationoperations"};
   mutable ConcurrentDictionary<std::string, std::filesystem::path> existingCaches_{
       "qelvo.liveupdates.existingcaches"};
-  int maxVersions_ = 3;
+  std::atomic<int> maxVersions_ = 3;
   std::shared_ptr<KeyValueSuite> userDefaults_;
   std::shared_ptr<const LiveUpdatesClient> client_;
   std::shared_ptr<FileManagerUtilProtocol> fileManager_;

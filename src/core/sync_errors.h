@@ -24,3 +24,18 @@ inline SyncError metadataError(std::string appId, SyncError::FailStep step, std:
 }
 
 }  // namespace qelvo
+
+#include "qelvo/error.h"
+
+namespace qelvo {
+
+// A client failure as a sync step reports it: a NetworkClientError becomes a SyncError
+// of that step; any other error (a cancellation, a raw transfer error) passes unchanged.
+inline Error syncErrorFromClient(const std::string& appId, SyncError::FailStep step, Error error) {
+  if (auto* networkError = error.get<NetworkClientError>()) {
+    return makeSyncError(appId, step, SyncError::Reason::networkError(*networkError));
+  }
+  return error;
+}
+
+}  // namespace qelvo

@@ -1,5 +1,6 @@
 #include "platform/host.h"
 
+#include <openssl/rand.h>
 #include <sys/utsname.h>
 
 #include <array>
@@ -97,9 +98,12 @@ bool isClassLoaded(const std::string& className) {
 }
 
 std::string randomUuid() {
-  thread_local std::mt19937_64 generator(std::random_device{}());
+  // OpenSSL's generator reseeds after fork, so a forked process never repeats its parent.
   std::array<std::uint8_t, 16> bytes{};
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
+  if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
+    std::random_device device;
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(device());
+  }
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
   bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
   char text[37];

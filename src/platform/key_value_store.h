@@ -27,26 +27,32 @@ class KeyValueSuite {
  public:
   // Opens suite `suiteName` of the database file at `databasePath` (created with its
   // directory when missing). Suites of one database file share one connection.
-  static std::expected<std::shared_ptr<KeyValueSuite>, PlatformError> open(
+  [[nodiscard]] static std::expected<std::shared_ptr<KeyValueSuite>, PlatformError> open(
       const std::filesystem::path& databasePath, std::string suiteName);
 
   const std::string& suiteName() const { return suiteName_; }
 
-  // Binary data stored under `key`.
-  std::optional<std::string> data(const std::string& key) const;
-  // Text stored under `key` (only values stored as text).
-  std::optional<std::string> string(const std::string& key) const;
+  // Binary data stored under `key` (only values stored as data); none when absent.
+  // An error only when the database cannot be read.
+  [[nodiscard]] std::expected<std::optional<std::string>, PlatformError> data(
+      const std::string& key) const;
+  // Text stored under `key` (only values stored as text); none when absent.
+  [[nodiscard]] std::expected<std::optional<std::string>, PlatformError> string(
+      const std::string& key) const;
 
-  std::expected<void, PlatformError> setData(const std::string& key, std::string_view bytes);
-  std::expected<void, PlatformError> setString(const std::string& key, std::string_view value);
+  [[nodiscard]] std::expected<void, PlatformError> setData(const std::string& key,
+                                                           std::string_view bytes);
+  [[nodiscard]] std::expected<void, PlatformError> setString(const std::string& key,
+                                                             std::string_view value);
 
   // The text under `key`; when there is none, stores `make()` and returns it, in one
   // transaction, so racing first reads (threads or processes) agree on one value.
-  std::expected<std::string, PlatformError> stringOrInsert(
+  [[nodiscard]] std::expected<std::string, PlatformError> stringOrInsert(
       const std::string& key, const std::function<std::string()>& make);
 
   // Removes every key of the suite named `suiteName` in this suite's database.
-  std::expected<void, PlatformError> removePersistentDomain(const std::string& suiteName);
+  [[nodiscard]] std::expected<void, PlatformError> removePersistentDomain(
+      const std::string& suiteName);
 
   KeyValueSuite(std::shared_ptr<KeyValueDatabase> database, std::string suiteName)
       : database_(std::move(database)), suiteName_(std::move(suiteName)) {}

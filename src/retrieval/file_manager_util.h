@@ -8,7 +8,9 @@
 //   {Library}/qelvo_apps/{appId}/{snapshotId}.zip  downloaded archive (transient)
 //   {tmp}/{name}                               staging item
 //
-// Application and snapshot ids are appended as single path components. All
+// Application and snapshot ids are appended as single path components; an id that is
+// not one (empty, ".", "..", containing "/") is refused with `ioError` (EINVAL), and
+// the lookups report nothing for it, so no id can reach outside the cache. All
 // operations are synchronous and safe from several threads on disjoint paths.
 #pragma once
 
@@ -49,6 +51,8 @@ class FileManagerUtilProtocol {
   // Moves a file or directory; fails when the destination exists.
   virtual Result<void> moveItem(const path& from, const path& to) = 0;
   // Removes {tmp}/{name} recursively; the platform error itself on failure, unprinted.
+  // Removing what is already gone succeeds, as do removeAllApps and
+  // removeSnapshotDirectory.
   virtual std::expected<void, PlatformError> removeTemporaryItem(const std::string& name) = 0;
   // Extracts {appId}/{snapshotId}.zip into an emptied snapshot directory, then
   // deletes the archive. `invalidZipPath` without an application directory.
@@ -60,7 +64,9 @@ class FileManagerUtilProtocol {
 
 class FileManagerUtil : public FileManagerUtilProtocol {
  public:
-  // Resolves the Library directory of the host's container (created when missing).
+  // Resolves the Library directory of the host's container (created when missing);
+  // throws ConfigurationError when there is none to resolve: the layer cannot work
+  // without it.
   FileManagerUtil();
   // A layer over another Library directory (tools and tests).
   explicit FileManagerUtil(path libraryDirectory);
@@ -84,7 +90,17 @@ class FileManagerUtil : public FileManagerUtilProtocol {
   Result<path> unzipSnapshot(const std::string& appId, const std::string& snapshotId) override;
 
  private:
+  // Where the directories of an id would be, or why the id cannot name one.
+  std::expected<path, PlatformError> appLocation(const std::string& appId) const;
+  std::expected<path, PlatformError> snapshotLocation(const std::string& appId,
+                                                      const std::string& snapshotId) const;
+  // The snapshot directory, created or emptied so that an unpack starts from nothing.
+  Result<path> emptySnapshotDirectory(const std::string& appId, const std::string& snapshotId);
+
   path libraryDirectory_;
+  // Derived from the Library directory alone, so it is fixed at construction: readers
+  // on any thread see the one value without synchronisation.
+  path liveUpdatesUrl_;
 };
 
 }  // namespace qelvo

@@ -3,9 +3,18 @@
 //
 // Suites: "<bundle id>-LiveUpdates" for the shared manager, and
 // "<bundle id>-LiveUpdates-<name>" for a manager created with a name. Keys:
-// "LiveUpdateApp-<appId>" (the record's UTF-8 JSON) and "LiveUpdateUUID".
+// "LiveUpdateApp-<appId>" (the record's UTF-8 JSON) and "LiveUpdateUUID". Every suite
+// lives in one database file, {Library}/Preferences/live-updates.sqlite3.
+//
+//   auto store = openNamedStore("kiosk");
+//   saveApp(*store, QelWebApp{.id = "a1"});
+//   getApp(*store, "a1");  // the record
+//
+// Every operation may be called from any thread and any process at once. A record's
+// read-modify-write is not atomic: callers keep the writers of one record apart.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +24,9 @@
 
 namespace qelvo {
 
+// The database file holding every suite: {Library}/Preferences/live-updates.sqlite3.
+std::filesystem::path metadataDatabasePath();
+
 // The shared suite's name, computed once per process. Throws ConfigurationError
 // "No bundle id for current bundle?" without a bundle identifier.
 const std::string& sharedSuiteName();
@@ -23,21 +35,29 @@ const std::string& sharedSuiteName();
 // ("No bundle id for current bundle?", "Unable to load user defaults for LiveUpdates").
 std::shared_ptr<KeyValueSuite> openSharedStore();
 
-// A new store object for a named manager. Throws ConfigurationError
-// ("No bundle id for current bundle?", "Unable to create UserDefaults for <name>").
+// A new store object for a named manager (any text, "" included). Throws
+// ConfigurationError ("No bundle id for current bundle?", "Unable to create
+// UserDefaults for <name>").
 std::shared_ptr<KeyValueSuite> openNamedStore(const std::string& name);
 
-// Stores the record under "LiveUpdateApp-<id>". Failures are printed, never reported.
+// Stores the record under "LiveUpdateApp-<id>". Failures are printed ("Error saving
+// App" when the record cannot be encoded, the database's error when it cannot be
+// written) and leave the stored value as it was; they are never reported.
 void saveApp(KeyValueSuite& store, const QelWebApp& app);
 
 // The stored record; none when absent, or when it does not decode ("Error getting App"
-// is printed then, and the bytes are left in place).
+// is printed then, and the bytes are left in place), or when the database cannot be
+// read (its error is printed).
 std::optional<QelWebApp> getApp(const KeyValueSuite& store, const std::string& appId);
 
-// The device identifier of the store, created and stored on first read.
+// The device identifier of the store, created and stored on first read. Racing first
+// reads, from threads or processes, agree on one identifier. Never fails: when the
+// database cannot be written, its error is printed and an identifier that is not
+// stored is returned.
 std::string deviceIdentifier(KeyValueSuite& store);
 
-// Removes every record and the device identifier of the suite named `suiteName`.
+// Removes every record and the device identifier of the suite named `suiteName`
+// (failures are printed).
 void clearSuite(KeyValueSuite& store, const std::string& suiteName);
 
 }  // namespace qelvo

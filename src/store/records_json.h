@@ -1,9 +1,13 @@
 // JSON forms of the stored records. Dates are numbers of seconds (with fraction)
 // since 2001-01-01 00:00:00 UTC. Decoding is strict: a missing required key or a
 // wrong type fails the whole decode; optional keys are left out when absent.
+//
+//   QelWebApp app{.id = "a1", .lastSync = std::nullopt};
+//   encodeApp(app);  // {"id":"a1","channels":[],"snapshots":[]}
 #pragma once
 
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,11 +16,17 @@
 
 namespace qelvo {
 
-// Seconds since 2001-01-01 00:00:00 UTC, and back.
+// Seconds since 2001-01-01 00:00:00 UTC, and back. A double carries about a tenth of
+// a microsecond at present-day dates, so decoded dates are rounded to the microsecond:
+// a date read back equals the written one up to that precision. No date when the
+// number is not finite or lies beyond what a Date can hold.
 double referenceSeconds(Date date);
-Date dateFromReferenceSeconds(double seconds);
+std::optional<Date> dateFromReferenceSeconds(double seconds);
 
-std::string encodeApp(const QelWebApp& app);
+// The compact JSON of a record ("id", "channels", "snapshots", "last_sync"). Channels
+// and snapshots are written in order of id, so equal records give equal bytes. Fails
+// when a string is not valid UTF-8.
+std::expected<std::string, EncodingError> encodeApp(const QelWebApp& app);
 std::expected<QelWebApp, DecodingError> decodeApp(std::string_view json);
 
 }  // namespace qelvo

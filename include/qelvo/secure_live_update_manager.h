@@ -1,0 +1,51 @@
+// SecureLiveUpdateManager: a LiveUpdateManager that accepts only bundles signed by the
+// holder of one RSA private key (RSASSA-PKCS1-v1_5 with SHA-256), and whose files all
+// match the SHA-256 integrity values of their signed manifest.
+//
+//   auto manager = std::make_shared<qelvo::SecureLiveUpdateManager>(
+//       "kiosk", std::filesystem::path("/etc/kiosk/update-key.pem"), 3);
+//   manager->add(qelvo::LiveUpdate("a1b2c3", "production", false,
+//                                  qelvo::LiveUpdate::Strategy::differential));
+//   manager->sync("a1b2c3").get();  // throws SyncError when the bundle is not signed
+//
+// The key is PEM text: a header line, Base64 lines, a footer line. Both the PKCS #1
+// ("BEGIN RSA PUBLIC KEY") and the SubjectPublicKeyInfo ("BEGIN PUBLIC KEY") forms are
+// accepted. Construction throws ConfigurationError "The key provided is not a valid RSA
+// public key." for an unreadable file or anything that is not an RSA public key.
+// (Pass a std::string for key text and a std::filesystem::path for a key file.)
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "qelvo/live_update_manager.h"
+
+namespace qelvo {
+
+class RsaPublicKey;
+
+class SecureLiveUpdateManager : public LiveUpdateManager {
+ public:
+  SecureLiveUpdateManager(const std::string& named, const std::string& publicKey, int maxVersions);
+  SecureLiveUpdateManager(const std::string& named, const std::filesystem::path& publicKeyUrl,
+                          int maxVersions);
+  ~SecureLiveUpdateManager() override;
+
+ protected:
+  std::expected<UnpackResult, Error> unpack(const std::string& appId,
+                                            const std::string& snapshotId) override;
+  std::expected<FetchedManifest, Error> fetchManifest(const Url& url, const std::string& appId,
+                                                      std::stop_token stop) override;
+  std::expected<void, Error> writeManifest(const std::filesystem::path& directory,
+                                           const Manifest& manifest,
+                                           const std::string& appId) override;
+
+ private:
+  SecureLiveUpdateManager(std::shared_ptr<const RsaPublicKey> key, const std::string& named,
+                          int maxVersions);
+
+  std::shared_ptr<const RsaPublicKey> publicKey_;
+};
+
+}  // namespace qelvo

@@ -1,0 +1,179 @@
+// The public sync family: one application, a list, or all registered applications;
+// future-returning or with callbacks. Every request for an application joins the sync
+// that is already running for it, if any.
+#include <atomic>
+
+#include "core/sync_errors.h"
+#include "core/sync_task.h"
+#include "qelvo/live_update_manager.h"
+
+namespace qelvo {
+namespace {
+
+using SyncResult = LiveUpdateManager::SyncResult;
+using Converted = std::expected<SyncResult, SyncError>;
+
+// How list forms report an outcome: a SyncError as it is, anything else wrapped.
+Converted convertForList(const std::string& appId, const SyncTask::Outcome& outcome) {
+  if (outcome) return *outcome;
+  if (auto* syncError = outcome.error().get<SyncError>()) return std::unexpected(*syncError);
+  return std::unexpected(metadataError(appId, SyncError::FailStep::check,
+                                       "Unable to determine the error - " +
+                                           outcome.error().localizedDescription()));
+}
+
+// Collects the outcomes of a list sync in order of completion.
+struct ListCollector {
+  std::mutex mutex;
+  LiveUpdateManager::SyncResults results;
+  std::atomic<std::size_t> remaining;
+
+  explicit ListCollector(std::size_t count) : remaining(count) {}
+
+  void add(Converted outcome) {
+    std::lock_guard lock(mutex);
+    if (outcome) {
+      results.results.push_back(std::move(*outcome));
+    } else {
+      results.errors.push_back(std::move(outcome.error()));
+    }
+  }
+  // True for the call that recorded the last outcome.
+  bool finishOne() { return remaining.fetch_sub(1) == 1; }
+};
+
+std::vector<std::string> idsOf(const std::vector<LiveUpdate>& liveUpdates) {
+  std::vector<std::string> ids;
+  ids.reserve(liveUpdates.size());
+  for (const auto& liveUpdate : liveUpdates) ids.push_back(liveUpdate.appId);
+  return ids;
+}
+
+std::vector<std::string> keysOf(const std::unordered_map<std::string, LiveUpdate>& apps) {
+  std::vector<std::string> ids;
+  ids.reserve(apps.size());
+  for (const auto& [appId, liveUpdate] : apps) ids.push_back(appId);
+  return ids;
+}
+
+}  // namespace
+
+std::shared_ptr<SyncTask> LiveUpdateManager::syncTask(const std::string& appId) {
+  auto [task, created] =
+      operationMap_.getOrInsert(appId, [] { return std::make_shared<SyncTask>(); });
+  if (created) {
+    // The task holds its manager until it ends, so a released manager finishes its syncs.
+    task->start(
+        [self = shared_from_this(), appId](std::stop_token stop) -> SyncTask::Outcome {
+          try {
+            return self->runPipeline(appId, stop);
+          } catch (const std::exception& e) {
+            // A configuration problem met mid-sync (for example the host identity
+            // removed) must not end the process.
+            return std::unexpected(metadataError(appId, SyncError::FailStep::check, e.what()));
+          }
+        },
+        [self = shared_from_this(), appId, task = task] { self->operationMap_.removeIf(appId, task); });
+  }
+  return task;
+}
+
+std::future<LiveUpdateManager::SyncResult> LiveUpdateManager::sync(const std::string& appId) {
+  auto promise = std::make_shared<std::promise<SyncResult>>();
+  auto future = promise->get_future();
+  syncTask(appId)->onComplete([promise](const SyncTask::Outcome& outcome) {
+    if (outcome) {
+      promise->set_value(*outcome);
+    } else {
+      promise->set_exception(outcome.error().toExceptionPtr());
+    }
+  });
+  return future;
+}
+
+void LiveUpdateManager::sync(const std::string& appId, AppComplete appComplete) {
+  auto self = shared_from_this();
+  syncTask(appId)->onComplete(
+      [self, appId, appComplete = std::move(appComplete)](const SyncTask::Outcome& outcome) {
+        if (outcome) return appComplete(*outcome);
+        if (auto* syncError = outcome.error().get<SyncError>()) {
+          return appComplete(std::unexpected(*syncError));
+        }
+        self->log(outcome.error().localizedDescription());
+        appComplete(std::unexpected(metadataError(appId, SyncError::FailStep::check,
+                                                  "Unable to determine the error")));
+      });
+}
+
+std::future<LiveUpdateManager::SyncResults> LiveUpdateManager::sync(
+    const std::vector<std::string>& appIds) {
+  auto promise = std::make_shared<std::promise<SyncResults>>();
+  auto future = promise->get_future();
+  if (appIds.empty()) {
+    promise->set_value({});
+    return future;
+  }
+  auto collector = std::make_shared<ListCollector>(appIds.size());
+  std::vector<std::shared_ptr<SyncTask>> tasks;
+  for (const auto& appId : appIds) tasks.push_back(syncTask(appId));
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    tasks[i]->onComplete([collector, promise, appId = appIds[i]](const SyncTask::Outcome& outcome) {
+      collector->add(convertForList(appId, outcome));
+      if (collector->finishOne()) promise->set_value(std::move(collector->results));
+    });
+  }
+  return future;
+}
+
+void LiveUpdateManager::sync(const std::vector<std::string>& appIds, SyncComplete syncComplete,
+                             AppComplete appComplete) {
+  if (appIds.empty()) {
+    runOnWorkerThread([self = shared_from_this(), syncComplete = std::move(syncComplete)] {
+      syncComplete();
+    });
+    return;
+  }
+  auto remaining = std::make_shared<std::atomic<std::size_t>>(appIds.size());
+  auto callbacks = std::make_shared<std::pair<SyncComplete, AppComplete>>(std::move(syncComplete),
+                                                                          std::move(appComplete));
+  std::vector<std::shared_ptr<SyncTask>> tasks;
+  for (const auto& appId : appIds) tasks.push_back(syncTask(appId));
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    tasks[i]->onComplete([remaining, callbacks, appId = appIds[i]](const SyncTask::Outcome& outcome) {
+      callbacks->second(convertForList(appId, outcome));
+      if (remaining->fetch_sub(1) == 1) callbacks->first();
+    });
+  }
+}
+
+std::future<LiveUpdateManager::SyncResults> LiveUpdateManager::sync() {
+  return sync(keysOf(instances_.contents()));
+}
+
+void LiveUpdateManager::sync(SyncComplete syncComplete, AppComplete appComplete) {
+  sync(keysOf(instances_.contents()), std::move(syncComplete), std::move(appComplete));
+}
+
+std::future<LiveUpdateManager::SyncResult> LiveUpdateManager::sync(const LiveUpdate& liveUpdate) {
+  return LiveUpdateManager::sync(liveUpdate.appId);
+}
+
+void LiveUpdateManager::sync(const LiveUpdate& liveUpdate, AppComplete appComplete) {
+  LiveUpdateManager::sync(liveUpdate.appId, std::move(appComplete));
+}
+
+std::future<LiveUpdateManager::SyncResults> LiveUpdateManager::sync(
+    const std::vector<LiveUpdate>& liveUpdates) {
+  return LiveUpdateManager::sync(idsOf(liveUpdates));
+}
+
+void LiveUpdateManager::sync(const std::vector<LiveUpdate>& liveUpdates, bool /*isParallel*/,
+                             SyncComplete syncComplete, AppComplete appComplete) {
+  LiveUpdateManager::sync(idsOf(liveUpdates), std::move(syncComplete), std::move(appComplete));
+}
+
+void LiveUpdateManager::cancelSync(const std::string& appId) {
+  if (auto task = operationMap_.get(appId)) (*task)->cancel();
+}
+
+}  // namespace qelvo

@@ -1,0 +1,193 @@
+// The sync of one application: ask the deploy service, then do nothing, apply a
+// snapshot that is already on disk, or hand the download to the app's strategy; and
+// the small steps that record a snapshot as current.
+#include <fstream>
+#include <sstream>
+
+#include "client/check_types.h"
+#include "client/live_updates_client.h"
+#include "core/path_safety.h"
+#include "core/sync_errors.h"
+#include "core/timing.h"
+#include "core/try.h"
+#include "qelvo/live_update_manager.h"
+#include "retrieval/file_manager_util.h"
+#include "store/app_store.h"
+#include "store/record_lookup.h"
+
+namespace qelvo {
+namespace {
+
+using FailStep = SyncError::FailStep;
+
+constexpr const char* kManifestFileName = "live-update-manifest.json";
+
+std::optional<Manifest> readManifest(const std::filesystem::path& directory) {
+  std::ifstream in(directory / kManifestFileName, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  auto manifest = Manifest::decode(text.str());
+  if (!manifest) return std::nullopt;
+  return std::move(*manifest);
+}
+
+}  // namespace
+
+std::expected<SuccessResponseData, Error> LiveUpdateManager::check(const std::string& appId,
+                                                                  std::stop_token stop) {
+  auto liveUpdate = instances_.get(appId);
+  if (!liveUpdate) {
+    return std::unexpected(metadataError(
+        appId, FailStep::check,
+        "Application " + appId + " has not been registered with LiveUpdateManager"));
+  }
+  CheckRequest request(Device::describe(*userDefaults_),
+                       liveUpdate->strategy == LiveUpdate::Strategy::differential, appId,
+                       liveUpdate->channel);
+  auto response = client().checkForUpdate(request, stop);
+  if (!response) {
+    return std::unexpected(syncErrorFromClient(appId, FailStep::check, response.error()));
+  }
+  return std::move(*response);
+}
+
+LiveUpdateManager::Outcome LiveUpdateManager::runPipeline(const std::string& appId,
+                                                         std::stop_token stop) {
+  const double start = secondsSince1970();
+  QELVO_TRY(auto response, check(appId, stop));
+  auto liveUpdate = instances_.get(appId);
+  if (!liveUpdate) {
+    return std::unexpected(metadataError(
+        appId, FailStep::check, "Application with ID " + appId + " is not present in metadata storage"));
+  }
+  if (!response.available) {
+    return SyncResult{*liveUpdate, std::nullopt, SyncResult::Cache{false}};
+  }
+  // The snapshot id becomes a directory name: one that could name another directory
+  // is treated like a missing one.
+  if (!response.snapshot || !response.build || !isSafePathComponent(*response.snapshot)) {
+    return std::unexpected(metadataError(appId, FailStep::check,
+                                         "CheckResponse does not contain valid snapshot or buildId"));
+  }
+  const std::string snapshotId = *response.snapshot;
+  const std::int64_t build = *response.build;
+
+  SyncResult result{*liveUpdate, std::nullopt, SyncResult::Download{}};
+  if (!needsDownload(appId, snapshotId)) {
+    log("Snapshot present in cache for app " + appId + ". Applying snapshot " + snapshotId +
+        " from cache...");
+    auto before = latestAppDirectory(appId);
+    QELVO_TRY(auto applied, applySnapshot(appId, snapshotId, std::to_string(build)));
+    auto after = latestAppDirectory(appId);
+    result = SyncResult{applied.first, applied.second, SyncResult::Cache{before != after}};
+  } else {
+    log("Snapshot not present in cache for " + appId + ". Downloading snapshot " + snapshotId +
+        "...");
+    auto url = response.url ? Url::parse(*response.url) : std::nullopt;
+    if (!url) {
+      return std::unexpected(metadataError(appId, FailStep::download,
+                                           "Invalid url received from Braxo for download location"));
+    }
+    if (liveUpdate->strategy == LiveUpdate::Strategy::zip) {
+      QELVO_TRY(result, downloadZip(*liveUpdate, *url, snapshotId, build, stop));
+    } else {
+      auto previous = latestAppDirectory(appId);
+      if (!previous) previous = existingCaches_.get(appId);
+      auto previousManifest = previous ? readManifest(*previous) : std::nullopt;
+      if (previousManifest) {
+        QELVO_TRY(result, downloadDifferential(*liveUpdate, *url, snapshotId, build, *previous,
+                                               *previousManifest, stop));
+      } else {
+        QELVO_TRY(result, downloadFullDifferential(*liveUpdate, *url, snapshotId, build, stop));
+      }
+    }
+  }
+  log("Total time to sync app " + appId + " - " + elapsedSince(start) + "s");
+  return result;
+}
+
+bool LiveUpdateManager::needsDownload(const std::string& appId,
+                                      const std::string& snapshotId) const {
+  auto snapshots = storedSnapshots(appId);
+  bool recorded = std::any_of(snapshots.begin(), snapshots.end(),
+                              [&](const Snapshot& s) { return s.id == snapshotId; });
+  if (!recorded) return true;
+  auto directory = fileManager_->snapshotDirectory(appId, snapshotId);
+  if (!directory) return true;
+  return !fileManager_->directoryHasContents(*directory);
+}
+
+std::vector<Snapshot> LiveUpdateManager::storedSnapshots(const std::string& appId) const {
+  auto app = getApp(*userDefaults_, appId);
+  if (!app) return {};
+  return {app->snapshots.begin(), app->snapshots.end()};
+}
+
+std::expected<LiveUpdateManager::AppliedSnapshot, Error> LiveUpdateManager::applySnapshot(
+    const std::string& appId, const std::string& snapshotId, const std::string& buildId) {
+  auto liveUpdate = instances_.get(appId);
+  auto app = getApp(*userDefaults_, appId);
+  auto channel = (liveUpdate && app) ? findChannel(*app, liveUpdate->channel) : std::nullopt;
+  if (!channel) {
+    return std::unexpected(metadataError(
+        appId, FailStep::update, "Application " + appId + " has not been configured for LiveUpdates"));
+  }
+  const Date now = std::chrono::system_clock::now();
+  auto snapshot = findSnapshot(*app, snapshotId);
+  if (!snapshot) snapshot = Snapshot{snapshotId, buildId, currentBinaryVersion(), now};
+  saveMetadata(*app, *channel, *snapshot, now);
+  return AppliedSnapshot{*liveUpdate, *snapshot};
+}
+
+void LiveUpdateManager::saveMetadata(QelWebApp app, Channel channel, Snapshot snapshot, Date date) {
+  snapshot.lastUsed = date;
+  snapshot.binaryVersion = currentBinaryVersion();
+  channel.currentSnapshot = snapshot;
+  app.lastSync = date;
+  app.channels.erase(channel);
+  app.channels.insert(std::move(channel));
+  app.snapshots.erase(snapshot);
+  app.snapshots.insert(std::move(snapshot));
+  saveApp(*userDefaults_, app);
+}
+
+std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
+    const std::string& appId, const std::string& snapshotId) {
+  const std::string prefix = "Application with ID " + appId;
+  auto app = getApp(*userDefaults_, appId);
+  if (!app) {
+    return std::unexpected(
+        metadataError(appId, FailStep::unpack, prefix + " is not present in metadata storage"));
+  }
+  auto liveUpdate = instances_.get(appId);
+  if (!liveUpdate) {
+    return std::unexpected(
+        metadataError(appId, FailStep::unpack, prefix + " was not configured for live updates"));
+  }
+  auto channel = findChannel(*app, liveUpdate->channel);
+  if (!channel) {
+    return std::unexpected(metadataError(
+        appId, FailStep::unpack,
+        prefix + " was not configured to receive live updates for " + liveUpdate->channel));
+  }
+  auto directory = fileManager_->unzipSnapshot(appId, snapshotId);
+  if (!directory) {
+    return std::unexpected(makeSyncError(appId, FailStep::unpack,
+                                         SyncError::Reason::fileManagerError(directory.error())));
+  }
+  return UnpackResult{std::move(*app), std::move(*liveUpdate), std::move(*channel),
+                      std::move(*directory)};
+}
+
+std::expected<LiveUpdateManager::AppliedSnapshot, Error> LiveUpdateManager::completeDownload(
+    const std::string& appId, const std::string& snapshotId, std::int64_t build) {
+  QELVO_TRY(auto unpacked, unpack(appId, snapshotId));
+  const Date now = std::chrono::system_clock::now();
+  Snapshot snapshot{snapshotId, std::to_string(build), currentBinaryVersion(), now};
+  saveMetadata(unpacked.app, unpacked.channel, snapshot, now);
+  return AppliedSnapshot{std::move(unpacked.liveUpdate), std::move(snapshot)};
+}
+
+}  // namespace qelvo

@@ -1,0 +1,68 @@
+// KeyValueDatabase: the one SQLite connection of this process to a key-value database
+// file, shared by every suite opened on that file. All suites live in one table keyed
+// by (suite, key); each value remembers whether it was stored as data or as text.
+//
+// The connection runs in WAL mode with a busy timeout, so other processes may use the
+// same file at the same time, and with synchronous=FULL, so a committed write survives
+// a crash or power loss. Every write is one transaction: a crash leaves the old value
+// or the new one. Calls from many threads are serialised on the connection's mutex.
+//
+// A connection is not carried across fork(): a child process must not use stores it
+// inherited from its parent (SQLite's own rule); stores it opens itself are fine.
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/sqlite.h"
+#include "qelvo/errors.h"
+
+namespace qelvo {
+
+class KeyValueDatabase {
+ public:
+  enum class Kind { data = 0, text = 1 };
+
+  struct Value {
+    Kind kind;
+    std::string bytes;
+  };
+
+  // The process's connection to the database file at `path`, opened (and the file and
+  // its directory created) when no suite of this process holds it yet. Two spellings
+  // of one file share one connection.
+  [[nodiscard]] static std::expected<std::shared_ptr<KeyValueDatabase>, PlatformError> open(
+      const std::filesystem::path& path);
+
+  [[nodiscard]] std::expected<std::optional<Value>, PlatformError> read(std::string_view suite,
+                                                                        std::string_view key);
+  [[nodiscard]] std::expected<void, PlatformError> write(std::string_view suite,
+                                                         std::string_view key, Kind kind,
+                                                         std::string_view bytes);
+  // The text under `key`; when there is none (or the value is data), stores `make()` as
+  // text and returns it. One write transaction taken before the read, so racing
+  // callers in any process agree on one value.
+  [[nodiscard]] std::expected<std::string, PlatformError> textOrInsert(
+      std::string_view suite, std::string_view key, const std::function<std::string()>& make);
+  [[nodiscard]] std::expected<void, PlatformError> removeSuite(std::string_view suite);
+
+  explicit KeyValueDatabase(sqlite::Connection connection) : connection_(std::move(connection)) {}
+
+ private:
+  [[nodiscard]] std::expected<std::optional<Value>, PlatformError> readLocked(
+      std::string_view suite, std::string_view key);
+  [[nodiscard]] std::expected<void, PlatformError> writeLocked(std::string_view suite,
+                                                               std::string_view key, Kind kind,
+                                                               std::string_view bytes);
+
+  std::mutex mutex_;
+  sqlite::Connection connection_;
+};
+
+}  // namespace qelvo

@@ -1,0 +1,58 @@
+#include "platform/key_value_store.h"
+
+#include "core/try.h"
+#include "platform/key_value_database.h"
+
+namespace qelvo {
+namespace {
+
+using Kind = KeyValueDatabase::Kind;
+
+std::expected<std::optional<std::string>, PlatformError> readKind(KeyValueDatabase& database,
+                                                                  const std::string& suite,
+                                                                  const std::string& key,
+                                                                  Kind kind) {
+  QELVO_TRY(auto value, database.read(suite, key));
+  if (!value || value->kind != kind) return std::nullopt;
+  return std::move(value->bytes);
+}
+
+}  // namespace
+
+std::expected<std::shared_ptr<KeyValueSuite>, PlatformError> KeyValueSuite::open(
+    const std::filesystem::path& databasePath, std::string suiteName) {
+  QELVO_TRY(auto database, KeyValueDatabase::open(databasePath));
+  return std::make_shared<KeyValueSuite>(std::move(database), std::move(suiteName));
+}
+
+std::expected<std::optional<std::string>, PlatformError> KeyValueSuite::data(
+    const std::string& key) const {
+  return readKind(*database_, suiteName_, key, Kind::data);
+}
+
+std::expected<std::optional<std::string>, PlatformError> KeyValueSuite::string(
+    const std::string& key) const {
+  return readKind(*database_, suiteName_, key, Kind::text);
+}
+
+std::expected<void, PlatformError> KeyValueSuite::setData(const std::string& key,
+                                                          std::string_view bytes) {
+  return database_->write(suiteName_, key, Kind::data, bytes);
+}
+
+std::expected<void, PlatformError> KeyValueSuite::setString(const std::string& key,
+                                                            std::string_view value) {
+  return database_->write(suiteName_, key, Kind::text, value);
+}
+
+std::expected<std::string, PlatformError> KeyValueSuite::stringOrInsert(
+    const std::string& key, const std::function<std::string()>& make) {
+  return database_->textOrInsert(suiteName_, key, make);
+}
+
+std::expected<void, PlatformError> KeyValueSuite::removePersistentDomain(
+    const std::string& suiteName) {
+  return database_->removeSuite(suiteName);
+}
+
+}  // namespace qelvo

@@ -1,0 +1,212 @@
+// The differential strategy: a snapshot assembled file by file in a staging directory,
+// from files downloaded in parallel and unchanged files copied from the previous
+// snapshot, then moved into the cache in one step.
+#include "client/download_request.h"
+#include "client/live_updates_client.h"
+#include "core/path_safety.h"
+#include "core/sync_errors.h"
+#include "core/timing.h"
+#include "core/try.h"
+#include "platform/host.h"
+#include "qelvo/live_update_manager.h"
+#include "retrieval/file_copy.h"
+#include "retrieval/file_manager_util.h"
+#include "retrieval/file_operation.h"
+#include "retrieval/file_url.h"
+
+namespace qelvo {
+namespace {
+
+using FailStep = SyncError::FailStep;
+
+constexpr const char* kManifestFileName = "live-update-manifest.json";
+
+// A manifest may only name files inside its bundle: nothing it lists is read or written
+// before every href has been checked.
+std::expected<void, Error> requireSafeHrefs(const std::string& appId, const Manifest& manifest) {
+  for (const auto& item : manifest.payload) {
+    if (!isSafeRelativePath(item.href)) {
+      return std::unexpected(metadataError(appId, FailStep::download,
+                                           "Manifest contains an unsafe href: " + item.href));
+    }
+  }
+  return {};
+}
+
+std::vector<std::string> splitHref(const std::string& href) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (start <= href.size()) {
+    auto end = href.find('/', start);
+    if (end == std::string::npos) end = href.size();
+    if (end > start) pieces.push_back(href.substr(start, end - start));
+    start = end + 1;
+  }
+  return pieces;
+}
+
+std::vector<DownloadFileRequest> requestsFor(const std::vector<ManifestItem>& items,
+                                             const Url& manifestUrl) {
+  auto builder = makeDownloadFileRequestBuilder(manifestUrl);
+  std::vector<DownloadFileRequest> requests;
+  for (const auto& item : items) {
+    if (auto request = builder(item.href)) requests.push_back(std::move(*request));
+  }
+  return requests;
+}
+
+// Clears what an interrupted attempt may have left for this snapshot: its staging
+// directory, so that downloads do not collide with stale files.
+void clearStaging(FileManagerUtilProtocol& files, const std::string& snapshotId) {
+  (void)files.removeTemporaryItem(snapshotId);
+}
+
+// Before the final move: a destination that exists but is not a usable cached snapshot
+// (a crash between the move and the metadata save, or an emptied directory) is removed,
+// so that it cannot block every later sync of the snapshot.
+void removeUnusableDestination(bool unusable, const std::filesystem::path& destination) {
+  std::error_code ec;
+  if (unusable && std::filesystem::exists(std::filesystem::symlink_status(destination, ec))) {
+    std::filesystem::remove_all(destination, ec);
+  }
+}
+
+}  // namespace
+
+std::expected<LiveUpdateManager::FetchedManifest, Error> LiveUpdateManager::fetchManifest(
+    const Url& url, const std::string& appId, std::stop_token stop) {
+  auto fetched = client().fetchManifest(url, stop);
+  if (!fetched) {
+    return std::unexpected(syncErrorFromClient(appId, FailStep::download, fetched.error()));
+  }
+  auto manifest = Manifest::decode(fetched->body);
+  if (!manifest) {
+    return std::unexpected(metadataError(appId, FailStep::download,
+                                         "'Manifest' data was malformed - " + manifest.error().description));
+  }
+  return FetchedManifest{std::move(*manifest), std::move(fetched->url)};
+}
+
+std::expected<void, Error> LiveUpdateManager::writeManifest(const std::filesystem::path& directory,
+                                                           const Manifest& manifest,
+                                                           const std::string& appId) {
+  auto text = manifest.encode();
+  log("Writing manifest to snapshot directory");
+  if (auto written = fileManager().writeString(text, directory / kManifestFileName); !written) {
+    return std::unexpected(makeSyncError(appId, FailStep::unpack,
+                                         SyncError::Reason::fileManagerError(written.error())));
+  }
+  return {};
+}
+
+LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
+    const LiveUpdate& liveUpdate, const Url& url, const std::string& snapshotId, std::int64_t build,
+    const std::filesystem::path& previousDirectory, const Manifest& previousManifest,
+    std::stop_token stop) {
+  const auto& appId = liveUpdate.appId;
+  const double start = secondsSince1970();
+  clearStaging(fileManager(), snapshotId);
+  QELVO_TRY(auto fetched, fetchManifest(url, appId, stop));
+  QELVO_TRY_VOID(requireSafeHrefs(appId, fetched.manifest));
+  log("Manifest for snapshot " + snapshotId + " fetched.");
+
+  std::vector<ManifestItem> unchanged;
+  std::vector<ManifestItem> changed;
+  for (const auto& item : fetched.manifest.payload) {
+    (previousManifest.payload.contains(item) ? unchanged : changed).push_back(item);
+  }
+
+  const auto staging = platform::temporaryDirectory() / snapshotId;
+  auto fail = [&](Error error) -> Outcome {
+    (void)fileManager().removeTemporaryItem(snapshotId);
+    return std::unexpected(std::move(error));
+  };
+
+  if (auto downloaded = downloadFileList(appId, requestsFor(changed, fetched.url), staging, stop);
+      !downloaded) {
+    return fail(downloaded.error());
+  }
+  log("Total time to download new differential files " + elapsedSince(start));
+  log("Copying unchanged files to new snapshot directory");
+  for (const auto& item : unchanged) {
+    log("Copying " + item.href);
+    auto pieces = splitHref(item.href);
+    auto directory = staging;
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) directory /= pieces[i];
+    auto created = fileManager().createDirectory(directory);
+    if (!created) {
+      return fail(makeSyncError(appId, FailStep::unpack,
+                                SyncError::Reason::fileManagerError(created.error())));
+    }
+    auto copied = copyFileExclusive(previousDirectory / item.href, directory / pieces.back());
+    if (!copied) {
+      return fail(makeSyncError(appId, FailStep::unpack,
+                                SyncError::Reason::fileManagerError(reportedFileError(copied.error()))));
+    }
+  }
+  log("Completed copying unchanged files to new snapshot directory in " + elapsedSince(start));
+
+  auto appDirectory = fileManager().appDirectory(appId);
+  if (!appDirectory) {
+    return fail(metadataError(appId, FailStep::unpack, appId + " not registered with LiveUpdateManager"));
+  }
+  if (auto written = writeManifest(staging, fetched.manifest, appId); !written) {
+    return fail(written.error());
+  }
+  const auto destination = *appDirectory / snapshotId;
+  removeUnusableDestination(needsDownload(appId, snapshotId), destination);
+  if (auto moved = fileManager().moveItem(staging, destination); !moved) {
+    return fail(moved.error());
+  }
+  log("Copied differential update to live update directory");
+  auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
+  if (!applied) return fail(applied.error());
+  log("Total time to differential update " + elapsedSince(start));
+  (void)fileManager().removeTemporaryItem(snapshotId);
+  return SyncResult{std::move(applied->first), std::move(applied->second), SyncResult::Download{}};
+}
+
+LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
+    const LiveUpdate& liveUpdate, const Url& url, const std::string& snapshotId, std::int64_t build,
+    std::stop_token stop) {
+  const auto& appId = liveUpdate.appId;
+  log("Existing manifest not found, performing full download");
+  const double start = secondsSince1970();
+  const auto staging = platform::temporaryDirectory() / snapshotId;
+  auto fail = [&](Error error, bool removeStaging = true) -> Outcome {
+    if (removeStaging) (void)fileManager().removeTemporaryItem(snapshotId);
+    log("Time to full download " + elapsedSince(start) + "s");
+    return std::unexpected(std::move(error));
+  };
+  clearStaging(fileManager(), snapshotId);
+
+  auto fetched = fetchManifest(url, appId, stop);
+  if (!fetched) return fail(fetched.error(), false);
+  if (auto safe = requireSafeHrefs(appId, fetched->manifest); !safe) return fail(safe.error(), false);
+
+  std::vector<ManifestItem> items(fetched->manifest.payload.begin(), fetched->manifest.payload.end());
+  if (auto downloaded = downloadFileList(appId, requestsFor(items, fetched->url), staging, stop);
+      !downloaded) {
+    return fail(downloaded.error());
+  }
+  if (auto written = writeManifest(staging, fetched->manifest, appId); !written) {
+    return fail(written.error());
+  }
+  auto appDirectory = fileManager().appDirectory(appId);
+  if (!appDirectory) {
+    return fail(metadataError(appId, FailStep::unpack, appId + " not registered with LiveUpdateManager"));
+  }
+  const auto destination = *appDirectory / snapshotId;
+  log("Moving snapshot directory to " + fileUrlText(destination));
+  removeUnusableDestination(needsDownload(appId, snapshotId), destination);
+  if (auto moved = fileManager().moveItem(staging, destination); !moved) {
+    return fail(makeSyncError(appId, FailStep::unpack, SyncError::Reason::fileManagerError(moved.error())));
+  }
+  auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
+  if (!applied) return fail(applied.error());
+  (void)fileManager().removeTemporaryItem(snapshotId);
+  log("Time to full download " + elapsedSince(start) + "s");
+  return SyncResult{std::move(applied->first), std::move(applied->second), SyncResult::Download{}};
+}
+
+}  // namespace qelvo

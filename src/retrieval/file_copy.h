@@ -1,0 +1,17 @@
+// Copies of unchanged bundle files into a new snapshot, done by the kernel: a reflink
+// where the filesystem shares blocks, copy_file_range otherwise.
+#pragma once
+
+#include <expected>
+#include <filesystem>
+
+#include "qelvo/errors.h"
+
+namespace qelvo {
+
+// Copies the regular file `from` to `to`; fails when `to` already exists. A symbolic
+// link at `from` is not followed.
+std::expected<void, PlatformError> copyFileExclusive(const std::filesystem::path& from,
+                                                     const std::filesystem::path& to);
+
+}  // namespace qelvo

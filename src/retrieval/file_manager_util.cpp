@@ -1,0 +1,140 @@
+#include "retrieval/file_manager_util.h"
+
+#include <cerrno>
+#include <exception>
+
+#include "core/path_safety.h"
+#include "core/try.h"
+#include "platform/host.h"
+#include "retrieval/file_operation.h"
+#include "retrieval/file_system.h"
+#include "retrieval/zip_extractor.h"
+
+namespace qelvo {
+namespace {
+
+using std::filesystem::path;
+
+constexpr const char* kCacheRootName = "qelvo_apps";
+
+std::expected<path, PlatformError> child(const path& parent, const std::string& name,
+                                         const std::string& kind) {
+  if (isSafePathComponent(name)) return parent / name;
+  return std::unexpected(PlatformError::fromErrno(
+      EINVAL, "The " + kind + " \"" + name + "\" is not a single path component"));
+}
+
+std::optional<path> existing(const std::expected<path, PlatformError>& item) {
+  if (item && files::exists(*item)) return *item;
+  return std::nullopt;
+}
+
+}  // namespace
+
+FileManagerUtilProtocol::Result<void> FileManagerUtilProtocol::writeString(std::string_view text,
+                                                                           const path& file) {
+  return performFileOperation(files::writeTextFile(file, text));
+}
+
+FileManagerUtil::FileManagerUtil() : FileManagerUtil(platform::libraryDirectory()) {}
+
+FileManagerUtil::FileManagerUtil(path libraryDirectory)
+    : libraryDirectory_(std::move(libraryDirectory)),
+      liveUpdatesUrl_(libraryDirectory_ / kCacheRootName) {}
+
+path FileManagerUtil::liveUpdatesUrl() const { return liveUpdatesUrl_; }
+
+std::expected<path, PlatformError> FileManagerUtil::appLocation(const std::string& appId) const {
+  return child(liveUpdatesUrl_, appId, "application id");
+}
+
+std::expected<path, PlatformError> FileManagerUtil::snapshotLocation(
+    const std::string& appId, const std::string& snapshotId) const {
+  QELVO_TRY(auto application, appLocation(appId));
+  return child(application, snapshotId, "snapshot id");
+}
+
+FileManagerUtil::Result<path> FileManagerUtil::createDirectory(const path& directory) {
+  QELVO_TRY_VOID(performFileOperation(files::createDirectories(directory)));
+  return directory;
+}
+
+FileManagerUtil::Result<path> FileManagerUtil::createAppDirectory(const std::string& appId) {
+  return performWrappedFileOperation([&]() -> Result<path> {
+    QELVO_TRY(auto directory, performFileOperation(appLocation(appId)));
+    return createDirectory(directory);
+  }());
+}
+
+FileManagerUtil::Result<path> FileManagerUtil::createSnapshotDirectory(
+    const std::string& appId, const std::string& snapshotId) {
+  return performWrappedFileOperation([&]() -> Result<path> {
+    QELVO_TRY(auto directory, performFileOperation(snapshotLocation(appId, snapshotId)));
+    return createDirectory(directory);
+  }());
+}
+
+std::optional<path> FileManagerUtil::appDirectory(const std::string& appId) const {
+  return existing(appLocation(appId));
+}
+
+std::optional<path> FileManagerUtil::snapshotDirectory(const std::string& appId,
+                                                       const std::string& snapshotId) const {
+  return existing(snapshotLocation(appId, snapshotId));
+}
+
+FileManagerUtil::Result<void> FileManagerUtil::removeAllApps() {
+  return performFileOperation(files::removeRecursively(liveUpdatesUrl_));
+}
+
+FileManagerUtil::Result<void> FileManagerUtil::removeSnapshotDirectory(
+    const std::string& appId, const std::string& snapshotId) {
+  QELVO_TRY(auto directory, performFileOperation(snapshotLocation(appId, snapshotId)));
+  return performFileOperation(files::removeRecursively(directory));
+}
+
+bool FileManagerUtil::directoryHasContents(const path& directory) const {
+  return files::hasEntries(directory).value_or(false);
+}
+
+FileManagerUtil::Result<void> FileManagerUtil::moveItem(const path& from, const path& to) {
+  return performFileOperation(files::moveWithoutReplacing(from, to));
+}
+
+std::expected<void, PlatformError> FileManagerUtil::removeTemporaryItem(const std::string& name) {
+  path temporaryDirectory;
+  try {
+    temporaryDirectory = platform::temporaryDirectory();
+  } catch (const std::exception& error) {
+    return std::unexpected(PlatformError("QelvoLiveUpdates.ConfigurationError", 0, error.what()));
+  }
+  QELVO_TRY(auto item, child(temporaryDirectory, name, "temporary item name"));
+  return files::removeRecursively(item);
+}
+
+FileManagerUtil::Result<path> FileManagerUtil::emptySnapshotDirectory(
+    const std::string& appId, const std::string& snapshotId) {
+  auto directory = snapshotDirectory(appId, snapshotId);
+  if (!directory) return createSnapshotDirectory(appId, snapshotId);
+  // Whatever an interrupted unpack left there must not be merged with the new bundle.
+  QELVO_TRY(bool occupied, performFileOperation(files::hasEntries(*directory)));
+  if (!occupied) return *directory;
+  QELVO_TRY_VOID(performFileOperation(files::removeRecursively(*directory)));
+  return createSnapshotDirectory(appId, snapshotId);
+}
+
+FileManagerUtil::Result<path> FileManagerUtil::unzipSnapshot(const std::string& appId,
+                                                             const std::string& snapshotId) {
+  auto application = appDirectory(appId);
+  if (!application) return std::unexpected(FileOperationError::invalidZipPath());
+  QELVO_TRY(auto snapshot, performFileOperation(child(*application, snapshotId, "snapshot id")));
+  auto archive = snapshot;
+  archive += ".zip";
+  QELVO_TRY(auto destination, emptySnapshotDirectory(appId, snapshotId));
+  QELVO_TRY_VOID(performFileOperation(extractZip(archive, destination)));
+  // Only a complete unpack may consume the archive: after a failure it stays for a retry.
+  QELVO_TRY_VOID(performFileOperation(files::removeRecursively(archive)));
+  return destination;
+}
+
+}  // namespace qelvo

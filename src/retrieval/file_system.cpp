@@ -1,0 +1,71 @@
+#include "retrieval/file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "retrieval/unique_fd.h"
+
+namespace qelvo::files {
+
+PlatformError platformError(const std::error_code& error, const std::string& what) {
+  const auto& category = error.category();
+  if (category == std::generic_category() || category == std::system_category()) {
+    return PlatformError::fromErrno(error.value(), what);
+  }
+  return PlatformError(category.name(), error.value(), what + ": " + error.message());
+}
+
+std::string quoted(const path& file) { return "\"" + file.string() + "\""; }
+
+bool exists(const path& file) {
+  struct stat status {};
+  return ::stat(file.c_str(), &status) == 0;
+}
+
+std::expected<void, PlatformError> createDirectories(const path& directory) {
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (error)
+    return std::unexpected(platformError(error, "Could not create directory " + quoted(directory)));
+  return {};
+}
+
+std::expected<void, PlatformError> removeRecursively(const path& item) {
+  std::error_code error;
+  std::filesystem::remove_all(item, error);
+  if (error) return std::unexpected(platformError(error, "Could not remove " + quoted(item)));
+  return {};
+}
+
+std::expected<bool, PlatformError> hasEntries(const path& directory) {
+  std::error_code error;
+  std::filesystem::directory_iterator entries(directory, error);
+  if (error)
+    return std::unexpected(platformError(error, "Could not list directory " + quoted(directory)));
+  return entries != std::filesystem::directory_iterator();
+}
+
+int writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    auto written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return errno;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
+
+std::expected<void, PlatformError> writeTextFile(const path& file, std::string_view text) {
+  auto failure = [&file](int error) {
+    return std::unexpected(PlatformError::fromErrno(error, "Could not write file " + quoted(file)));
+  };
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) return failure(errno);
+  if (int error = writeAll(fd.get(), text)) return failure(error);
+  if (fd.close() != 0) return failure(errno);
+  return {};
+}
+
+}  // namespace qelvo::files

@@ -1,0 +1,95 @@
+// Version cache maintenance: removal of snapshots built for another binary version of
+// the host, and trimming of unused snapshots beyond `maxVersions`.
+#include <algorithm>
+#include <set>
+
+#include "platform/output.h"
+#include "qelvo/live_update_manager.h"
+#include "retrieval/file_manager_util.h"
+#include "store/app_store.h"
+
+namespace qelvo {
+namespace {
+
+std::set<std::string> snapshotsInUse(const QelWebApp& app) {
+  std::set<std::string> inUse;
+  for (const auto& channel : app.channels) {
+    if (channel.currentSnapshot) inUse.insert(channel.currentSnapshot->id);
+  }
+  return inUse;
+}
+
+}  // namespace
+
+void LiveUpdateManager::cleanStaleVersions(const std::string& appId) { removeStaleVersions(appId); }
+
+void LiveUpdateManager::cleanStaleVersions(const LiveUpdate& liveUpdate) {
+  removeStaleVersions(liveUpdate.appId);
+}
+
+void LiveUpdateManager::removeStaleVersions(const std::string& appId) {
+  const std::string binaryVersion = currentBinaryVersion();
+  auto app = getApp(*userDefaults(), appId);
+  if (!app) return;
+
+  decltype(app->channels) channels;
+  for (auto channel : app->channels) {
+    const auto& current = channel.currentSnapshot;
+    if (current && current->binaryVersion != binaryVersion) {
+      log("Update " + current->id + " for app " + appId +
+          " was built for a different binary version v" + current->binaryVersion + ". Caching...");
+      channel.currentSnapshot.reset();
+    }
+    channels.insert(std::move(channel));
+  }
+  app->channels = std::move(channels);
+
+  const auto inUse = snapshotsInUse(*app);
+  std::vector<Snapshot> removed;
+  for (const auto& snapshot : app->snapshots) {
+    if (inUse.contains(snapshot.id) || snapshot.binaryVersion == binaryVersion) continue;
+    log("Update " + snapshot.id + " for app " + appId +
+        " was built for a different binary version (v" + snapshot.binaryVersion +
+        " and no longer used, removing from device...");
+    // A failed removal is printed by the file layer; the record forgets it all the same.
+    (void)fileManager().removeSnapshotDirectory(appId, snapshot.id);
+    removed.push_back(snapshot);
+  }
+  for (const auto& snapshot : removed) app->snapshots.erase(snapshot);
+  saveApp(*userDefaults(), *app);
+}
+
+void LiveUpdateManager::cleanVersions(const std::optional<std::string>& appId) {
+  if (appId) return trimVersions(*appId);
+  for (const auto& [id, liveUpdate] : instances()) trimVersions(id);
+}
+
+void LiveUpdateManager::cleanVersions(const LiveUpdate& liveUpdate) { trimVersions(liveUpdate.appId); }
+
+void LiveUpdateManager::trimVersions(const std::string& appId) {
+  removeStaleVersions(appId);
+  auto app = getApp(*userDefaults(), appId);
+  if (!app) return;
+
+  const auto inUse = snapshotsInUse(*app);
+  std::vector<Snapshot> candidates;
+  for (const auto& snapshot : app->snapshots) {
+    if (!inUse.contains(snapshot.id)) candidates.push_back(snapshot);
+  }
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Snapshot& a, const Snapshot& b) { return a.lastUsed > b.lastUsed; });
+  // A negative setting keeps nothing, like 0.
+  const auto keep = static_cast<std::size_t>(std::max(0, maxVersions()));
+  if (candidates.size() <= keep) return saveApp(*userDefaults(), *app);
+
+  for (auto it = candidates.begin() + static_cast<std::ptrdiff_t>(keep); it != candidates.end(); ++it) {
+    log("Cleanup - Removing excess app " + appId + " snapshot " + it->id);
+    std::error_code ec;
+    std::filesystem::remove_all(fileManager().liveUpdatesUrl() / appId / it->id, ec);
+    if (ec) platform::printLine(ec.message());
+    app->snapshots.erase(*it);
+  }
+  saveApp(*userDefaults(), *app);
+}
+
+}  // namespace qelvo

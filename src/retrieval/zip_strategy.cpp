@@ -1,0 +1,55 @@
+// The zip strategy: the snapshot arrives as one archive, stored in the application
+// directory and unpacked into the snapshot directory.
+#include <cerrno>
+#include <cstdio>
+
+#include "client/live_updates_client.h"
+#include "core/sync_errors.h"
+#include "core/try.h"
+#include "qelvo/live_update_manager.h"
+#include "retrieval/file_manager_util.h"
+#include "retrieval/file_operation.h"
+
+namespace qelvo {
+namespace {
+
+using FailStep = SyncError::FailStep;
+
+// Moves the downloaded archive into place. A left-over archive of an interrupted
+// attempt is replaced rather than blocking every later sync of that snapshot.
+std::expected<void, Error> placeArchive(const std::string& appId,
+                                        const std::filesystem::path& downloaded,
+                                        const std::filesystem::path& archive) {
+  if (std::rename(downloaded.c_str(), archive.c_str()) == 0) return {};
+  auto error = PlatformError::fromErrno(
+      errno, "Unable to move " + downloaded.string() + " to " + archive.string());
+  return std::unexpected(makeSyncError(
+      appId, FailStep::download, SyncError::Reason::fileManagerError(reportedFileError(std::move(error)))));
+}
+
+}  // namespace
+
+LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const LiveUpdate& liveUpdate,
+                                                         const Url& url,
+                                                         const std::string& snapshotId,
+                                                         std::int64_t build, std::stop_token stop) {
+  const auto& appId = liveUpdate.appId;
+  log("Download zip file from " + url.text());
+  auto appDirectory = fileManager().appDirectory(appId);
+  if (!appDirectory) {
+    return std::unexpected(metadataError(appId, FailStep::download,
+                                         "Application directory was not created for " + appId));
+  }
+  const auto archive = *appDirectory / (snapshotId + ".zip");
+  auto downloaded = downloadFileAndWait(
+      client(), HttpRequest{url, "GET", {}, {}, std::chrono::seconds(60)},
+      [&appId, archive](const std::filesystem::path& file) { return placeArchive(appId, file, archive); },
+      stop);
+  if (!downloaded) {
+    return std::unexpected(syncErrorFromClient(appId, FailStep::download, downloaded.error()));
+  }
+  QELVO_TRY(auto applied, completeDownload(appId, snapshotId, build));
+  return SyncResult{std::move(applied.first), std::move(applied.second), SyncResult::Download{}};
+}
+
+}  // namespace qelvo

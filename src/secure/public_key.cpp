@@ -1,0 +1,71 @@
+#include "secure/public_key.h"
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <vector>
+
+#include "client/base64.h"
+
+namespace qelvo {
+namespace {
+
+struct DigestContextDeleter {
+  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+std::string keyBody(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    auto end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  std::string body;
+  for (std::size_t i = 1; i + 1 < lines.size(); ++i) body += lines[i];
+  return body;
+}
+
+// Parses DER of exactly one key: trailing bytes make it no key.
+EVP_PKEY* parseDer(const std::string& der) {
+  for (auto parse : {+[](const unsigned char** in, long length) {
+                       return d2i_PublicKey(EVP_PKEY_RSA, nullptr, in, length);
+                     },
+                     +[](const unsigned char** in, long length) {
+                       return d2i_PUBKEY(nullptr, in, length);
+                     }}) {
+    auto* begin = reinterpret_cast<const unsigned char*>(der.data());
+    const unsigned char* cursor = begin;
+    EVP_PKEY* key = parse(&cursor, static_cast<long>(der.size()));
+    if (!key) continue;
+    if (cursor == begin + der.size() && EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA) return key;
+    EVP_PKEY_free(key);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<const RsaPublicKey> RsaPublicKey::fromText(std::string_view text) {
+  auto der = base64Decode(keyBody(text));
+  if (!der || der->empty()) return nullptr;
+  EVP_PKEY* key = parseDer(*der);
+  if (!key) return nullptr;
+  return std::shared_ptr<const RsaPublicKey>(new RsaPublicKey(key));
+}
+
+RsaPublicKey::~RsaPublicKey() { EVP_PKEY_free(key_); }
+
+bool RsaPublicKey::verify(std::string_view message, std::string_view signature) const {
+  std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
+  if (!context) return false;
+  // The key is shared between threads; each verification has its own context.
+  if (EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key_) != 1) return false;
+  return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                          signature.size(), reinterpret_cast<const unsigned char*>(message.data()),
+                          message.size()) == 1;
+}
+
+}  // namespace qelvo

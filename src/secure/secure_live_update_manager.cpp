@@ -1,0 +1,121 @@
+// The secure manager: the base manager with three steps replaced, so that a snapshot
+// is only accepted when its manifest is signed with the configured key and its files
+// match the manifest.
+#include "qelvo/secure_live_update_manager.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "client/live_updates_client.h"
+#include "core/sync_errors.h"
+#include "core/try.h"
+#include "retrieval/file_manager_util.h"
+#include "secure/integrity.h"
+#include "secure/public_key.h"
+#include "secure/signed_manifest.h"
+#include "store/app_store.h"
+
+namespace qelvo {
+namespace {
+
+using FailStep = SyncError::FailStep;
+using Failure = SecureUpdateFailureReason;
+
+constexpr const char* kInvalidKey = "The key provided is not a valid RSA public key.";
+constexpr const char* kManifestFileName = "live-update-manifest.json";
+
+std::shared_ptr<const RsaPublicKey> keyFromText(const std::string& text) {
+  auto key = RsaPublicKey::fromText(text);
+  if (!key) throw ConfigurationError(kInvalidKey);
+  return key;
+}
+
+std::shared_ptr<const RsaPublicKey> keyFromFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  if (!in || !(text << in.rdbuf())) throw ConfigurationError(kInvalidKey);
+  return keyFromText(text.str());
+}
+
+SyncError secureFailure(const std::string& appId, FailStep step, Failure::Value failure) {
+  return makeSyncError(appId, step, SyncError::Reason::secureUpdateError(Failure{std::move(failure)}));
+}
+
+std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  if (!in || !(text << in.rdbuf())) return std::nullopt;
+  return text.str();
+}
+
+}  // namespace
+
+SecureLiveUpdateManager::SecureLiveUpdateManager(const std::string& named,
+                                                 const std::string& publicKey, int maxVersions)
+    : SecureLiveUpdateManager(keyFromText(publicKey), named, maxVersions) {}
+
+SecureLiveUpdateManager::SecureLiveUpdateManager(const std::string& named,
+                                                 const std::filesystem::path& publicKeyUrl,
+                                                 int maxVersions)
+    : SecureLiveUpdateManager(keyFromFile(publicKeyUrl), named, maxVersions) {}
+
+// The key is parsed before anything else is set up, so a bad key leaves nothing behind.
+SecureLiveUpdateManager::SecureLiveUpdateManager(std::shared_ptr<const RsaPublicKey> key,
+                                                 const std::string& named, int maxVersions)
+    : LiveUpdateManager(openNamedStore(named), LiveUpdatesClient::live(),
+                        std::make_shared<FileManagerUtil>()),
+      publicKey_(std::move(key)) {
+  setLogTag("SecureLiveUpdateManager");
+  setMaxVersions(maxVersions);
+}
+
+SecureLiveUpdateManager::~SecureLiveUpdateManager() = default;
+
+std::expected<LiveUpdateManager::UnpackResult, Error> SecureLiveUpdateManager::unpack(
+    const std::string& appId, const std::string& snapshotId) {
+  QELVO_TRY(auto unpacked, LiveUpdateManager::unpack(appId, snapshotId));
+  const auto manifestFile = unpacked.snapshotDirectory / kManifestFileName;
+  std::error_code ec;
+  if (!std::filesystem::exists(manifestFile, ec)) {
+    return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::MissingManifest{}));
+  }
+  auto text = readWholeFile(manifestFile);
+  auto document = text ? SecureManifest::decode(*text)
+                       : std::unexpected(DecodingError("", "unreadable"));
+  if (!document) {
+    return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::InvalidManifest{}));
+  }
+  if (!verifyAnySignature(*document, *publicKey_)) {
+    return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::SignatureValidationError{}));
+  }
+  auto violations = validateIntegrity(unpacked.snapshotDirectory, document->manifest);
+  if (!violations.empty()) {
+    return std::unexpected(secureFailure(appId, FailStep::unpack,
+                                         Failure::IntegrityValidationError{std::move(violations)}));
+  }
+  return unpacked;
+}
+
+std::expected<LiveUpdateManager::FetchedManifest, Error> SecureLiveUpdateManager::fetchManifest(
+    const Url& url, const std::string& appId, std::stop_token stop) {
+  // Client and decoding failures are handed on as they are, not as sync errors.
+  QELVO_TRY(auto fetched, client().fetchManifest(url, stop));
+  auto document = SecureManifest::decode(fetched.body);
+  if (!document) return std::unexpected(document.error());
+  if (!verifyAnySignature(*document, *publicKey_)) {
+    return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::SignatureValidationError{}));
+  }
+  return FetchedManifest{std::move(document->manifest), std::move(fetched.url)};
+}
+
+std::expected<void, Error> SecureLiveUpdateManager::writeManifest(
+    const std::filesystem::path& directory, const Manifest& manifest, const std::string& appId) {
+  auto violations = validateIntegrity(directory, manifest);
+  if (!violations.empty()) {
+    return std::unexpected(secureFailure(appId, FailStep::download,
+                                         Failure::IntegrityValidationError{std::move(violations)}));
+  }
+  return LiveUpdateManager::writeManifest(directory, manifest, appId);
+}
+
+}  // namespace qelvo

@@ -1,0 +1,44 @@
+// The signed form of a bundle manifest (JWS-like general serialization):
+//
+//   {"payload": "<standard Base64 of the item array>",
+//    "signatures": [{"protected": "<header>", "signature": "<URL-safe Base64>"}, ...]}
+//
+// A signature covers the ASCII text `protected + "." + payload`, exactly as it stands
+// in the document (not the items), with RSASSA-PKCS1-v1_5 and SHA-256.
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qelvo/errors.h"
+#include "qelvo/manifest.h"
+
+namespace qelvo {
+
+class RsaPublicKey;
+
+struct SecureManifest {
+  struct Signature {
+    std::string protectedHeader;  // "protected"
+    std::string signature;
+  };
+
+  Manifest manifest;
+  std::vector<Signature> signatures;
+
+  // Fails on malformed JSON, a missing or mistyped key, or a payload that is not
+  // strict Base64 ("'payload' was not a base64 encoded string") of an item array.
+  static std::expected<SecureManifest, DecodingError> decode(std::string_view json);
+};
+
+// Whether one signature verifies over `protectedHeader + "." + payloadText`.
+bool verifySignature(const SecureManifest::Signature& signature, const std::string& payloadText,
+                     const RsaPublicKey& key);
+
+// Whether any signature verifies, tried in document order (the first that verifies
+// ends the search). An empty list never verifies.
+bool verifyAnySignature(const SecureManifest& manifest, const RsaPublicKey& key);
+
+}  // namespace qelvo

@@ -1,0 +1,97 @@
+#include "store/app_store.h"
+
+#include "platform/host.h"
+#include "platform/output.h"
+#include "qelvo/configuration.h"
+#include "store/records_json.h"
+
+namespace qelvo {
+namespace {
+
+constexpr const char* kAppKeyPrefix = "LiveUpdateApp-";
+constexpr const char* kDeviceIdentifierKey = "LiveUpdateUUID";
+
+// Opens `suiteName` in the metadata database, or throws `failure`. The cause is printed
+// first, as the fixed message alone would not tell a host what went wrong.
+std::shared_ptr<KeyValueSuite> openSuiteOrThrow(const std::string& suiteName,
+                                                const std::string& failure) {
+  std::filesystem::path path;
+  try {
+    path = metadataDatabasePath();
+  } catch (const ConfigurationError& e) {
+    platform::printLine(e.what());
+    throw ConfigurationError(failure);
+  }
+  auto suite = KeyValueSuite::open(path, suiteName);
+  if (!suite) {
+    platform::printLine(suite.error().description);
+    throw ConfigurationError(failure);
+  }
+  return std::move(*suite);
+}
+
+}  // namespace
+
+std::filesystem::path metadataDatabasePath() {
+  return platform::libraryDirectory() / "Preferences" / "live-updates.sqlite3";
+}
+
+const std::string& sharedSuiteName() {
+  // A throwing initialiser leaves the name uncomputed, so a later call tries again.
+  static const std::string name = platform::bundleIdentifier() + "-LiveUpdates";
+  return name;
+}
+
+std::shared_ptr<KeyValueSuite> openSharedStore() {
+  static const std::shared_ptr<KeyValueSuite> store =
+      openSuiteOrThrow(sharedSuiteName(), "Unable to load user defaults for LiveUpdates");
+  return store;
+}
+
+std::shared_ptr<KeyValueSuite> openNamedStore(const std::string& name) {
+  auto suiteName = platform::bundleIdentifier() + "-LiveUpdates-" + name;
+  return openSuiteOrThrow(suiteName, "Unable to create UserDefaults for " + name);
+}
+
+void saveApp(KeyValueSuite& store, const QelWebApp& app) {
+  auto json = encodeApp(app);
+  if (!json) {
+    platform::printLine("Error saving App");
+    return;
+  }
+  if (auto saved = store.setData(kAppKeyPrefix + app.id, *json); !saved) {
+    platform::printLine(saved.error().description);
+  }
+}
+
+std::optional<QelWebApp> getApp(const KeyValueSuite& store, const std::string& appId) {
+  auto bytes = store.data(kAppKeyPrefix + appId);
+  if (!bytes) {
+    platform::printLine(bytes.error().description);
+    return std::nullopt;
+  }
+  if (!*bytes) return std::nullopt;
+  auto app = decodeApp(**bytes);
+  if (!app) {
+    platform::printLine("Error getting App");
+    return std::nullopt;
+  }
+  return std::move(*app);
+}
+
+std::string deviceIdentifier(KeyValueSuite& store) {
+  auto identifier = store.stringOrInsert(kDeviceIdentifierKey, platform::randomUuid);
+  if (!identifier) {
+    platform::printLine(identifier.error().description);
+    return platform::randomUuid();
+  }
+  return std::move(*identifier);
+}
+
+void clearSuite(KeyValueSuite& store, const std::string& suiteName) {
+  if (auto cleared = store.removePersistentDomain(suiteName); !cleared) {
+    platform::printLine(cleared.error().description);
+  }
+}
+
+}  // namespace qelvo

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "qelvo/live_update_manager.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/test_manager.h"
+
+namespace qelvo::test {
+namespace {
+
+using Strategy = LiveUpdate::Strategy;
+using namespace std::chrono_literals;
+
+const Date kEarly = Date{} + 1000h;
+const Date kLate = Date{} + 2000h;
+
+TEST(SharedManager, IsOneObjectWithDefaults) {
+  TestHost host;
+  std::vector<LiveUpdateManager*> seen(8);
+  std::vector<std::thread> threads;
+  for (auto& slot : seen) threads.emplace_back([&slot] { slot = LiveUpdateManager::shared().get(); });
+  for (auto& t : threads) t.join();
+  for (auto* manager : seen) EXPECT_EQ(manager, seen.front());
+  EXPECT_EQ(LiveUpdateManager::shared()->maxVersions(), 3);
+  EXPECT_TRUE(LiveUpdateManager::shared()->loggingEnabled());
+}
+
+TEST(ManagerConstruction, NeedsHostIdentity) {
+  configureHost({.bundleIdentifier = "", .shortVersionString = "1.0", .containerRoot = std::nullopt});
+  try {
+    LiveUpdateManager manager("x", 3, true);
+    FAIL() << "constructed without a bundle id";
+  } catch (const ConfigurationError& e) {
+    EXPECT_STREQ(e.what(), "No bundle id for current bundle?");
+  }
+  TempDir dir;
+  configureHost({.bundleIdentifier = "dev.qelvo.tests", .shortVersionString = std::nullopt,
+                 .containerRoot = dir.path()});
+  EXPECT_THROW(LiveUpdateManager("x", 3, true), ConfigurationError);
+}
+
+TEST(NamedManager, KeepsItsOwnRecordsAndSettings) {
+  TestHost host;
+  auto first = std::make_shared<TestManager>("first", 5, false);
+  auto second = std::make_shared<TestManager>("second", 1, true);
+  EXPECT_EQ(first->maxVersions(), 5);
+  EXPECT_FALSE(first->loggingEnabled());
+  EXPECT_EQ(second->maxVersions(), 1);
+  EXPECT_TRUE(second->loggingEnabled());
+
+  first->add(LiveUpdate("app", "production", false, Strategy::zip));
+  EXPECT_TRUE(first->record("app"));
+  EXPECT_FALSE(second->record("app"));
+  EXPECT_TRUE(second->apps().empty());
+
+  // Records survive the manager: a new one on the same name (as after a restart) sees them.
+  first.reset();
+  auto again = std::make_shared<TestManager>("first", 5, false);
+  EXPECT_TRUE(again->record("app"));
+  EXPECT_TRUE(again->apps().empty()) << "registrations live in memory only";
+}
+
+TEST(Add, RegistersCreatesDirectoryAndKeepsCacheOnlyForDifferential) {
+  TestHost host;
+  auto manager = makeTestManager();
+  manager->add(LiveUpdate("zipped", "production", false, Strategy::zip), host.container() / "shipped");
+  manager->add(LiveUpdate("diffed", "production", false, Strategy::differential),
+               host.container() / "shipped");
+  EXPECT_FALSE(manager->existingCaches().get("zipped"));
+  EXPECT_EQ(manager->existingCaches().get("diffed"), host.container() / "shipped");
+  EXPECT_TRUE(std::filesystem::is_directory(host.cacheRoot() / "zipped"));
+  EXPECT_TRUE(std::filesystem::is_directory(host.cacheRoot() / "diffed"));
+  EXPECT_EQ(manager->apps().size(), 2u);
+  EXPECT_FALSE(manager->lastSync("zipped"));
+  EXPECT_FALSE(manager->latestAppDirectory("zipped"));
+
+  // Re-adding without a cache URL forgets the earlier one.
+  manager->add(LiveUpdate("diffed", "production", false, Strategy::differential));
+  EXPECT_FALSE(manager->existingCaches().get("diffed"));
+}
+
+TEST(Add, SameAppWithAnotherChannelFollowsTheNewChannel) {
+  TestHost host;
+  auto manager = makeTestManager();
+  manager->add(LiveUpdate("app", "production", false, Strategy::zip));
+  putSnapshot(*manager, host.cacheRoot(), "app", "snap-prod", "1.0.0", kEarly, "production");
+  putSnapshot(*manager, host.cacheRoot(), "app", "snap-beta", "1.0.0", kEarly, "beta");
+  EXPECT_EQ(manager->latestAppDirectory("app"), host.cacheRoot() / "app" / "snap-prod");
+
+  manager->add(LiveUpdate("app", "beta", false, Strategy::zip));
+  EXPECT_EQ(manager->apps().at("app").channel, "beta");
+  auto record = manager->record("app");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->channels.size(), 2u);
+  EXPECT_EQ(manager->latestAppDirectory("app"), host.cacheRoot() / "app" / "snap-beta");
+}
+
+TEST(Add, RefusesIdsThatAreNotOneDirectoryName) {
+  TestHost host;
+  auto manager = makeTestManager();
+  for (const std::string id : {"", ".", "..", "a/b", std::string("a\0b", 3)}) {
+    EXPECT_THROW(manager->add(LiveUpdate(id, "production", false, Strategy::zip)), FileOperationError)
+        << id;
+  }
+  EXPECT_TRUE(manager->apps().empty());
+}
+
+TEST(Add, ArrayStopsAtFirstFailure) {
+  TestHost host;
+  auto manager = makeTestManager();
+  EXPECT_THROW(manager->add({LiveUpdate("b", "p", false, Strategy::zip), LiveUpdate("..", "p", false, Strategy::zip),
+                             LiveUpdate("c", "p", false, Strategy::zip)}),
+               FileOperationError);
+  auto apps = manager->apps();
+  EXPECT_TRUE(apps.contains("b"));
+  EXPECT_FALSE(apps.contains("c"));
+}
+
+TEST(LastSync, IsTheLatestOfRegisteredApps) {
+  TestHost host;
+  auto manager = makeTestManager();
+  EXPECT_FALSE(manager->lastSync());
+  manager->add(LiveUpdate("a", "p", false, Strategy::zip));
+  manager->add(LiveUpdate("b", "p", false, Strategy::zip));
+  EXPECT_FALSE(manager->lastSync());
+
+  auto a = *manager->record("a");
+  a.lastSync = kEarly;
+  manager->store(a);
+  auto b = *manager->record("b");
+  b.lastSync = kLate;
+  manager->store(b);
+  // A record of an app that is not registered does not count.
+  manager->store(QelWebApp{"unregistered", {}, {}, kLate + 1h});
+
+  EXPECT_EQ(manager->lastSync("a"), kEarly);
+  EXPECT_EQ(manager->lastSync(LiveUpdate("b", "p", false, Strategy::zip)), kLate);
+  EXPECT_EQ(manager->lastSync("unregistered"), kLate + 1h);
+  EXPECT_EQ(manager->lastSync(), kLate);
+}
+
+TEST(LatestAppDirectory, NeedsRegistrationRecordChannelAndFiles) {
+  TestHost host;
+  auto manager = makeTestManager();
+  putSnapshot(*manager, host.cacheRoot(), "app", "snap", "1.0.0", kEarly, "production");
+  EXPECT_FALSE(manager->latestAppDirectory("app")) << "not registered";
+
+  manager->add(LiveUpdate("app", "production", false, Strategy::zip));
+  EXPECT_EQ(manager->latestAppDirectory("app"), host.cacheRoot() / "app" / "snap");
+
+  std::filesystem::remove_all(host.cacheRoot() / "app" / "snap");
+  EXPECT_FALSE(manager->latestAppDirectory("app"));
+  auto record = manager->record("app");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->channels.begin()->currentSnapshot->id, "snap") << "only reads";
+}
+
+TEST(Reset, RetainingCacheKeepsFilesAndReRegisters) {
+  TestHost host;
+  auto manager = makeTestManager();
+  manager->add(LiveUpdate("app", "production", false, Strategy::zip));
+  putSnapshot(*manager, host.cacheRoot(), "app", "snap", "1.0.0", kEarly, "production");
+  auto record = *manager->record("app");
+  record.lastSync = kEarly;
+  manager->store(record);
+
+  manager->reset(true);
+  EXPECT_EQ(readFile(host.cacheRoot() / "app" / "snap" / "index.html"), "<html>snap</html>");
+  record = *manager->record("app");
+  ASSERT_EQ(record.channels.size(), 1u);
+  EXPECT_EQ(record.channels.begin()->id, "production");
+  EXPECT_FALSE(record.channels.begin()->currentSnapshot);
+  EXPECT_TRUE(record.snapshots.empty());
+  EXPECT_FALSE(record.lastSync);
+  EXPECT_FALSE(manager->latestAppDirectory("app"));
+}
+
+TEST(Reset, WithoutCacheLeavesEmptyAppDirectories) {
+  TestHost host;
+  auto manager = makeTestManager();
+  manager->add(LiveUpdate("a", "production", false, Strategy::zip));
+  manager->add(LiveUpdate("b", "production", false, Strategy::differential));
+  putSnapshot(*manager, host.cacheRoot(), "a", "snap", "1.0.0", kEarly, "production");
+  writeFile(host.cacheRoot() / "stranger" / "file", "x");
+
+  manager->reset(false);
+  EXPECT_TRUE(std::filesystem::is_directory(host.cacheRoot() / "a"));
+  EXPECT_TRUE(std::filesystem::is_empty(host.cacheRoot() / "a"));
+  EXPECT_TRUE(std::filesystem::is_empty(host.cacheRoot() / "b"));
+  EXPECT_FALSE(std::filesystem::exists(host.cacheRoot() / "stranger"));
+  EXPECT_TRUE(manager->record("a"));
+}
+
+}  // namespace
+}  // namespace qelvo::test

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "core/sync_fixture.h"
+
+namespace qelvo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Date kEarly = Date{} + 1000h;
+
+class SyncPipeline : public SyncTest {
+ protected:
+  void SetUp() override { manager_->add(LiveUpdate("app", "production", false, Strategy::zip)); }
+};
+
+TEST_F(SyncPipeline, NoUpdateChangesNothingAndLogsNothing) {
+  auto logging = makeTestManager(server_.client(), "logging", true);
+  logging->add(LiveUpdate("app", "production", false, Strategy::zip));
+  auto before = logging->record("app");
+  server_.offerNothing("app");
+
+  testing::internal::CaptureStdout();
+  auto result = logging->sync("app").get();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(result.snapshot);
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Cache{false}));
+  EXPECT_EQ(result.appId(), "app");
+  EXPECT_FALSE(result.id());
+  EXPECT_EQ(logging->record("app"), before);
+  EXPECT_FALSE(logging->lastSync("app"));
+}
+
+TEST_F(SyncPipeline, TheCurrentCachedSnapshotIsReappliedAndDated) {
+  putSnapshot(*manager_, host_.cacheRoot(), "app", "snap", "1.0.0", kEarly, "production");
+  server_.offer("app", "snap", 7, "http://127.0.0.1:1/never-fetched.zip");
+
+  auto result = manager_->sync("app").get();
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Cache{false}));
+  EXPECT_EQ(result.lastUsed(), kEarly) << "the snapshot as stored before the apply";
+  auto record = manager_->record("app");
+  ASSERT_TRUE(record->lastSync);
+  EXPECT_GT(*record->lastSync, kEarly);
+  EXPECT_EQ(record->snapshots.begin()->lastUsed, *record->lastSync);
+}
+
+TEST_F(SyncPipeline, AnOlderCachedSnapshotBecomesCurrentAgain) {
+  putSnapshot(*manager_, host_.cacheRoot(), "app", "older", "0.9", kEarly);
+  putSnapshot(*manager_, host_.cacheRoot(), "app", "newer", "1.0.0", kEarly, "production");
+  server_.offer("app", "older", 1, "http://127.0.0.1:1/x.zip");
+
+  auto result = manager_->sync("app").get();
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Cache{true}));
+  EXPECT_EQ(result.binaryVersion(), "0.9") << "as stored before";
+  EXPECT_EQ(manager_->latestAppDirectory("app"), host_.cacheRoot() / "app" / "older");
+  auto record = manager_->record("app");
+  EXPECT_EQ(record->channels.begin()->currentSnapshot->id, "older");
+  EXPECT_EQ(record->channels.begin()->currentSnapshot->binaryVersion, "1.0.0")
+      << "re-dated for the running binary";
+}
+
+TEST_F(SyncPipeline, ARecordedSnapshotWithoutFilesIsDownloadedAgain) {
+  putSnapshot(*manager_, host_.cacheRoot(), "app", "snap", "1.0.0", kEarly);
+  std::filesystem::remove(host_.cacheRoot() / "app" / "snap" / "index.html");
+  server_.offer("app", "snap", 2, server_.putZip("app", "snap", {{"index.html", "fresh"}}));
+
+  auto result = manager_->sync("app").get();
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
+  EXPECT_EQ(readFile(host_.cacheRoot() / "app" / "snap" / "index.html"), "fresh");
+}
+
+TEST_F(SyncPipeline, IncompleteOffersFailTheirStep) {
+  server_.offer("app", "snap", std::nullopt, "http://127.0.0.1:1/x.zip");
+  auto error = syncError("app");
+  EXPECT_EQ(error.failStep, FailStep::check);
+  EXPECT_EQ(metadataText(error), "CheckResponse does not contain valid snapshot or buildId");
+
+  for (auto url : {std::optional<std::string>{}, std::optional<std::string>{"not a url"}}) {
+    server_.offer("app", "snap", 1, url);
+    error = syncError("app");
+    EXPECT_EQ(error.failStep, FailStep::download);
+    EXPECT_EQ(metadataText(error), "Invalid url received from Braxo for download location");
+  }
+}
+
+TEST_F(SyncPipeline, SnapshotIdsThatNameOtherDirectoriesAreRefused) {
+  putSnapshot(*manager_, host_.cacheRoot(), "app", "snap", "1.0.0", kEarly, "production");
+  writeFile(host_.cacheRoot() / "other-app" / "keep", "k");
+  for (const std::string id : {"..", ".", "", "../other-app", "a/b"}) {
+    server_.offer("app", id, 1, server_.putZip("app", "x", {{"index.html", "x"}}));
+    auto error = syncError("app");
+    EXPECT_EQ(error.failStep, FailStep::check) << id;
+    EXPECT_EQ(metadataText(error), "CheckResponse does not contain valid snapshot or buildId");
+  }
+  EXPECT_EQ(readFile(host_.cacheRoot() / "other-app" / "keep"), "k");
+  EXPECT_EQ(manager_->latestAppDirectory("app"), host_.cacheRoot() / "app" / "snap");
+  EXPECT_EQ(server_.count("GET", ".*"), 0u) << "nothing downloaded";
+}
+
+TEST_F(SyncPipeline, ServiceRefusalsAreNetworkErrorsOfTheCheck) {
+  server_.answerCheck("app", 404, R"({"error":{"message":"no such app","type":"not_found","event_id":"e1"}})");
+  auto error = syncError("app");
+  EXPECT_EQ(error.failStep, FailStep::check);
+  auto* network = std::get_if<SyncError::Reason::NetworkError>(&error.reason.value);
+  ASSERT_TRUE(network);
+  auto* refusal = std::get_if<NetworkClientError::Qelvo>(&network->reason.value());
+  ASSERT_TRUE(refusal);
+  EXPECT_EQ(refusal->response.error.message, "no such app");
+  EXPECT_EQ(error.errorDescription(),
+            "Failure occured during check step.\nNetwork Error - The operation couldn\u2019t be "
+            "completed. (QelvoLiveUpdates.NetworkClientError error 3.)");
+}
+
+TEST_F(SyncPipeline, UnregisteredAppsFailTheCheck) {
+  auto error = syncError("stranger");
+  EXPECT_EQ(error.failStep, FailStep::check);
+  EXPECT_EQ(metadataText(error), "Application stranger has not been registered with LiveUpdateManager");
+  EXPECT_EQ(server_.checkCount("stranger"), 0u);
+}
+
+TEST_F(SyncPipeline, SuccessLogsTheTotalTime) {
+  auto logging = makeTestManager(server_.client(), "logging", true);
+  logging->add(LiveUpdate("app", "production", false, Strategy::zip));
+  putSnapshot(*logging, host_.cacheRoot(), "app", "snap", "1.0.0", kEarly, "production");
+  server_.offer("app", "snap", 7, "http://127.0.0.1:1/x.zip");
+  testing::internal::CaptureStdout();
+  logging->sync("app").get();
+  auto output = testing::internal::GetCapturedStdout();
+  EXPECT_NE(output.find("LiveUpdateManager - Snapshot present in cache for app app. Applying snapshot "
+                        "snap from cache...\n"),
+            std::string::npos)
+      << output;
+  EXPECT_TRUE(std::regex_search(
+      output, std::regex("LiveUpdateManager - Total time to sync app app - [0-9.e+-]+s\n")))
+      << output;
+}
+
+}  // namespace
+}  // namespace qelvo::test

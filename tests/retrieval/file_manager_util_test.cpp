@@ -1,0 +1,219 @@
+#include "retrieval/file_manager_util.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+
+namespace qelvo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::listFiles;
+using test::readFile;
+using test::writeFile;
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+class FileManagerUtilTest : public ::testing::Test {
+ protected:
+  test::TestHost host;
+  FileManagerUtil util;  // resolves the Library directory of `host`
+};
+
+TEST_F(FileManagerUtilTest, CacheRootLiesUnderLibraryAndIsNotCreatedByReadingIt) {
+  EXPECT_EQ(util.libraryDirectory(), host.library());
+  std::vector<fs::path> seen(4);
+  std::vector<std::jthread> readers;
+  for (auto& slot : seen) readers.emplace_back([&] { slot = util.liveUpdatesUrl(); });
+  readers.clear();
+  for (const auto& url : seen) EXPECT_EQ(url, host.cacheRoot());
+  EXPECT_FALSE(fs::exists(host.cacheRoot()));
+}
+
+TEST_F(FileManagerUtilTest, CreatesDirectoriesAndFindsWhateverExistsAtTheirPaths) {
+  auto nested = host.container() / "a" / "b" / "c";
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(util.createDirectory(nested), nested);
+  writeFile(nested / "keep.txt", "kept");
+  EXPECT_EQ(util.createDirectory(nested), nested);  // existing: success, contents untouched
+  EXPECT_EQ(readFile(nested / "keep.txt"), "kept");
+
+  EXPECT_EQ(util.createAppDirectory("app"), host.cacheRoot() / "app");
+  EXPECT_EQ(util.createSnapshotDirectory("app", "s1"), host.cacheRoot() / "app" / "s1");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_TRUE(fs::is_directory(host.cacheRoot() / "app" / "s1"));
+
+  EXPECT_EQ(util.appDirectory("app"), host.cacheRoot() / "app");
+  EXPECT_EQ(util.snapshotDirectory("app", "s1"), host.cacheRoot() / "app" / "s1");
+  EXPECT_EQ(util.appDirectory("other"), std::nullopt);
+  EXPECT_EQ(util.snapshotDirectory("app", "s2"), std::nullopt);
+  // A regular file at the path counts as present.
+  writeFile(host.cacheRoot() / "plain", "x");
+  writeFile(host.cacheRoot() / "app" / "s3", "x");
+  EXPECT_EQ(util.appDirectory("plain"), host.cacheRoot() / "plain");
+  EXPECT_EQ(util.snapshotDirectory("app", "s3"), host.cacheRoot() / "app" / "s3");
+}
+
+TEST_F(FileManagerUtilTest, RemovalsTakeEverythingBelowAndTolerateWhatIsGone) {
+  writeFile(host.cacheRoot() / "a" / "s1" / "deep" / "file.js", "1");
+  writeFile(host.cacheRoot() / "a" / "s2" / "file.js", "2");
+  writeFile(host.cacheRoot() / "b" / "s1" / "file.js", "3");
+
+  ASSERT_TRUE(util.removeSnapshotDirectory("a", "s1"));
+  EXPECT_EQ(listFiles(host.cacheRoot()),
+            (std::vector<std::string>{"a/s2/file.js", "b/s1/file.js"}));
+  EXPECT_TRUE(util.removeSnapshotDirectory("a", "s1"));
+
+  ASSERT_TRUE(util.removeAllApps());
+  EXPECT_FALSE(fs::exists(host.cacheRoot()));
+  EXPECT_TRUE(util.removeAllApps());  // a reset on a device that never cached anything
+  ASSERT_EQ(util.createAppDirectory("a"), host.cacheRoot() / "a");
+  EXPECT_TRUE(fs::is_directory(host.cacheRoot() / "a"));
+
+  writeFile(host.tmp() / "staging" / "x" / "y.txt", "y");
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(util.removeTemporaryItem("staging"));
+  EXPECT_TRUE(util.removeTemporaryItem("staging"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(fs::exists(host.tmp() / "staging"));
+}
+
+TEST_F(FileManagerUtilTest, DirectoryHasContentsOnlyForAListableNonEmptyDirectory) {
+  EXPECT_FALSE(util.directoryHasContents(host.container() / "missing"));
+  fs::create_directories(host.container() / "empty");
+  EXPECT_FALSE(util.directoryHasContents(host.container() / "empty"));
+  writeFile(host.container() / "full" / ".hidden", "");
+  EXPECT_TRUE(util.directoryHasContents(host.container() / "full"));
+  EXPECT_FALSE(util.directoryHasContents(host.container() / "full" / ".hidden"));
+}
+
+TEST_F(FileManagerUtilTest, MoveItemMovesTreesButNeverReplaces) {
+  auto root = host.container();
+  writeFile(root / "stage" / "sub" / "a.txt", "a");
+  ASSERT_TRUE(util.moveItem(root / "stage", root / "moved"));
+  EXPECT_EQ(readFile(root / "moved" / "sub" / "a.txt"), "a");
+  EXPECT_FALSE(fs::exists(root / "stage"));
+
+  writeFile(root / "file.txt", "new");
+  writeFile(root / "taken.txt", "old");
+  fs::create_directories(root / "empty-dir");
+  for (const auto& destination : {root / "taken.txt", root / "empty-dir"}) {
+    testing::internal::CaptureStdout();
+    auto moved = util.moveItem(root / "file.txt", destination);
+    auto printed = testing::internal::GetCapturedStdout();
+    ASSERT_FALSE(moved);
+    ASSERT_NE(moved.error().platformError(), nullptr);
+    EXPECT_EQ(moved.error().platformError()->code, EEXIST);
+    EXPECT_EQ(printed, moved.error().platformError()->description + "\n");
+    EXPECT_NE(printed.find(destination.string()), std::string::npos);
+  }
+  EXPECT_EQ(readFile(root / "file.txt"), "new");
+  EXPECT_EQ(readFile(root / "taken.txt"), "old");
+  EXPECT_TRUE(fs::is_empty(root / "empty-dir"));
+
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(util.moveItem(root / "missing", root / "elsewhere"));
+  testing::internal::GetCapturedStdout();
+}
+
+TEST_F(FileManagerUtilTest, MoveItemCopiesAcrossFilesystems) {
+  struct stat here {
+  }, there{};
+  if (::stat(host.container().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 ||
+      here.st_dev == there.st_dev) {
+    GTEST_SKIP() << "no second filesystem at /dev/shm";
+  }
+  std::string pattern = "/dev/shm/qelvo-move-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  fs::path other = pattern;
+  writeFile(host.container() / "stage" / "dir" / "b.bin", std::string("\0\1\2", 3));
+  auto moved = util.moveItem(host.container() / "stage", other / "moved");
+  EXPECT_TRUE(moved);
+  EXPECT_EQ(readFile(other / "moved" / "dir" / "b.bin"), std::string("\0\1\2", 3));
+  EXPECT_FALSE(fs::exists(host.container() / "stage"));
+  fs::remove_all(other);
+}
+
+TEST_F(FileManagerUtilTest, WriteStringReplacesTheWholeFile) {
+  auto file = host.container() / "live-update-manifest.json";
+  ASSERT_TRUE(util.writeString("a much longer first text", file));
+  ASSERT_TRUE(util.writeString("kurz \u00e9\u6f22", file));
+  EXPECT_EQ(readFile(file), "kurz \u00e9\u6f22");
+  EXPECT_EQ(listFiles(host.container()), std::vector<std::string>{"live-update-manifest.json"});
+
+  testing::internal::CaptureStdout();
+  auto written = util.writeString("x", host.container() / "missing" / "f.json");
+  EXPECT_EQ(lines(testing::internal::GetCapturedStdout()).size(), 1u);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().platformError()->code, ENOENT);
+}
+
+// A regular file where the cache root should be makes every creation below it fail.
+TEST_F(FileManagerUtilTest, FailedCreationPrintsBothErrorsAndCarriesTheFirstBridged) {
+  writeFile(host.cacheRoot(), "not a directory");
+  for (bool snapshot : {false, true}) {
+    testing::internal::CaptureStdout();
+    auto created =
+        snapshot ? util.createSnapshotDirectory("app", "s1") : util.createAppDirectory("app");
+    auto printed = lines(testing::internal::GetCapturedStdout());
+    ASSERT_FALSE(created);
+    const PlatformError* error = created.error().platformError();
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(*error, FileOperationError::ioError(PlatformError()).bridged());
+    EXPECT_EQ(
+        error->description,
+        "The operation couldn\u2019t be completed. (QelvoLiveUpdates.FileOperationError error 0.)");
+    ASSERT_EQ(printed.size(), 2u);
+    EXPECT_NE(printed[0].find("Could not create directory \"" + host.cacheRoot().string()),
+              std::string::npos)
+        << printed[0];
+    EXPECT_EQ(printed[1], error->description);
+  }
+}
+
+// Snapshot ids come from the deploy service: none may name a path outside the cache.
+TEST_F(FileManagerUtilTest, IdsThatAreNotOnePathComponentAreRefused) {
+  ASSERT_TRUE(util.createSnapshotDirectory("app", "s1"));
+  writeFile(host.tmp() / "keep.txt", "k");
+  for (std::string id : {"", ".", "..", "../escape", "a/b"}) {
+    SCOPED_TRACE(id);
+    testing::internal::CaptureStdout();
+    auto app = util.createAppDirectory(id);
+    auto snapshot = util.createSnapshotDirectory("app", id);
+    auto removed = util.removeSnapshotDirectory("app", id);
+    auto unzipped = util.unzipSnapshot("app", id);
+    auto printed = lines(testing::internal::GetCapturedStdout());
+    ASSERT_FALSE(app);
+    ASSERT_FALSE(snapshot);
+    ASSERT_FALSE(removed);
+    ASSERT_FALSE(unzipped);
+    EXPECT_EQ(removed.error().platformError()->code, EINVAL);
+    EXPECT_EQ(unzipped.error().platformError()->code, EINVAL);
+    EXPECT_EQ(printed.size(), 6u);  // two for each creation, one for each of the others
+    EXPECT_EQ(util.appDirectory(id), std::nullopt);
+    EXPECT_EQ(util.snapshotDirectory("app", id), std::nullopt);
+
+    testing::internal::CaptureStdout();
+    auto temporary = util.removeTemporaryItem(id);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    ASSERT_FALSE(temporary);
+    EXPECT_EQ(temporary.error().code, EINVAL);
+  }
+  EXPECT_TRUE(fs::is_directory(host.cacheRoot() / "app" / "s1"));
+  EXPECT_EQ(listFiles(host.container()), std::vector<std::string>{"tmp/keep.txt"});
+}
+
+}  // namespace
+}  // namespace qelvo

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "retrieval/file_manager_util.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/zip_builder.h"
+
+namespace qelvo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::listFiles;
+using test::readFile;
+using test::writeFile;
+using test::ZipBuilder;
+
+std::string randomBytes(std::size_t size) {
+  std::mt19937 generator(7);
+  std::string bytes(size, '\0');
+  for (auto& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
+
+class UnzipSnapshotTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(util.createAppDirectory("app"));
+    ASSERT_EQ(testing::internal::GetCapturedStdout(), "");
+  }
+  fs::path app() const { return host.cacheRoot() / "app"; }
+  fs::path archive() const { return app() / "s1.zip"; }
+
+  // Unpacks s1 and returns what was printed.
+  std::string unzip(FileManagerUtil::Result<fs::path>& result) {
+    testing::internal::CaptureStdout();
+    result = util.unzipSnapshot("app", "s1");
+    return testing::internal::GetCapturedStdout();
+  }
+
+  test::TestHost host;
+  FileManagerUtil util{host.library()};
+};
+
+TEST_F(UnzipSnapshotTest, UnpacksEveryEntryByteExactThenRemovesTheArchive) {
+  auto binary = randomBytes(300 * 1024);  // several read chunks, incompressible
+  std::string text(200 * 1024, 'q');
+  ZipBuilder()
+      .file("index.html", "<html>hi</html>")
+      .directory("assets/")
+      .file("assets/js/app.js", "console.log(1);", ZipBuilder::Method::stored)
+      .file("assets/img/blob.bin", binary, ZipBuilder::Method::stored)
+      .file("assets/img/blob-deflated.bin", binary)
+      .file("text/long.txt", text)
+      .file("empty.txt", "")
+      .directory("fonts/none")
+      .write(archive());
+
+  FileManagerUtil::Result<fs::path> result;
+  EXPECT_EQ(unzip(result), "");
+  ASSERT_TRUE(result) << result.error().platformError()->description;
+  auto snapshot = app() / "s1";
+  EXPECT_EQ(*result, snapshot);
+  EXPECT_EQ(
+      listFiles(snapshot),
+      (std::vector<std::string>{"assets/img/blob-deflated.bin", "assets/img/blob.bin",
+                                "assets/js/app.js", "empty.txt", "index.html", "text/long.txt"}));
+  EXPECT_EQ(readFile(snapshot / "index.html"), "<html>hi</html>");
+  EXPECT_EQ(readFile(snapshot / "assets/js/app.js"), "console.log(1);");
+  EXPECT_EQ(readFile(snapshot / "assets/img/blob.bin"), binary);
+  EXPECT_EQ(readFile(snapshot / "assets/img/blob-deflated.bin"), binary);
+  EXPECT_EQ(readFile(snapshot / "text/long.txt"), text);
+  EXPECT_TRUE(fs::is_directory(snapshot / "fonts" / "none"));
+  EXPECT_FALSE(fs::exists(archive()));
+}
+
+TEST_F(UnzipSnapshotTest, LeftoversOfAnInterruptedUnpackAreClearedNotMerged) {
+  writeFile(app() / "s1" / "stale.js", "old");
+  writeFile(app() / "s1" / "index.html", "old index");
+  writeFile(app() / "s1" / "deep" / "er" / "stale.css", "old");
+  ZipBuilder().file("index.html", "new index").write(archive());
+
+  FileManagerUtil::Result<fs::path> result;
+  unzip(result);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(listFiles(app() / "s1"), std::vector<std::string>{"index.html"});
+  EXPECT_EQ(readFile(app() / "s1" / "index.html"), "new index");
+}
+
+TEST_F(UnzipSnapshotTest, WithoutApplicationDirectoryNothingHappens) {
+  ASSERT_TRUE(util.removeAllApps());
+  FileManagerUtil::Result<fs::path> result;
+  EXPECT_EQ(unzip(result), "");
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error(), FileOperationError::invalidZipPath());
+  EXPECT_FALSE(fs::exists(host.cacheRoot()));
+}
+
+TEST_F(UnzipSnapshotTest, FailedUnpackKeepsTheArchiveForTheNextAttempt) {
+  ZipBuilder().file("ok.txt", "ok").file("../escape.txt", "evil").write(archive());
+  FileManagerUtil::Result<fs::path> result;
+  auto printed = unzip(result);
+  ASSERT_FALSE(result);
+  const PlatformError* error = result.error().platformError();
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(printed, error->description + "\n");
+  EXPECT_NE(error->description.find("\"../escape.txt\""), std::string::npos) << error->description;
+  EXPECT_TRUE(fs::exists(archive()));
+  EXPECT_EQ(listFiles(app()), std::vector<std::string>{"s1.zip"});
+
+  ZipBuilder().file("ok.txt", "ok").write(archive());
+  unzip(result);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(listFiles(app()), std::vector<std::string>{"s1/ok.txt"});
+}
+
+TEST_F(UnzipSnapshotTest, UnreadableArchivesFailCleanly) {
+  FileManagerUtil::Result<fs::path> result;
+  unzip(result);  // no archive at all
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().platformError()->description.find(archive().string()),
+            std::string::npos);
+
+  writeFile(archive(), "this is not a zip archive, only text pretending to be one");
+  unzip(result);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().platformError()->domain, "libzip");
+  EXPECT_TRUE(fs::exists(archive()));
+  EXPECT_TRUE(fs::is_empty(app() / "s1"));
+
+  ZipBuilder().file("a.txt", randomBytes(4096)).write(archive());
+  auto bytes = readFile(archive());
+  writeFile(archive(), bytes.substr(0, bytes.size() / 2));  // truncated download
+  unzip(result);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().platformError()->domain, "libzip");
+}
+
+}  // namespace
+}  // namespace qelvo

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "qelvo/live_update_manager.h"
+#include "support/temp_dir.h"
+#include "support/test_host.h"
+#include "support/test_manager.h"
+
+namespace qelvo::test {
+namespace {
+
+using Strategy = LiveUpdate::Strategy;
+using namespace std::chrono_literals;
+
+Date day(int n) { return Date{} + std::chrono::hours(24 * n); }
+
+std::set<std::string> recordedIds(const TestManager& manager, const std::string& appId) {
+  std::set<std::string> ids;
+  for (const auto& snapshot : manager.record(appId)->snapshots) ids.insert(snapshot.id);
+  return ids;
+}
+
+class VersionCache : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    manager_->add(LiveUpdate("app", "production", false, Strategy::zip));
+  }
+  // Five unused snapshots (s1 oldest .. s5 newest) and a current one that is older still.
+  void putHistory() {
+    for (int i = 1; i <= 5; ++i) {
+      putSnapshot(*manager_, host_.cacheRoot(), "app", "s" + std::to_string(i), "1.0.0", day(10 + i));
+    }
+    putSnapshot(*manager_, host_.cacheRoot(), "app", "current", "1.0.0", day(1), "production");
+  }
+  bool onDisk(const std::string& id) {
+    return std::filesystem::exists(host_.cacheRoot() / "app" / id);
+  }
+
+  TestHost host_;
+  std::shared_ptr<TestManager> manager_ = makeTestManager();
+};
+
+TEST_F(VersionCache, KeepsTheNewestUnusedSnapshotsAndTheCurrentOne) {
+  putHistory();
+  manager_->cleanVersions("app");
+  EXPECT_EQ(recordedIds(*manager_, "app"), (std::set<std::string>{"current", "s3", "s4", "s5"}));
+  EXPECT_FALSE(onDisk("s1"));
+  EXPECT_FALSE(onDisk("s2"));
+  EXPECT_TRUE(onDisk("s3"));
+  EXPECT_TRUE(onDisk("current"));
+}
+
+TEST_F(VersionCache, ZeroOrNegativeKeepsOnlySnapshotsInUse) {
+  putHistory();
+  manager_->setMaxVersions(-2);
+  EXPECT_EQ(manager_->maxVersions(), -2) << "stored as given";
+  manager_->cleanVersions(LiveUpdate("app", "production", false, Strategy::zip));
+  EXPECT_EQ(recordedIds(*manager_, "app"), (std::set<std::string>{"current"}));
+  for (int i = 1; i <= 5; ++i) EXPECT_FALSE(onDisk("s" + std::to_string(i)));
+}
+
+TEST_F(VersionCache, ANewBinaryVersionRemovesSnapshotsOfTheOldOne) {
+  auto logging = std::make_shared<TestManager>("logging", 3, true);
+  logging->add(LiveUpdate("app", "production", false, Strategy::zip));
+  putSnapshot(*logging, host_.cacheRoot(), "app", "old", "0.9", day(5), "production");
+  putSnapshot(*logging, host_.cacheRoot(), "app", "kept", "1.0.0", day(4));
+
+  testing::internal::CaptureStdout();
+  logging->cleanStaleVersions("app");
+  auto output = testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(output,
+            "LiveUpdateManager - Update old for app app was built for a different binary version "
+            "v0.9. Caching...\n"
+            "LiveUpdateManager - Update old for app app was built for a different binary version "
+            "(v0.9 and no longer used, removing from device...\n");
+  auto record = logging->record("app");
+  EXPECT_EQ(recordedIds(*logging, "app"), (std::set<std::string>{"kept"}));
+  EXPECT_FALSE(record->channels.begin()->currentSnapshot);
+  EXPECT_FALSE(onDisk("old"));
+  EXPECT_TRUE(onDisk("kept"));
+  EXPECT_FALSE(logging->latestAppDirectory("app"));
+}
+
+TEST_F(VersionCache, WithoutAnIdOnlyRegisteredAppsAreTrimmed) {
+  manager_->setMaxVersions(0);
+  putSnapshot(*manager_, host_.cacheRoot(), "app", "unused", "1.0.0", day(1));
+  putSnapshot(*manager_, host_.cacheRoot(), "stranger", "unused", "1.0.0", day(1));
+  manager_->cleanVersions();
+  EXPECT_TRUE(recordedIds(*manager_, "app").empty());
+  EXPECT_EQ(recordedIds(*manager_, "stranger"), (std::set<std::string>{"unused"}));
+  EXPECT_TRUE(std::filesystem::exists(host_.cacheRoot() / "stranger" / "unused"));
+}
+
+TEST_F(VersionCache, AddTrimsTheAppItRegisters) {
+  putHistory();
+  manager_->setMaxVersions(1);
+  manager_->add(LiveUpdate("app", "production", false, Strategy::zip));
+  EXPECT_EQ(recordedIds(*manager_, "app"), (std::set<std::string>{"current", "s5"}));
+}
+
+}  // namespace
+}  // namespace qelvo::test

@@ -1,0 +1,144 @@
+#include "store/records_json.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <vector>
+
+namespace qelvo {
+namespace {
+
+using namespace std::chrono;
+using nlohmann::json;
+
+const Date kReference = sys_days{year{2001} / 1 / 1};
+
+std::vector<std::string> keysOf(const json& object) {
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : object.items()) keys.push_back(key);
+  return keys;
+}
+
+const json& byId(const json& array, const std::string& id) {
+  for (const auto& element : array) {
+    if (element["id"] == id) return element;
+  }
+  throw std::runtime_error("no element " + id);
+}
+
+TEST(RecordsJson, AppRoundTripsWithExactKeysAndReferenceDates) {
+  Snapshot first{"snap-1", "build-1", "1.0.0", kReference};
+  Snapshot second{"snap-2", "build-2", "1.1.0", kReference + days(1)};
+  QelWebApp app{"app",
+                {Channel{"production", second}, Channel{"beta", std::nullopt}},
+                {first, second},
+                kReference + seconds(1234) + microseconds(567'891)};
+
+  auto text = encodeApp(app).value();
+  auto encoded = json::parse(text);
+  EXPECT_EQ(keysOf(encoded),
+            (std::vector<std::string>{"channels", "id", "last_sync", "snapshots"}));
+  EXPECT_DOUBLE_EQ(encoded["last_sync"].get<double>(), 1234.567891);
+  const auto& production = byId(encoded["channels"], "production");
+  EXPECT_EQ(keysOf(production), (std::vector<std::string>{"current_snapshot", "id"}));
+  EXPECT_EQ(keysOf(byId(encoded["channels"], "beta")), std::vector<std::string>{"id"});
+  EXPECT_EQ(production["current_snapshot"]["last_used"], 86400.0);
+  const auto& stored = byId(encoded["snapshots"], "snap-1");
+  EXPECT_EQ(keysOf(stored),
+            (std::vector<std::string>{"binary_version", "build_id", "id", "last_used"}));
+  EXPECT_EQ(stored["last_used"], 0.0);
+  EXPECT_EQ(stored["build_id"], "build-1");
+  EXPECT_EQ(stored["binary_version"], "1.0.0");
+
+  auto decoded = decodeApp(text).value();
+  EXPECT_EQ(decoded, app);
+  // Sets compare by id alone; check the fields that equality does not look at.
+  auto channel = decoded.channels.find(Channel{"production", std::nullopt});
+  ASSERT_NE(channel, decoded.channels.end());
+  ASSERT_TRUE(channel->currentSnapshot);
+  EXPECT_EQ(channel->currentSnapshot->buildId, "build-2");
+  EXPECT_EQ(channel->currentSnapshot->lastUsed, second.lastUsed);
+  auto snapshot = decoded.snapshots.find(first);
+  ASSERT_NE(snapshot, decoded.snapshots.end());
+  EXPECT_EQ(snapshot->binaryVersion, "1.0.0");
+  EXPECT_EQ(snapshot->lastUsed, kReference);
+
+  // Equal records give equal bytes, whatever the order their sets iterate in.
+  EXPECT_EQ(encodeApp(decoded).value(), text);
+}
+
+TEST(RecordsJson, AbsentOptionalsAreLeftOutAndReadBackAbsent) {
+  QelWebApp app{"app", {Channel{"production", std::nullopt}}, {}, std::nullopt};
+  auto text = encodeApp(app).value();
+  EXPECT_EQ(text, R"({"id":"app","channels":[{"id":"production"}],"snapshots":[]})");
+  auto decoded = decodeApp(text).value();
+  EXPECT_EQ(decoded.lastSync, std::nullopt);
+  EXPECT_EQ(decoded.channels.begin()->currentSnapshot, std::nullopt);
+}
+
+TEST(RecordsJson, DuplicateIdsCollapseIntoOneElement) {
+  auto decoded = decodeApp(R"({"id":"a","snapshots":[],"channels":[
+      {"id":"c","current_snapshot":{"id":"s","build_id":"b","binary_version":"1","last_used":5}},
+      {"id":"c"}]})");
+  ASSERT_TRUE(decoded) << decoded.error().description;
+  ASSERT_EQ(decoded->channels.size(), 1u);
+  EXPECT_TRUE(decoded->channels.begin()->currentSnapshot);  // the first one of the id
+}
+
+TEST(RecordsJson, DecodingIsStrictAndSaysWhere) {
+  const std::string snapshot = R"({"id":"s","build_id":"b","binary_version":"1","last_used":0})";
+  struct Case {
+    std::string json;
+    std::string codingPath;
+  };
+  const std::vector<Case> cases = {
+      {"not json", ""},
+      {"[]", ""},
+      {R"({"id":"a","channels":[]})", "snapshots"},
+      {R"({"id":1,"channels":[],"snapshots":[]})", "id"},
+      {R"({"id":"a","channels":{},"snapshots":[]})", "channels"},
+      {R"({"id":"a","channels":[],"snapshots":[)" + snapshot +
+           R"(,{"id":"t","build_id":"b",)"
+           R"("binary_version":"1","last_used":"yesterday"}]})",
+       "snapshots[1].last_used"},
+      {R"({"id":"a","snapshots":[],"channels":[{"id":"c","current_snapshot":)"
+       R"({"id":"s","binary_version":"1","last_used":0}}]})",
+       "channels[0].current_snapshot.build_id"},
+      {R"({"id":"a","channels":[],"snapshots":[],"last_sync":true})", "last_sync"},
+      {R"({"id":"a","channels":[],"snapshots":[],"last_sync":1e300})", "last_sync"},
+      {R"({"id":"a","channels":["c"],"snapshots":[]})", "channels[0]"},
+  };
+  for (const auto& c : cases) {
+    auto decoded = decodeApp(c.json);
+    ASSERT_FALSE(decoded) << c.json;
+    EXPECT_EQ(decoded.error().codingPath, c.codingPath) << c.json;
+    EXPECT_FALSE(decoded.error().description.empty()) << c.json;
+  }
+  EXPECT_TRUE(decodeApp(R"({"id":"a","channels":[],"snapshots":[],"extra":1})"));
+}
+
+TEST(RecordsJson, DatesKeepMicrosecondsAndRejectNonsense) {
+  EXPECT_EQ(referenceSeconds(kReference), 0.0);
+  EXPECT_EQ(referenceSeconds(kReference + days(1)), 86400.0);
+  EXPECT_EQ(referenceSeconds(kReference - seconds(1)), -1.0);
+
+  Date now = time_point_cast<microseconds>(system_clock::now());
+  EXPECT_EQ(dateFromReferenceSeconds(referenceSeconds(now)), now);
+  Date withNanoseconds = now + nanoseconds(400);
+  EXPECT_EQ(dateFromReferenceSeconds(referenceSeconds(withNanoseconds)), now);
+  Date beforeReference = kReference - microseconds(1'500'001);
+  EXPECT_EQ(dateFromReferenceSeconds(referenceSeconds(beforeReference)), beforeReference);
+
+  EXPECT_EQ(dateFromReferenceSeconds(std::numeric_limits<double>::infinity()), std::nullopt);
+  EXPECT_EQ(dateFromReferenceSeconds(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
+  EXPECT_EQ(dateFromReferenceSeconds(1e300), std::nullopt);
+  EXPECT_EQ(dateFromReferenceSeconds(-1e300), std::nullopt);
+}
+
+TEST(RecordsJson, EncodingFailsOnInvalidUtf8) {
+  QelWebApp app{"app", {Channel{"\xff", std::nullopt}}, {}, std::nullopt};
+  EXPECT_FALSE(encodeApp(app));
+}
+
+}  // namespace
+}  // namespace qelvo

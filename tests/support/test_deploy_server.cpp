@@ -1,0 +1,125 @@
+#include "support/test_deploy_server.h"
+
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "publishing/signed_manifest_writer.h"
+#include "secure/file_digest.h"
+#include "support/temp_dir.h"
+#include "support/zip_builder.h"
+
+namespace qelvo::test {
+
+TestDeployServer::TestDeployServer()
+    : client_(LiveUpdatesClient::make(*Url::parse(http_.origin() + "/apps"), {})) {
+  http_.handle("POST", "/apps/([^/]+)/channels/check-device",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                 std::string appId = request.matches.size() > 1 ? request.matches[1].str() : "";
+                 answer("CHECK " + httplib::detail::decode_url(appId, false), request, response);
+               });
+  http_.handle("GET", "/.*", [this](const httplib::Request& request, httplib::Response& response) {
+    answer("GET " + request.path, request, response);
+  });
+}
+
+void TestDeployServer::answer(const std::string& key, const httplib::Request&,
+                              httplib::Response& response) {
+  Resource resource;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = resources_.find(key);
+    if (it == resources_.end()) {
+      response.status = 404;
+      response.set_content(R"({"error":{"message":"Not found","type":"not_found","event_id":"e"}})",
+                           "application/json");
+      return;
+    }
+    resource = it->second;
+  }
+  if (resource.delay.count() > 0 && http_.waitForStop(resource.delay)) return;
+  response.status = resource.status;
+  response.set_content(resource.body, "application/octet-stream");
+}
+
+void TestDeployServer::answerCheck(const std::string& appId, int status, std::string body,
+                                   std::chrono::milliseconds delay) {
+  std::lock_guard lock(mutex_);
+  resources_["CHECK " + appId] = {status, std::move(body), delay};
+}
+
+void TestDeployServer::offerNothing(const std::string& appId) {
+  answerCheck(appId, 200,
+              R"({"data":{"available":false,"partial":false,"compatible":true,"incompatibleUpdateAvailable":false}})");
+}
+
+void TestDeployServer::offer(const std::string& appId, std::optional<std::string> snapshot,
+                             std::optional<std::int64_t> build, std::optional<std::string> url,
+                             std::chrono::milliseconds delay) {
+  nlohmann::json data = {{"available", true},
+                         {"partial", false},
+                         {"compatible", true},
+                         {"incompatibleUpdateAvailable", false}};
+  if (snapshot) data["snapshot"] = *snapshot;
+  if (build) data["build"] = *build;
+  if (url) data["url"] = *url;
+  answerCheck(appId, 200, nlohmann::json{{"data", data}}.dump(), delay);
+}
+
+void TestDeployServer::serve(const std::string& path, std::string content, int status,
+                             std::chrono::milliseconds delay) {
+  std::lock_guard lock(mutex_);
+  resources_["GET " + path] = {status, std::move(content), delay};
+}
+
+std::string TestDeployServer::putZip(const std::string& appId, const std::string& snapshotId,
+                                     const Files& files) {
+  TempDir dir;
+  ZipBuilder builder;
+  for (const auto& [href, content] : files) builder.file(href, content);
+  builder.write(dir / "bundle.zip");
+  const std::string path = "/bundles/" + appId + "/" + snapshotId + ".zip";
+  serve(path, readFile(dir / "bundle.zip"));
+  return http_.origin() + path;
+}
+
+std::string TestDeployServer::putManifest(const std::string& appId, const std::string& snapshotId,
+                                          const Files& files, const publishing::RsaSigner* signer) {
+  const std::string base = "/bundles/" + appId + "/" + snapshotId + "/";
+  for (const auto& [href, content] : files) serve(base + href, content);
+  serve(base + "live-update-manifest.json", signer ? signedManifestOf(files, *signer) : manifestOf(files));
+  return http_.origin() + base + "live-update-manifest.json";
+}
+
+std::size_t TestDeployServer::count(const std::string& method, const std::string& pathPattern) const {
+  std::regex pattern(pathPattern);
+  std::size_t n = 0;
+  for (const auto& request : http_.requests()) {
+    if (request.method == method && std::regex_match(request.path, pattern)) ++n;
+  }
+  return n;
+}
+
+std::size_t TestDeployServer::checkCount(const std::string& appId) const {
+  return count("POST", "/apps/" + appId + "/channels/check-device");
+}
+
+ManifestItem manifestItem(const std::string& href, const std::string& content) {
+  return {href, content.size(), contentDigestText(content)};
+}
+
+namespace {
+std::vector<ManifestItem> itemsOf(const Files& files) {
+  std::vector<ManifestItem> items;
+  for (const auto& [href, content] : files) items.push_back(manifestItem(href, content));
+  return items;
+}
+}  // namespace
+
+std::string manifestOf(const Files& files) { return Manifest::fromItems(itemsOf(files)).encode(); }
+
+std::string signedManifestOf(const Files& files, const publishing::RsaSigner& signer) {
+  auto payload = Manifest::fromItems(itemsOf(files))._payload;
+  return publishing::encodeSignedManifest(payload, {publishing::signPayload(signer, payload)});
+}
+
+}  // namespace qelvo::test

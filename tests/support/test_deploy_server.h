@@ -1,0 +1,83 @@
+// An in-process deploy service on 127.0.0.1 for sync tests: it answers check-device
+// requests per application, serves published archives, manifests and files from
+// memory, and records every request.
+//
+//   TestDeployServer server;
+//   server.offer("app", "snap-1", 1, server.putZip("app", "snap-1", {{"index.html", "<html>"}}));
+//   auto manager = std::make_shared<TestManager>(store, server.client(), files);
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "client/live_updates_client.h"
+#include "support/loopback_server.h"
+
+namespace qelvo::publishing {
+class RsaSigner;
+}
+
+namespace qelvo::test {
+
+// Bundle files: href to content.
+using Files = std::map<std::string, std::string>;
+
+class TestDeployServer {
+ public:
+  TestDeployServer();
+
+  LoopbackServer& http() { return http_; }
+  // A standard client for this server's "/apps" base URL.
+  std::shared_ptr<const LiveUpdatesClient> client() const { return client_; }
+
+  // The check of `appId` answers `status` with `body` (after `delay`).
+  void answerCheck(const std::string& appId, int status, std::string body,
+                   std::chrono::milliseconds delay = {});
+  // The check answers that no update is available.
+  void offerNothing(const std::string& appId);
+  // The check offers a snapshot; absent fields are left out of the answer.
+  void offer(const std::string& appId, std::optional<std::string> snapshot,
+             std::optional<std::int64_t> build, std::optional<std::string> url,
+             std::chrono::milliseconds delay = {});
+
+  // Serves `content` at `path` (GET) with `status`, after `delay`.
+  void serve(const std::string& path, std::string content, int status = 200,
+             std::chrono::milliseconds delay = {});
+  // Serves the files as one archive at /bundles/<appId>/<snapshotId>.zip; its URL.
+  std::string putZip(const std::string& appId, const std::string& snapshotId, const Files& files);
+  // Serves each file under /bundles/<appId>/<snapshotId>/ and their manifest there, as
+  // "live-update-manifest.json" (signed by `signer` when given); the manifest's URL.
+  std::string putManifest(const std::string& appId, const std::string& snapshotId,
+                          const Files& files, const publishing::RsaSigner* signer = nullptr);
+
+  // Requests whose method and path (as sent) match.
+  std::size_t count(const std::string& method, const std::string& pathPattern) const;
+  std::size_t checkCount(const std::string& appId) const;
+
+ private:
+  struct Resource {
+    int status = 200;
+    std::string body;
+    std::chrono::milliseconds delay{};
+  };
+  void answer(const std::string& key, const httplib::Request& request, httplib::Response& response);
+
+  LoopbackServer http_;
+  std::shared_ptr<const LiveUpdatesClient> client_;
+  mutable std::mutex mutex_;
+  std::map<std::string, Resource> resources_;  // "GET <path>" or "CHECK <appId>"
+};
+
+// The manifest item of one file: its href, size and "sha256-" digest.
+ManifestItem manifestItem(const std::string& href, const std::string& content);
+// The manifest JSON ({"payload": ...}) of the files.
+std::string manifestOf(const Files& files);
+// The signed manifest JSON of the files.
+std::string signedManifestOf(const Files& files, const publishing::RsaSigner& signer);
+
+}  // namespace qelvo::test

@@ -1,0 +1,34 @@
+// Building bundle manifests for publishing: the items of a directory of web files
+// (with "sha256-" integrity values), and the signed form of a manifest.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "publishing/rsa_signer.h"
+#include "qelvo/manifest.h"
+
+namespace qelvo::publishing {
+
+struct SignatureEntry {
+  std::string protectedHeader;
+  std::string signature;
+};
+
+// Every regular file below `root` (sorted by href) with its size and digest. Hidden
+// files are included; "live-update-manifest.json" at the root is left out.
+std::vector<ManifestItem> manifestItemsOf(const std::filesystem::path& root);
+
+// The protected header of our signatures: Base64url of {"alg":"RS256"}.
+std::string rs256ProtectedHeader();
+
+// A signature of `protectedHeader + "." + payloadText`, in unpadded Base64url.
+SignatureEntry signPayload(const RsaSigner& signer, const std::string& payloadText,
+                           const std::string& protectedHeader = rs256ProtectedHeader());
+
+// {"payload": payloadText, "signatures": [...]}
+std::string encodeSignedManifest(const std::string& payloadText,
+                                 const std::vector<SignatureEntry>& signatures);
+
+}  // namespace qelvo::publishing
