@@ -100,7 +100,7 @@ TEST(Add, SameAppWithAnotherChannelFollowsTheNewChannel) {
 TEST(Add, RefusesIdsThatAreNotOneDirectoryName) {
   TestHost host;
   auto manager = makeTestManager();
-  for (const std::string id : {"", ".", "..", "a/b", std::string("a\0b", 3)}) {
+  for (const std::string& id : std::vector<std::string>{"", ".", "..", "a/b", std::string("a\0b", 3)}) {
     EXPECT_THROW(manager->add(LiveUpdate(id, "production", false, Strategy::zip)), FileOperationError)
         << id;
   }

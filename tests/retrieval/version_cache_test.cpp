@@ -15,7 +15,8 @@ Date day(int n) { return Date{} + std::chrono::hours(24 * n); }
 
 std::set<std::string> recordedIds(const TestManager& manager, const std::string& appId) {
   std::set<std::string> ids;
-  for (const auto& snapshot : manager.record(appId)->snapshots) ids.insert(snapshot.id);
+  auto record = manager.record(appId);  // kept: a range-for does not extend its lifetime
+  for (const auto& snapshot : record->snapshots) ids.insert(snapshot.id);
   return ids;
 }
 

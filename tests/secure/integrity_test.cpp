@@ -46,7 +46,7 @@ TEST_F(Integrity, DigestsAreCompared) {
   }
   EXPECT_TRUE(validate(listed).empty());
 
-  for (const std::string wrong : {std::string("sha256-AAAA"), std::string(""),
+  for (const std::string& wrong : {std::string("sha256-AAAA"), std::string(""),
                                   "sha256-" + [&] {
                                     auto text = actual.substr(7);
                                     for (auto& c : text) c = std::isupper(c) ? std::tolower(c) : std::toupper(c);

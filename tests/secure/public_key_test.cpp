@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include "qelvo/configuration.h"
 #include "qelvo/secure_live_update_manager.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"

@@ -109,6 +109,11 @@ void LoopbackServer::dispatch(const httplib::Request& request, httplib::Response
   if (auto mark = request.target.find('?'); mark != std::string::npos) {
     recorded.query = request.target.substr(mark + 1);
   }
+  // Matched over the request's own target, so that the groups stay valid while the
+  // handler runs.
+  auto pathBegin = request.target.cbegin();
+  auto pathEnd = pathBegin + static_cast<std::ptrdiff_t>(recorded.path.size());
+  std::smatch groups;
   Handler handler;
   {
     std::lock_guard lock(mutex_);
@@ -116,13 +121,16 @@ void LoopbackServer::dispatch(const httplib::Request& request, httplib::Response
       // A HEAD request is answered by the GET handler, as httplib does.
       bool methodMatches = route.method == request.method ||
                            (request.method == "HEAD" && route.method == "GET");
-      if (methodMatches && std::regex_match(recorded.path, route.pattern)) {
+      if (methodMatches && std::regex_match(pathBegin, pathEnd, groups, route.pattern)) {
         handler = route.handler;
         break;
       }
     }
     log_.push_back(std::move(recorded));
   }
+  // httplib hands handlers a const view of its own (mutable) request; routing fills in
+  // the groups as httplib's own routing does.
+  const_cast<httplib::Request&>(request).matches = groups;
   ++requestCount_;
   if (handler) {
     handler(request, response);

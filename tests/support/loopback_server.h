@@ -68,7 +68,8 @@ class LoopbackServer {
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
   // `pattern` is a regular expression matched against the whole path as sent (still
-  // percent-encoded, without the query).
+  // percent-encoded, without the query); the handler finds its groups in
+  // `request.matches`.
   void handle(const std::string& method, const std::string& pattern, Handler handler);
 
   int port() const { return port_; }

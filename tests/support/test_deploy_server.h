@@ -16,6 +16,7 @@
 #include <string>
 
 #include "client/live_updates_client.h"
+#include "qelvo/manifest.h"
 #include "support/loopback_server.h"
 
 namespace qelvo::publishing {
