@@ -73,7 +73,8 @@ Run downloadAll(qelvo::test::LoopbackServer& server, std::size_t files,
           }
           std::error_code error;
           fs::rename(file, destination / name, error);
-          if (error) return std::unexpected(qelvo::PlatformError("posix", error.value(), error.message()));
+          if (error)
+            return std::unexpected(qelvo::PlatformError("posix", error.value(), error.message()));
           return {};
         },
         {},

@@ -3,8 +3,7 @@
 
 namespace qelvo {
 
-std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine,
-                                                         const Url& baseUrl,
+std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine, const Url& baseUrl,
                                                          const CheckRequest& request,
                                                          std::stop_token stop) {
   Url url = baseUrl.appendingPathComponent(request.appId)

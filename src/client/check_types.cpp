@@ -22,8 +22,7 @@ Decoded<Device> decodeDevice(const Json& value, const std::string& path) {
   QELVO_TRY(const Json* object, json::asObject(value, path));
   Device device;
   QELVO_TRY(device.platform, json::required<std::string>(*object, "platform", path));
-  QELVO_TRY(device.platformVersion,
-            json::required<std::string>(*object, "platform_version", path));
+  QELVO_TRY(device.platformVersion, json::required<std::string>(*object, "platform_version", path));
   QELVO_TRY(device.binaryVersion, json::required<std::string>(*object, "binary_version", path));
   QELVO_TRY(device.deviceId, json::required<std::string>(*object, "device_id", path));
   QELVO_TRY(device.snapshot, json::optional<std::string>(*object, "snapshot", path));
@@ -93,8 +92,7 @@ auto decodeEnvelope(std::string_view text, std::string_view key, Decode decode)
 
 }  // namespace
 
-CheckRequest::CheckRequest(Device device, bool manifest, std::string appId,
-                           std::string channelName)
+CheckRequest::CheckRequest(Device device, bool manifest, std::string appId, std::string channelName)
     : device(std::move(device)),
       manifest(manifest),
       appId(std::move(appId)),

@@ -82,7 +82,8 @@ struct SuccessResponse {
 };
 
 // EncodingError when a string is not valid UTF-8.
-std::expected<std::string, EncodingError> encodeBraxoErrorResponse(const BraxoErrorResponse& response);
+std::expected<std::string, EncodingError> encodeBraxoErrorResponse(
+    const BraxoErrorResponse& response);
 std::expected<BraxoErrorResponse, DecodingError> decodeBraxoErrorResponse(std::string_view json);
 
 }  // namespace qelvo

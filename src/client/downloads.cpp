@@ -35,29 +35,27 @@ Error transferFailure(const Error& error) {
 
 }  // namespace
 
-void downloadFile(TransferEngine& engine, HttpRequest request,
-                  LiveUpdatesClient::MoveFile moveFile, std::stop_token stop,
-                  LiveUpdatesClient::DownloadCompletion completion) {
-  engine.submit(
-      std::move(request), FileBody{createDownloadFile}, std::move(stop),
-      [moveFile = std::move(moveFile),
-       completion = std::move(completion)](TransferEngine::Outcome outcome) {
-        if (!outcome) {
-          completion(std::unexpected(transferFailure(outcome.error())));
-          return;
-        }
-        // The body is handed over before the status is looked at, refusals included.
-        auto moved = takeFile(moveFile, outcome->file->path());
-        outcome->file.reset();  // removes the file unless it was taken away
-        if (!moved) {
-          completion(std::unexpected(NetworkClientError::networkError(moved.error())));
-        } else if (!isSuccessStatus(outcome->statusCode)) {
-          completion(std::unexpected(NetworkClientError::invalidResponse(
-              HttpResponse{outcome->statusCode, outcome->url})));
-        } else {
-          completion({});
-        }
-      });
+void downloadFile(TransferEngine& engine, HttpRequest request, LiveUpdatesClient::MoveFile moveFile,
+                  std::stop_token stop, LiveUpdatesClient::DownloadCompletion completion) {
+  engine.submit(std::move(request), FileBody{createDownloadFile}, std::move(stop),
+                [moveFile = std::move(moveFile),
+                 completion = std::move(completion)](TransferEngine::Outcome outcome) {
+                  if (!outcome) {
+                    completion(std::unexpected(transferFailure(outcome.error())));
+                    return;
+                  }
+                  // The body is handed over before the status is looked at, refusals included.
+                  auto moved = takeFile(moveFile, outcome->file->path());
+                  outcome->file.reset();  // removes the file unless it was taken away
+                  if (!moved) {
+                    completion(std::unexpected(NetworkClientError::networkError(moved.error())));
+                  } else if (!isSuccessStatus(outcome->statusCode)) {
+                    completion(std::unexpected(NetworkClientError::invalidResponse(
+                        HttpResponse{outcome->statusCode, outcome->url})));
+                  } else {
+                    completion({});
+                  }
+                });
 }
 
 std::expected<FetchedBody, Error> fetchManifest(TransferEngine& engine, const Url& url,

@@ -5,8 +5,7 @@
 namespace qelvo::json {
 namespace {
 
-DecodingError typeMismatch(const std::string& path, std::string_view expected,
-                           const Json& found) {
+DecodingError typeMismatch(const std::string& path, std::string_view expected, const Json& found) {
   return DecodingError(path, "Expected " + std::string(expected) + " value but found " +
                                  found.type_name() + " instead.");
 }
@@ -62,8 +61,7 @@ Decoded<std::int64_t> decodeValue(const Json& value, const std::string& path, st
   return std::unexpected(typeMismatch(path, "integer", value));
 }
 
-Decoded<std::uint64_t> decodeValue(const Json& value, const std::string& path,
-                                   std::uint64_t*) {
+Decoded<std::uint64_t> decodeValue(const Json& value, const std::string& path, std::uint64_t*) {
   if (value.is_number_unsigned()) return value.get<std::uint64_t>();
   if (value.is_number_integer()) {
     return std::unexpected(DecodingError(path, "Number " + value.dump() + " does not fit."));
@@ -88,8 +86,8 @@ Decoded<const Json*> requiredMember(const Json& object, std::string_view key,
                                     const std::string& path) {
   auto found = object.find(key);
   if (found == object.end()) {
-    return std::unexpected(DecodingError(memberPath(path, key), "No value associated with key \"" +
-                                                                    std::string(key) + "\"."));
+    return std::unexpected(DecodingError(
+        memberPath(path, key), "No value associated with key \"" + std::string(key) + "\"."));
   }
   return &*found;
 }

@@ -3,10 +3,9 @@
 // keys to it ("data.partial", "[2].size"). Optional keys may be absent or null.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <expected>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>

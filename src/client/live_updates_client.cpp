@@ -79,16 +79,14 @@ std::shared_ptr<const LiveUpdatesClient> LiveUpdatesClient::make(
   return client;
 }
 
-std::expected<void, Error> downloadFileAndWait(const LiveUpdatesClient& client,
-                                               HttpRequest request,
+std::expected<void, Error> downloadFileAndWait(const LiveUpdatesClient& client, HttpRequest request,
                                                LiveUpdatesClient::MoveFile moveFile,
                                                std::stop_token stop) {
   auto promise = std::make_shared<std::promise<std::expected<void, Error>>>();
   auto future = promise->get_future();
-  client.downloadFile(std::move(request), std::move(moveFile), std::move(stop),
-                      [promise](std::expected<void, Error> outcome) {
-                        promise->set_value(std::move(outcome));
-                      });
+  client.downloadFile(
+      std::move(request), std::move(moveFile), std::move(stop),
+      [promise](std::expected<void, Error> outcome) { promise->set_value(std::move(outcome)); });
   return future.get();
 }
 

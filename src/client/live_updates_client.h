@@ -43,7 +43,7 @@ struct LiveUpdatesClient {
   // (invalidResponse, decodingError, qelvo), a TransferError unchanged, EncodingError,
   // or CancellationError. Waits for the answer.
   std::function<std::expected<SuccessResponseData, Error>(const CheckRequest& request,
-                                                         std::stop_token stop)>
+                                                          std::stop_token stop)>
       checkForUpdate;
 
   // Downloads the body of `request` to a temporary file, calls `moveFile` with it
@@ -72,8 +72,7 @@ struct LiveUpdatesClient {
 };
 
 // `downloadFile` waited on: the download's outcome. Not from the engine's thread.
-std::expected<void, Error> downloadFileAndWait(const LiveUpdatesClient& client,
-                                               HttpRequest request,
+std::expected<void, Error> downloadFileAndWait(const LiveUpdatesClient& client, HttpRequest request,
                                                LiveUpdatesClient::MoveFile moveFile,
                                                std::stop_token stop);
 

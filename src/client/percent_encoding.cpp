@@ -52,8 +52,8 @@ std::string percentEncodeComponent(std::string_view text) {
   constexpr std::size_t kPiece = 1 << 20;
   for (std::size_t offset = 0; offset < text.size(); offset += kPiece) {
     auto piece = text.substr(offset, kPiece);
-    encoded += curl::takeString(
-        curl_easy_escape(nullptr, piece.data(), static_cast<int>(piece.size())));
+    encoded +=
+        curl::takeString(curl_easy_escape(nullptr, piece.data(), static_cast<int>(piece.size())));
   }
   return encoded;
 }
@@ -74,8 +74,7 @@ std::string percentEncodePath(std::string_view path) {
 std::string percentDecode(std::string_view text) {
   if (text.empty() || text.size() > INT_MAX) return std::string(text);
   int length = 0;
-  char* decoded =
-      curl_easy_unescape(nullptr, text.data(), static_cast<int>(text.size()), &length);
+  char* decoded = curl_easy_unescape(nullptr, text.data(), static_cast<int>(text.size()), &length);
   if (!decoded) return std::string(text);
   std::string result(decoded, static_cast<std::size_t>(length));
   curl_free(decoded);

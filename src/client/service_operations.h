@@ -10,15 +10,13 @@
 namespace qelvo {
 
 // POST {baseUrl}/{appId}/channels/check-device.
-std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine,
-                                                         const Url& baseUrl,
+std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine, const Url& baseUrl,
                                                          const CheckRequest& request,
                                                          std::stop_token stop);
 
 // The body of `request` to a temporary file, handed to `moveFile`, then the status.
-void downloadFile(TransferEngine& engine, HttpRequest request,
-                  LiveUpdatesClient::MoveFile moveFile, std::stop_token stop,
-                  LiveUpdatesClient::DownloadCompletion completion);
+void downloadFile(TransferEngine& engine, HttpRequest request, LiveUpdatesClient::MoveFile moveFile,
+                  std::stop_token stop, LiveUpdatesClient::DownloadCompletion completion);
 
 // GET `url`, following redirects: the body and the final URL.
 std::expected<FetchedBody, Error> fetchManifest(TransferEngine& engine, const Url& url,

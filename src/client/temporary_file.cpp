@@ -1,8 +1,8 @@
 #include "client/temporary_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,8 +16,8 @@ std::expected<TemporaryFile, PlatformError> TemporaryFile::create(
   std::string pattern = (directory / "qelvo-download-XXXXXX").string();
   int descriptor = mkostemp(pattern.data(), O_CLOEXEC);
   if (descriptor < 0) {
-    return std::unexpected(PlatformError::fromErrno(errno, "Unable to create a file in " +
-                                                               directory.string()));
+    return std::unexpected(
+        PlatformError::fromErrno(errno, "Unable to create a file in " + directory.string()));
   }
   struct stat status {};
   if (fstat(descriptor, &status) != 0) {

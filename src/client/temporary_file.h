@@ -15,8 +15,7 @@ namespace qelvo {
 class TemporaryFile {
  public:
   // Creates a new empty file, open for writing, in `directory`.
-  static std::expected<TemporaryFile, PlatformError> create(
-      const std::filesystem::path& directory);
+  static std::expected<TemporaryFile, PlatformError> create(const std::filesystem::path& directory);
 
   TemporaryFile(TemporaryFile&& other) noexcept;
   TemporaryFile& operator=(TemporaryFile&& other) noexcept;

@@ -25,8 +25,8 @@ class Options {
 };
 
 TransferError setupError(CURLcode code) {
-  return TransferError(code, std::string("Unable to set up the transfer: ") +
-                                 curl_easy_strerror(code));
+  return TransferError(code,
+                       std::string("Unable to set up the transfer: ") + curl_easy_strerror(code));
 }
 
 }  // namespace
@@ -35,11 +35,13 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
                                                     const TransferEngineSettings& settings) {
   easy_ = std::move(easy);
   for (const auto& [name, value] : request_.headers) {
-    if (!curl::appendHeader(headers_, name + ": " + value)) return std::unexpected(setupError(CURLE_OUT_OF_MEMORY));
+    if (!curl::appendHeader(headers_, name + ": " + value))
+      return std::unexpected(setupError(CURLE_OUT_OF_MEMORY));
   }
   // libcurl would otherwise announce larger bodies with "Expect: 100-continue" and
   // wait a round trip before sending them.
-  if (!curl::appendHeader(headers_, "Expect:")) return std::unexpected(setupError(CURLE_OUT_OF_MEMORY));
+  if (!curl::appendHeader(headers_, "Expect:"))
+    return std::unexpected(setupError(CURLE_OUT_OF_MEMORY));
 
   // Both limits count whole seconds; zero would mean "no limit" to libcurl.
   long idleSeconds = std::max<long>(1, static_cast<long>(request_.idleTimeout.count()));
@@ -103,34 +105,33 @@ size_t Transfer::receive(char* data, size_t size, size_t count, void* self) noex
 
 bool Transfer::store(std::string_view bytes) noexcept {
   try {
-    return std::visit(
-        Overloaded{
-            [&](const MemoryBody& memory) {
-              if (body_.size() + bytes.size() > memory.maxBytes) {
-                storeError_ = TransferError(CURLE_FILESIZE_EXCEEDED,
-                                            "The response body is larger than " +
-                                                std::to_string(memory.maxBytes) + " bytes");
-                return false;
-              }
-              body_.append(bytes);
-              return true;
-            },
-            [&](const FileBody& fileBody) {
-              if (!file_) {
-                auto created = fileBody.createFile();
-                if (!created) {
-                  storeError_ = created.error();
-                  return false;
-                }
-                file_ = std::move(*created);
-              }
-              if (auto written = file_->write(bytes); !written) {
-                storeError_ = written.error();
-                return false;
-              }
-              return true;
-            }},
-        target_);
+    return std::visit(Overloaded{[&](const MemoryBody& memory) {
+                                   if (body_.size() + bytes.size() > memory.maxBytes) {
+                                     storeError_ = TransferError(
+                                         CURLE_FILESIZE_EXCEEDED,
+                                         "The response body is larger than " +
+                                             std::to_string(memory.maxBytes) + " bytes");
+                                     return false;
+                                   }
+                                   body_.append(bytes);
+                                   return true;
+                                 },
+                                 [&](const FileBody& fileBody) {
+                                   if (!file_) {
+                                     auto created = fileBody.createFile();
+                                     if (!created) {
+                                       storeError_ = created.error();
+                                       return false;
+                                     }
+                                     file_ = std::move(*created);
+                                   }
+                                   if (auto written = file_->write(bytes); !written) {
+                                     storeError_ = written.error();
+                                     return false;
+                                   }
+                                   return true;
+                                 }},
+                      target_);
   } catch (const std::exception& error) {
     storeError_ = PlatformError("QelvoLiveUpdates.TransferEngine", 0,
                                 std::string("Unable to keep the response body: ") + error.what());

@@ -1,14 +1,14 @@
-#include <gtest/gtest.h>
-
 #include "client/base64.h"
+
+#include <gtest/gtest.h>
 
 namespace qelvo {
 namespace {
 
 TEST(Base64, EncodesWithPaddingAndDecodesBack) {
   const std::pair<std::string, std::string> table[] = {
-      {"", ""},         {"f", "Zg=="},        {"fo", "Zm8="},
-      {"foo", "Zm9v"},  {"foob", "Zm9vYg=="}, {std::string("\0\xff\xfe", 3), "AP/+"},
+      {"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+      {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {std::string("\0\xff\xfe", 3), "AP/+"},
       {"[]", "W10="},
   };
   for (const auto& [bytes, text] : table) {
@@ -21,9 +21,8 @@ TEST(Base64, EncodesWithPaddingAndDecodesBack) {
 }
 
 TEST(Base64, RefusesAnythingButCanonicalPaddedText) {
-  for (const char* text : {"Zg", "Zg=", "Zm9v\n", "Zm\n9v", " Zm9v", "Zm9v Zm9v", "Zm-v",
-                           "Zm_v", "Z===", "====", "Zg==Zg==", "=Zg=", "Zh==", "Zm9=",
-                           "Zm9vYg==="}) {
+  for (const char* text : {"Zg", "Zg=", "Zm9v\n", "Zm\n9v", " Zm9v", "Zm9v Zm9v", "Zm-v", "Zm_v",
+                           "Z===", "====", "Zg==Zg==", "=Zg=", "Zh==", "Zm9=", "Zm9vYg==="}) {
     EXPECT_EQ(base64Decode(text), std::nullopt) << text;
   }
 }

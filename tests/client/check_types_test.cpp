@@ -1,7 +1,9 @@
+#include "client/check_types.h"
+
 #include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
 
-#include "client/check_types.h"
 #include "qelvo/configuration.h"
 
 namespace qelvo {
@@ -25,11 +27,12 @@ TEST(CheckTypes, DeviceWritesOptionalKeysOnlyWhenPresent) {
 }
 
 TEST(CheckTypes, RequestReadBackRecomputesPluginVersionAndEmbedding) {
-  json written = {{"device", {{"platform", "ios"},
-                              {"platform_version", "6.1"},
-                              {"binary_version", "2.0.0"},
-                              {"device_id", "DEV-1"},
-                              {"build", "77"}}},
+  json written = {{"device",
+                   {{"platform", "ios"},
+                    {"platform_version", "6.1"},
+                    {"binary_version", "2.0.0"},
+                    {"device_id", "DEV-1"},
+                    {"build", "77"}}},
                   {"manifest", true},
                   {"app_id", "abc"},
                   {"channel_name", "beta"},
@@ -96,10 +99,10 @@ TEST(CheckTypes, SuccessResponseDecodesStrictly) {
 }
 
 TEST(CheckTypes, ErrorEnvelopeRoundTripsAndRequiresItsKeys) {
-  BraxoErrorResponse response{
-      {"https://help", "m", "t", std::vector<BraxoErrorResponse::LiveUpdateError::Details>{
-                                     {"app_id", {"unknown"}, "invalid"}},
-       "e"}};
+  BraxoErrorResponse response{{"https://help", "m", "t",
+                               std::vector<BraxoErrorResponse::LiveUpdateError::Details>{
+                                   {"app_id", {"unknown"}, "invalid"}},
+                               "e"}};
   auto text = encodeBraxoErrorResponse(response).value();
   EXPECT_EQ(json::parse(text)["error"]["event_id"], "e");
   EXPECT_EQ(decodeBraxoErrorResponse(text), response);

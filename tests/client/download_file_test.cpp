@@ -46,7 +46,8 @@ class DownloadFile : public ::testing::Test {
   test::TestHost host;
   test::TempDir destination;
   LoopbackServer server;
-  std::shared_ptr<const LiveUpdatesClient> client = LiveUpdatesClient::make(server.url("/apps"), {});
+  std::shared_ptr<const LiveUpdatesClient> client =
+      LiveUpdatesClient::make(server.url("/apps"), {});
 
   std::expected<void, Error> download(const std::string& path,
                                       LiveUpdatesClient::MoveFile moveFile) {
@@ -76,11 +77,12 @@ TEST_F(DownloadFile, RefusedRequestReachesMoveFileThenFailsAsInvalidResponse) {
   serve(server, "/files/missing", 404, "no such file");
   int calls = 0;
   std::string seen;
-  auto outcome = download("/files/missing", [&](const fs::path& file) -> std::expected<void, Error> {
-    ++calls;
-    seen = test::readFile(file);
-    return {};  // leaves the file where it is
-  });
+  auto outcome =
+      download("/files/missing", [&](const fs::path& file) -> std::expected<void, Error> {
+        ++calls;
+        seen = test::readFile(file);
+        return {};  // leaves the file where it is
+      });
 
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(seen, "no such file");

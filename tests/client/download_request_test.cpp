@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "client/download_request.h"
+
+#include <gtest/gtest.h>
 
 namespace qelvo {
 namespace {

@@ -49,9 +49,8 @@ TEST(FetchManifest, ReportsTheUrlAfterRedirectsAndFilesAreRequestedFromThere) {
 
 TEST(FetchManifest, RefusalIsInvalidResponseWithTheFinalUrl) {
   LoopbackServer server;
-  server.handle("GET", "/old", [](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect("/gone");
-  });
+  server.handle("GET", "/old",
+                [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/gone"); });
   server.handle("GET", "/gone", [](const httplib::Request&, httplib::Response& res) {
     res.status = 410;
     res.set_content("gone", "text/plain");
@@ -65,9 +64,8 @@ TEST(FetchManifest, RefusalIsInvalidResponseWithTheFinalUrl) {
 
 TEST(FetchManifest, EndlessRedirectsFailAsANetworkError) {
   LoopbackServer server;
-  server.handle("GET", "/loop", [](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect("/loop");
-  });
+  server.handle("GET", "/loop",
+                [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
   auto client = LiveUpdatesClient::make(server.url("/apps"), {});
   auto fetched = client->fetchManifest(server.url("/loop"), {});
   ASSERT_FALSE(fetched.has_value());

@@ -1,8 +1,10 @@
+#include "qelvo/manifest.h"
+
 #include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
 
 #include "client/base64.h"
-#include "qelvo/manifest.h"
 
 namespace qelvo {
 namespace {
@@ -18,10 +20,9 @@ TEST(Manifest, KeepsThePayloadTextAndWritesItBackUnchanged) {
   EXPECT_EQ(empty->encode(), R"({"payload":"W10="})");
 
   // Items in an order of their own, spacing and a duplicate: the text survives as is.
-  std::string items =
-      R"([ {"integrity":"sha256-b","href":"b/c.js","size":2},)"
-      R"({"href":"a.html","size":10,"integrity":"sha256-a"},)"
-      R"({"href":"b/c.js","size":2,"integrity":"sha256-b"} ])";
+  std::string items = R"([ {"integrity":"sha256-b","href":"b/c.js","size":2},)"
+                      R"({"href":"a.html","size":10,"integrity":"sha256-a"},)"
+                      R"({"href":"b/c.js","size":2,"integrity":"sha256-b"} ])";
   auto manifest = Manifest::decode(manifestJson(items));
   ASSERT_TRUE(manifest.has_value()) << manifest.error().description;
   EXPECT_EQ(manifest->payload.size(), 2u);
@@ -66,8 +67,8 @@ TEST(Manifest, ItemsAreDecodedStrictly) {
   ASSERT_FALSE(sizeError.has_value());
   EXPECT_EQ(sizeError.error().codingPath, "[1].size");
 
-  auto largest =
-      Manifest::decode(manifestJson(R"([{"href":"a","size":18446744073709551615,"integrity":"i"}])"));
+  auto largest = Manifest::decode(
+      manifestJson(R"([{"href":"a","size":18446744073709551615,"integrity":"i"}])"));
   ASSERT_TRUE(largest.has_value());
   EXPECT_EQ(largest->payload.begin()->size, 18446744073709551615u);
 

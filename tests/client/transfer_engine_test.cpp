@@ -96,8 +96,9 @@ TEST(TransferEngine, StoppingARunningCallReturnsPromptly) {
     Device device{"ios", "1", "1.0", "id", std::nullopt, std::nullopt};
     return client->checkForUpdate(CheckRequest(device, false, "abc", "p"), checkStop.get_token());
   });
-  auto fetch = std::async(std::launch::async,
-                          [&] { return client->fetchManifest(server.url("/slow"), fetchStop.get_token()); });
+  auto fetch = std::async(std::launch::async, [&] {
+    return client->fetchManifest(server.url("/slow"), fetchStop.get_token());
+  });
   waitUntil([&] { return server.requestCount() == 2; });
 
   auto start = Clock::now();
@@ -162,9 +163,8 @@ TEST(TransferEngine, ACompletionMayStopItsSiblings) {
   test::TestHost host;
   LoopbackServer server;
   stallRequests(server, "GET", "/slow/.*");
-  server.handle("GET", "/fast", [](const httplib::Request&, httplib::Response& res) {
-    res.status = 404;
-  });
+  server.handle("GET", "/fast",
+                [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
   auto client = LiveUpdatesClient::make(server.url("/apps"), {});
   constexpr std::size_t kSlow = 5;
   Outcomes outcomes(kSlow);
@@ -213,13 +213,13 @@ TEST(TransferEngine, AStalledTransferFailsAfterTheIdleTimeoutButASlowOneFinishes
   auto stalled = downloadFileAndWait(
       *client, HttpRequest{.url = server.url("/stall"), .idleTimeout = 1s}, keepNothing(), {});
   EXPECT_LT(Clock::now() - start, kServerDelay / 3);
-  auto flowing = downloadFileAndWait(
-      *client, HttpRequest{.url = server.url("/trickle"), .idleTimeout = 2s},
-      [&](const fs::path& file) -> std::expected<void, Error> {
-        trickled = test::readFile(file);
-        return {};
-      },
-      {});
+  auto flowing =
+      downloadFileAndWait(*client, HttpRequest{.url = server.url("/trickle"), .idleTimeout = 2s},
+                          [&](const fs::path& file) -> std::expected<void, Error> {
+                            trickled = test::readFile(file);
+                            return {};
+                          },
+                          {});
 
   ASSERT_FALSE(stalled.has_value());
   const auto* timeout = test::carriedTransferError(stalled.error());
@@ -239,8 +239,8 @@ TEST(TransferEngine, CertificatesAreVerifiedAgainstTheGivenAuthority) {
   });
   ASSERT_EQ(server.url("/m").scheme(), "https");
 
-  auto trusting = LiveUpdatesClient::make(server.url("/apps"),
-                                          {.caFile = certificates.caCertificate});
+  auto trusting =
+      LiveUpdatesClient::make(server.url("/apps"), {.caFile = certificates.caCertificate});
   auto fetched = trusting->fetchManifest(server.url("/m"), {});
   ASSERT_TRUE(fetched.has_value()) << fetched.error().localizedDescription();
   EXPECT_EQ(fetched->body, "secret");
@@ -289,7 +289,8 @@ TEST(TransferEngine, ThousandsOfQueuedDownloadsKeepDescriptorsAndConnectionsBoun
   ASSERT_TRUE(outcomes.waitFor(kFiles));
 
   for (std::size_t i = 0; i < kFiles; ++i) {
-    ASSERT_TRUE(outcomes.at(i)->has_value()) << i << ": " << outcomes.at(i)->error().localizedDescription();
+    ASSERT_TRUE(outcomes.at(i)->has_value())
+        << i << ": " << outcomes.at(i)->error().localizedDescription();
     ASSERT_EQ(test::readFile(destination / std::to_string(i)),
               "content of /files/" + std::to_string(i));
   }

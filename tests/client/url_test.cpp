@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "qelvo/url.h"
+
+#include <gtest/gtest.h>
 
 namespace qelvo {
 namespace {
@@ -31,8 +31,7 @@ TEST(Url, AppendsOnePercentEncodedComponent) {
   EXPECT_EQ(base.appendingPathComponent("abc").text(), "https://h/apps/abc");
   EXPECT_EQ(base.appendingPathComponent("a b/c?d#e%").path(), "/apps/a%20b%2Fc%3Fd%23e%25");
   // Dot components would be removed as dot segments; they stay components.
-  EXPECT_EQ(base.appendingPathComponent("..").appendingPathComponent("x").path(),
-            "/apps/%2E%2E/x");
+  EXPECT_EQ(base.appendingPathComponent("..").appendingPathComponent("x").path(), "/apps/%2E%2E/x");
   EXPECT_EQ(Url::parse("https://h/apps/")->appendingPathComponent("abc").path(), "/apps/abc");
   EXPECT_EQ(Url::parse("https://h/apps?k=v")->appendingPathComponent("abc").text(),
             "https://h/apps/abc?k=v");

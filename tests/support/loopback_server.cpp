@@ -119,8 +119,8 @@ void LoopbackServer::dispatch(const httplib::Request& request, httplib::Response
     std::lock_guard lock(mutex_);
     for (const auto& route : routes_) {
       // A HEAD request is answered by the GET handler, as httplib does.
-      bool methodMatches = route.method == request.method ||
-                           (request.method == "HEAD" && route.method == "GET");
+      bool methodMatches =
+          route.method == request.method || (request.method == "HEAD" && route.method == "GET");
       if (methodMatches && std::regex_match(pathBegin, pathEnd, groups, route.pattern)) {
         handler = route.handler;
         break;
