@@ -93,6 +93,21 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   using AppComplete = std::function<void(std::expected<SyncResult, SyncError>)>;
   using SyncComplete = std::function<void()>;
 
+  // Where one application's sync stands. Counts are cumulative within the phase;
+  // "expected" values are absent when not known (a server that sends no length).
+  struct SyncProgress {
+    enum class Phase { check, download, unpack, copy, verify, done };
+    std::string appId;
+    Phase phase = Phase::check;
+    std::uint64_t bytesDone = 0;
+    std::optional<std::uint64_t> bytesExpected;
+    std::uint64_t filesDone = 0;
+    std::optional<std::uint64_t> filesExpected;
+  };
+  // Called on worker threads (several at once for different applications), at most a
+  // few times per second per phase plus once at each phase change. Must return quickly.
+  using ProgressHandler = std::function<void(const SyncProgress&)>;
+
   // The process-wide manager on the shared metadata suite: maxVersions 3, logging on.
   // Created on first access (safe under racing first accesses).
   static const std::shared_ptr<LiveUpdateManager>& shared();
@@ -183,6 +198,10 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   // CancellationError. Returns at once.
   virtual void cancelSync(const std::string& appId);
 
+  // Receives the progress of every sync of this manager from now on; an empty handler
+  // stops the reports. Without a handler nothing is measured.
+  void setProgressHandler(ProgressHandler handler);
+
  protected:
   using Outcome = std::expected<SyncResult, Error>;
   using AppliedSnapshot = std::pair<LiveUpdate, Snapshot>;
@@ -241,6 +260,9 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   // Prints "<logTag> - <message>" when the logger is enabled.
   void log(const std::string& message) const;
 
+  // The current progress handler, if any (a snapshot safe to call from any thread).
+  std::shared_ptr<const ProgressHandler> progressHandler() const;
+
   // The binary version of a device description built for this manager's store.
   std::string currentBinaryVersion() const;
 
@@ -264,6 +286,8 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   void trimVersions(const std::string& appId);
   void removeStaleVersions(const std::string& appId);
 
+  mutable std::mutex progressMutex_;
+  std::shared_ptr<const ProgressHandler> progressHandler_;
   mutable std::mutex loggerMutex_;
   mutable std::shared_ptr<QelvoLogger> logger_;
   bool loggingEnabled_ = true;
