@@ -49,6 +49,7 @@ class KeyValueSuite;
 struct LiveUpdatesClient;
 class FileManagerUtilProtocol;
 class QelvoLogger;
+class ProgressReporter;
 class SyncTask;
 struct SuccessResponseData;
 
@@ -260,8 +261,9 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   // Prints "<logTag> - <message>" when the logger is enabled.
   void log(const std::string& message) const;
 
-  // The current progress handler, if any (a snapshot safe to call from any thread).
-  std::shared_ptr<const ProgressHandler> progressHandler() const;
+  // The progress reporter of the application's running sync; null when the host has
+  // no progress handler.
+  std::shared_ptr<ProgressReporter> progressReporter(const std::string& appId) const;
 
   // The binary version of a device description built for this manager's store.
   std::string currentBinaryVersion() const;
@@ -283,11 +285,15 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
  private:
   // The joined sync of one application: the running task, or a new one.
   std::shared_ptr<SyncTask> syncTask(const std::string& appId);
+  // The pipeline with its progress reported from start to end.
+  Outcome runReportedPipeline(const std::string& appId, std::stop_token stop);
   void trimVersions(const std::string& appId);
   void removeStaleVersions(const std::string& appId);
 
   mutable std::mutex progressMutex_;
   std::shared_ptr<const ProgressHandler> progressHandler_;
+  mutable ConcurrentDictionary<std::string, std::shared_ptr<ProgressReporter>> progress_{
+      "qelvo.liveupdates.progress"};
   mutable std::mutex loggerMutex_;
   mutable std::shared_ptr<QelvoLogger> logger_;
   bool loggingEnabled_ = true;

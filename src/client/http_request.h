@@ -2,6 +2,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +21,10 @@ struct HttpRequest {
   // A transfer that moves no data for this long fails (connecting included); a
   // transfer that keeps flowing is never cut off, however long it takes.
   std::chrono::seconds idleTimeout{60};
+  // Called on the transfer engine's thread as body bytes arrive: the bytes received so
+  // far and the length the response declares, if any. Must return quickly.
+  std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)>
+      onBodyProgress{};
 };
 
 // Whether an HTTP status means success: 200 to 299 inclusive.

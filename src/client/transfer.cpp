@@ -100,7 +100,22 @@ curl::EasyHandle Transfer::detach() {
 
 size_t Transfer::receive(char* data, size_t size, size_t count, void* self) noexcept {
   size_t bytes = size * count;
-  return static_cast<Transfer*>(self)->store(std::string_view(data, bytes)) ? bytes : 0;
+  auto* transfer = static_cast<Transfer*>(self);
+  if (!transfer->store(std::string_view(data, bytes))) return 0;
+  transfer->reportProgress(bytes);
+  return bytes;
+}
+
+void Transfer::reportProgress(std::size_t bytes) noexcept {
+  received_ += bytes;
+  if (!request_.onBodyProgress) return;
+  curl_off_t length = -1;
+  curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  try {
+    request_.onBodyProgress(received_, length >= 0 ? std::optional<std::uint64_t>(length) : std::nullopt);
+  } catch (...) {
+    // Progress is advisory; a failing observer must not fail the transfer.
+  }
 }
 
 bool Transfer::store(std::string_view bytes) noexcept {

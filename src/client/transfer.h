@@ -48,6 +48,7 @@ class Transfer {
  private:
   static size_t receive(char* data, size_t size, size_t count, void* self) noexcept;
   bool store(std::string_view bytes) noexcept;
+  void reportProgress(std::size_t bytes) noexcept;
 
   HttpRequest request_;
   BodyTarget target_;
@@ -56,6 +57,7 @@ class Transfer {
   curl::Slist headers_;
   std::string body_;
   std::optional<TemporaryFile> file_;
+  std::uint64_t received_ = 0;
   std::optional<Error> storeError_;  // why the body could not be kept
   std::array<char, CURL_ERROR_SIZE> errorText_{};
 };

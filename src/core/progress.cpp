@@ -1,3 +1,4 @@
+#include "core/progress_reporter.h"
 #include "qelvo/live_update_manager.h"
 
 namespace qelvo {
@@ -8,9 +9,26 @@ void LiveUpdateManager::setProgressHandler(ProgressHandler handler) {
   progressHandler_ = std::move(shared);
 }
 
-std::shared_ptr<const LiveUpdateManager::ProgressHandler> LiveUpdateManager::progressHandler() const {
-  std::lock_guard lock(progressMutex_);
-  return progressHandler_;
+std::shared_ptr<ProgressReporter> LiveUpdateManager::progressReporter(const std::string& appId) const {
+  auto reporter = progress_.get(appId);
+  return reporter ? *reporter : nullptr;
+}
+
+LiveUpdateManager::Outcome LiveUpdateManager::runReportedPipeline(const std::string& appId,
+                                                                  std::stop_token stop) {
+  std::shared_ptr<const ProgressHandler> handler;
+  {
+    std::lock_guard lock(progressMutex_);
+    handler = progressHandler_;
+  }
+  if (!handler) return runPipeline(appId, stop);
+  auto reporter = std::make_shared<ProgressReporter>(std::move(handler), appId);
+  progress_.set(appId, reporter);
+  reporter->phase(ProgressReporter::Phase::check);
+  auto outcome = runPipeline(appId, stop);
+  progress_.set(appId, std::nullopt);
+  reporter->phase(ProgressReporter::Phase::done);
+  return outcome;
 }
 
 }  // namespace qelvo

@@ -66,7 +66,7 @@ std::shared_ptr<SyncTask> LiveUpdateManager::syncTask(const std::string& appId) 
     task->start(
         [self = shared_from_this(), appId](std::stop_token stop) -> SyncTask::Outcome {
           try {
-            return self->runPipeline(appId, stop);
+            return self->runReportedPipeline(appId, stop);
           } catch (const std::exception& e) {
             // A configuration problem met mid-sync (for example the host identity
             // removed) must not end the process.

@@ -7,6 +7,7 @@
 #include "client/check_types.h"
 #include "client/live_updates_client.h"
 #include "core/path_safety.h"
+#include "core/progress_reporter.h"
 #include "core/sync_errors.h"
 #include "core/timing.h"
 #include "core/try.h"
@@ -183,6 +184,7 @@ std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
 
 std::expected<LiveUpdateManager::AppliedSnapshot, Error> LiveUpdateManager::completeDownload(
     const std::string& appId, const std::string& snapshotId, std::int64_t build) {
+  if (auto progress = progressReporter(appId)) progress->phase(ProgressReporter::Phase::unpack);
   QELVO_TRY(auto unpacked, unpack(appId, snapshotId));
   const Date now = std::chrono::system_clock::now();
   Snapshot snapshot{snapshotId, std::to_string(build), currentBinaryVersion(), now};

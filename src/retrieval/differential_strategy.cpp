@@ -4,6 +4,7 @@
 #include "client/download_request.h"
 #include "client/live_updates_client.h"
 #include "core/path_safety.h"
+#include "core/progress_reporter.h"
 #include "core/sync_errors.h"
 #include "core/timing.h"
 #include "core/try.h"
@@ -43,6 +44,14 @@ std::vector<std::string> splitHref(const std::string& href) {
     start = end + 1;
   }
   return pieces;
+}
+
+void startPhase(const std::shared_ptr<ProgressReporter>& progress, ProgressReporter::Phase phase,
+                const std::vector<ManifestItem>& items) {
+  if (!progress) return;
+  std::uint64_t bytes = 0;
+  for (const auto& item : items) bytes += item.size;
+  progress->phase(phase, items.size(), bytes);
 }
 
 std::vector<DownloadFileRequest> requestsFor(const std::vector<ManifestItem>& items,
@@ -122,12 +131,15 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
     return std::unexpected(std::move(error));
   };
 
+  const auto progress = progressReporter(appId);
+  startPhase(progress, ProgressReporter::Phase::download, changed);
   if (auto downloaded = downloadFileList(appId, requestsFor(changed, fetched.url), staging, stop);
       !downloaded) {
     return fail(downloaded.error());
   }
   log("Total time to download new differential files " + elapsedSince(start));
   log("Copying unchanged files to new snapshot directory");
+  startPhase(progress, ProgressReporter::Phase::copy, unchanged);
   for (const auto& item : unchanged) {
     log("Copying " + item.href);
     auto pieces = splitHref(item.href);
@@ -143,6 +155,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
       return fail(makeSyncError(appId, FailStep::unpack,
                                 SyncError::Reason::fileManagerError(reportedFileError(copied.error()))));
     }
+    if (progress) progress->fileDone(item.size);
   }
   log("Completed copying unchanged files to new snapshot directory in " + elapsedSince(start));
 
@@ -185,6 +198,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
   if (auto safe = requireSafeHrefs(appId, fetched->manifest); !safe) return fail(safe.error(), false);
 
   std::vector<ManifestItem> items(fetched->manifest.payload.begin(), fetched->manifest.payload.end());
+  startPhase(progressReporter(appId), ProgressReporter::Phase::download, items);
   if (auto downloaded = downloadFileList(appId, requestsFor(items, fetched->url), staging, stop);
       !downloaded) {
     return fail(downloaded.error());

@@ -5,6 +5,7 @@
 
 #include "client/download_request.h"
 #include "client/live_updates_client.h"
+#include "core/progress_reporter.h"
 #include "core/sync_errors.h"
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
@@ -60,6 +61,7 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
     const std::filesystem::path& staging, std::stop_token stop) {
   if (requests.empty()) return {};
   auto group = std::make_shared<DownloadGroup>(requests.size());
+  auto progress = progressReporter(appId);
   std::stop_callback forwardCancel(stop, [group] { group->stop(); });
 
   for (auto& request : requests) {
@@ -70,8 +72,8 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
       continue;
     }
     log("Download file href " + request.href + " from " + http->url.text());
-    auto moveFile = [this, appId, staging,
-                     request](const std::filesystem::path& file) -> std::expected<void, Error> {
+    auto moveFile = [this, appId, staging, request,
+                     progress](const std::filesystem::path& file) -> std::expected<void, Error> {
       auto directory = request.parentHref.empty() ? staging : staging / request.parentHref;
       auto target = directory / request.filename;
       log("Writing file href " + request.href + " from " + fileUrlText(file) + " to " +
@@ -82,6 +84,11 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
       };
       if (auto created = fileManager().createDirectory(directory); !created) {
         return failed(created.error());
+      }
+      if (progress) {
+        std::error_code ec;
+        auto size = std::filesystem::file_size(file, ec);
+        progress->fileDone(ec ? 0 : size);
       }
       if (auto moved = fileManager().moveItem(file, target); !moved) return failed(moved.error());
       return {};

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "client/live_updates_client.h"
+#include "core/progress_reporter.h"
 #include "core/sync_errors.h"
 #include "core/try.h"
 #include "qelvo/live_update_manager.h"
@@ -41,8 +42,15 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const LiveUpdate& live
                                          "Application directory was not created for " + appId));
   }
   const auto archive = *appDirectory / (snapshotId + ".zip");
+  HttpRequest request{.url = url};
+  if (auto progress = progressReporter(appId)) {
+    progress->phase(ProgressReporter::Phase::download);
+    request.onBodyProgress = [progress](std::uint64_t done, std::optional<std::uint64_t> expected) {
+      progress->bytes(done, expected);
+    };
+  }
   auto downloaded = downloadFileAndWait(
-      client(), HttpRequest{url, "GET", {}, {}, std::chrono::seconds(60)},
+      client(), std::move(request),
       [&appId, archive](const std::filesystem::path& file) { return placeArchive(appId, file, archive); },
       stop);
   if (!downloaded) {

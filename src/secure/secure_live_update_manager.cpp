@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "client/live_updates_client.h"
+#include "core/progress_reporter.h"
 #include "core/sync_errors.h"
 #include "core/try.h"
 #include "retrieval/file_manager_util.h"
@@ -88,6 +89,7 @@ std::expected<LiveUpdateManager::UnpackResult, Error> SecureLiveUpdateManager::u
   if (!verifyAnySignature(*document, *publicKey_)) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::SignatureValidationError{}));
   }
+  if (auto progress = progressReporter(appId)) progress->phase(ProgressReporter::Phase::verify);
   auto violations = validateIntegrity(unpacked.snapshotDirectory, document->manifest);
   if (!violations.empty()) {
     return std::unexpected(secureFailure(appId, FailStep::unpack,
@@ -110,6 +112,7 @@ std::expected<LiveUpdateManager::FetchedManifest, Error> SecureLiveUpdateManager
 
 std::expected<void, Error> SecureLiveUpdateManager::writeManifest(
     const std::filesystem::path& directory, const Manifest& manifest, const std::string& appId) {
+  if (auto progress = progressReporter(appId)) progress->phase(ProgressReporter::Phase::verify);
   auto violations = validateIntegrity(directory, manifest);
   if (!violations.empty()) {
     return std::unexpected(secureFailure(appId, FailStep::download,
