@@ -1,6 +1,6 @@
 #include "client/check_types.h"
 
-#include "client/json_decoding.h"
+#include "platform/json.h"
 
 namespace qelvo {
 namespace {

@@ -4,22 +4,13 @@
 #include <vector>
 
 #include "client/percent_encoding.h"
+#include "core/text.h"
 
 namespace qelvo {
 namespace {
 
 // The non-empty parts of `path` between slashes.
-std::vector<std::string> pathParts(std::string_view path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    auto slash = path.find('/', start);
-    if (slash == std::string_view::npos) slash = path.size();
-    if (slash > start) parts.emplace_back(path.substr(start, slash - start));
-    start = slash + 1;
-  }
-  return parts;
-}
+std::vector<std::string> pathParts(std::string_view path) { return splitNonEmpty(path, '/'); }
 
 std::string join(const std::vector<std::string>& parts, std::size_t count) {
   std::string joined;

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "client/base64.h"
-#include "client/json_decoding.h"
+#include "platform/json.h"
 
 namespace qelvo {
 namespace {

@@ -6,6 +6,7 @@
 #include "core/path_safety.h"
 #include "core/progress_reporter.h"
 #include "core/sync_errors.h"
+#include "core/text.h"
 #include "core/timing.h"
 #include "core/try.h"
 #include "platform/host.h"
@@ -32,18 +33,6 @@ std::expected<void, Error> requireSafeHrefs(const std::string& appId, const Mani
     }
   }
   return {};
-}
-
-std::vector<std::string> splitHref(const std::string& href) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  while (start <= href.size()) {
-    auto end = href.find('/', start);
-    if (end == std::string::npos) end = href.size();
-    if (end > start) pieces.push_back(href.substr(start, end - start));
-    start = end + 1;
-  }
-  return pieces;
 }
 
 void startPhase(const std::shared_ptr<ProgressReporter>& progress, ProgressReporter::Phase phase,
@@ -142,7 +131,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   startPhase(progress, ProgressReporter::Phase::copy, unchanged);
   for (const auto& item : unchanged) {
     log("Copying " + item.href);
-    auto pieces = splitHref(item.href);
+    auto pieces = splitNonEmpty(item.href, '/');
     auto directory = staging;
     for (std::size_t i = 0; i + 1 < pieces.size(); ++i) directory /= pieces[i];
     auto created = fileManager().createDirectory(directory);

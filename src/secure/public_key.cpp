@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "client/base64.h"
+#include "core/text.h"
 
 namespace qelvo {
 namespace {
@@ -14,15 +15,9 @@ struct DigestContextDeleter {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 
+// The lines between the first and the last non-empty line, joined.
 std::string keyBody(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    auto end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    if (end > start) lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  auto lines = splitNonEmpty(text, '\n');
   std::string body;
   for (std::size_t i = 1; i + 1 < lines.size(); ++i) body += lines[i];
   return body;

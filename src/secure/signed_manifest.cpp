@@ -1,29 +1,16 @@
 #include "secure/signed_manifest.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 
 #include "client/base64.h"
+#include "core/try.h"
+#include "platform/json.h"
 #include "secure/public_key.h"
 
 namespace qelvo {
 namespace {
 
-using nlohmann::json;
-
-std::expected<std::string, DecodingError> requireString(const json& object, const char* key,
-                                                        const std::string& path) {
-  auto it = object.find(key);
-  if (it == object.end()) {
-    return std::unexpected(DecodingError(path + key, std::string("No value associated with key \"") +
-                                                         key + "\"."));
-  }
-  if (!it->is_string()) {
-    return std::unexpected(DecodingError(path + key, std::string("Expected to decode String for key \"") +
-                                                         key + "\" but found another type."));
-  }
-  return it->get<std::string>();
-}
+using json::Json;
 
 bool isAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
@@ -33,37 +20,20 @@ bool isAscii(std::string_view text) {
 }  // namespace
 
 std::expected<SecureManifest, DecodingError> SecureManifest::decode(std::string_view text) {
-  json document = json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (document.is_discarded()) {
-    return std::unexpected(DecodingError("", "The given data was not valid JSON."));
-  }
-  if (!document.is_object()) {
-    return std::unexpected(DecodingError("", "Expected to decode a dictionary but found another type."));
-  }
-  auto payload = requireString(document, "payload", "");
-  if (!payload) return std::unexpected(payload.error());
-  auto manifest = Manifest::fromPayload(std::move(*payload));
-  if (!manifest) return std::unexpected(manifest.error());
+  QELVO_TRY(auto document, json::parse(text));
+  QELVO_TRY(const Json* object, json::asObject(document, ""));
+  QELVO_TRY(auto payload, json::required<std::string>(*object, "payload", ""));
+  QELVO_TRY(auto manifest, Manifest::fromPayload(std::move(payload)));
+  QELVO_TRY(const Json* member, json::requiredMember(*object, "signatures", ""));
+  QELVO_TRY(const Json* signatures, json::asArray(*member, "signatures"));
 
-  auto signatures = document.find("signatures");
-  if (signatures == document.end()) {
-    return std::unexpected(DecodingError("signatures", "No value associated with key \"signatures\"."));
-  }
-  if (!signatures->is_array()) {
-    return std::unexpected(DecodingError("signatures", "Expected to decode Array but found another type."));
-  }
-  SecureManifest result{std::move(*manifest), {}};
+  SecureManifest result{std::move(manifest), {}};
   for (std::size_t i = 0; i < signatures->size(); ++i) {
-    const auto& entry = (*signatures)[i];
-    const std::string path = "signatures." + std::to_string(i) + ".";
-    if (!entry.is_object()) {
-      return std::unexpected(DecodingError(path, "Expected to decode a dictionary but found another type."));
-    }
-    auto header = requireString(entry, "protected", path);
-    if (!header) return std::unexpected(header.error());
-    auto signature = requireString(entry, "signature", path);
-    if (!signature) return std::unexpected(signature.error());
-    result.signatures.push_back({std::move(*header), std::move(*signature)});
+    const auto path = json::indexPath("signatures", i);
+    QELVO_TRY(const Json* entry, json::asObject((*signatures)[i], path));
+    QELVO_TRY(auto header, json::required<std::string>(*entry, "protected", path));
+    QELVO_TRY(auto signature, json::required<std::string>(*entry, "signature", path));
+    result.signatures.push_back({std::move(header), std::move(signature)});
   }
   return result;
 }

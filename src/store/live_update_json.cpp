@@ -2,18 +2,18 @@
 
 #include "core/try.h"
 #include "qelvo/live_update.h"
-#include "store/json_reader.h"
+#include "platform/json.h"
 
 namespace qelvo {
 namespace {
 
-std::expected<LiveUpdate::Strategy, DecodingError> decodeStrategy(const JsonObjectReader& object) {
-  QELVO_TRY(auto text, object.string("strategy"));
+std::expected<LiveUpdate::Strategy, DecodingError> decodeStrategy(const json::Json& object) {
+  QELVO_TRY(auto text, json::required<std::string>(object, "strategy", ""));
   for (auto strategy : {LiveUpdate::Strategy::zip, LiveUpdate::Strategy::differential}) {
     if (text == LiveUpdate::rawValue(strategy)) return strategy;
   }
-  return std::unexpected(DecodingError(
-      object.pathOf("strategy"), "Cannot initialize Strategy from invalid String value " + text));
+  return std::unexpected(
+      DecodingError("strategy", "Cannot initialize Strategy from invalid String value " + text));
 }
 
 }  // namespace
@@ -29,22 +29,22 @@ std::string_view LiveUpdate::rawValue(Strategy strategy) {
 }
 
 std::string LiveUpdate::toJson() const {
-  Json json = {{"appId", appId},
-               {"channel", channel},
-               {"syncOnAdd", syncOnAdd},
-               {"strategy", rawValue(strategy)}};
-  auto text = dumpJson(json);
+  json::Json value = {{"appId", appId},
+                      {"channel", channel},
+                      {"syncOnAdd", syncOnAdd},
+                      {"strategy", rawValue(strategy)}};
+  auto text = json::dump(value);
   if (!text) throw text.error();
   return std::move(*text);
 }
 
 std::expected<LiveUpdate, DecodingError> LiveUpdate::fromJson(std::string_view text) {
-  QELVO_TRY(auto json, parseJson(text));
-  QELVO_TRY(auto object, JsonObjectReader::of(json, ""));
-  QELVO_TRY(auto appId, object.string("appId"));
-  QELVO_TRY(auto channel, object.string("channel"));
-  QELVO_TRY(bool syncOnAdd, object.boolean("syncOnAdd"));
-  QELVO_TRY(auto strategy, decodeStrategy(object));
+  QELVO_TRY(auto document, json::parse(text));
+  QELVO_TRY(const json::Json* object, json::asObject(document, ""));
+  QELVO_TRY(auto appId, json::required<std::string>(*object, "appId", ""));
+  QELVO_TRY(auto channel, json::required<std::string>(*object, "channel", ""));
+  QELVO_TRY(bool syncOnAdd, json::required<bool>(*object, "syncOnAdd", ""));
+  QELVO_TRY(auto strategy, decodeStrategy(*object));
   return LiveUpdate(std::move(appId), std::move(channel), syncOnAdd, strategy);
 }
 

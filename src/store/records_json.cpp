@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "core/try.h"
-#include "store/json_reader.h"
+#include "platform/json.h"
 
 namespace qelvo {
 namespace {
 
+using json::Json;
 using std::chrono::seconds;
 
 // 2001-01-01 00:00:00 UTC in seconds since the Unix epoch.
@@ -51,32 +52,33 @@ Json appJson(const QelWebApp& app) {
   return json;
 }
 
-std::expected<Date, DecodingError> decodeDate(const JsonObjectReader& object,
-                                              std::string_view key) {
-  QELVO_TRY(double value, object.number(key));
+std::expected<Date, DecodingError> decodeDate(const Json& object, std::string_view key,
+                                              const std::string& path) {
+  QELVO_TRY(double value, json::required<double>(object, key, path));
   auto date = dateFromReferenceSeconds(value);
   if (!date) {
-    return std::unexpected(
-        DecodingError(object.pathOf(key), "Date out of range: " + std::to_string(value) + "."));
+    return std::unexpected(DecodingError(json::memberPath(path, key),
+                                         "Date out of range: " + std::to_string(value) + "."));
   }
   return *date;
 }
 
-std::expected<Snapshot, DecodingError> decodeSnapshot(const Json& json, std::string path) {
-  QELVO_TRY(auto object, JsonObjectReader::of(json, std::move(path)));
-  QELVO_TRY(auto id, object.string("id"));
-  QELVO_TRY(auto buildId, object.string("build_id"));
-  QELVO_TRY(auto binaryVersion, object.string("binary_version"));
-  QELVO_TRY(auto lastUsed, decodeDate(object, "last_used"));
+std::expected<Snapshot, DecodingError> decodeSnapshot(const Json& value, const std::string& path) {
+  QELVO_TRY(const Json* object, json::asObject(value, path));
+  QELVO_TRY(auto id, json::required<std::string>(*object, "id", path));
+  QELVO_TRY(auto buildId, json::required<std::string>(*object, "build_id", path));
+  QELVO_TRY(auto binaryVersion, json::required<std::string>(*object, "binary_version", path));
+  QELVO_TRY(auto lastUsed, decodeDate(*object, "last_used", path));
   return Snapshot{std::move(id), std::move(buildId), std::move(binaryVersion), lastUsed};
 }
 
-std::expected<Channel, DecodingError> decodeChannel(const Json& json, std::string path) {
-  QELVO_TRY(auto object, JsonObjectReader::of(json, std::move(path)));
-  QELVO_TRY(auto id, object.string("id"));
+std::expected<Channel, DecodingError> decodeChannel(const Json& value, const std::string& path) {
+  QELVO_TRY(const Json* object, json::asObject(value, path));
+  QELVO_TRY(auto id, json::required<std::string>(*object, "id", path));
   Channel channel{std::move(id), std::nullopt};
-  if (const Json* current = object.optional("current_snapshot")) {
-    QELVO_TRY(channel.currentSnapshot, decodeSnapshot(*current, object.pathOf("current_snapshot")));
+  if (const Json* current = json::optionalMember(*object, "current_snapshot")) {
+    QELVO_TRY(channel.currentSnapshot,
+              decodeSnapshot(*current, json::memberPath(path, "current_snapshot")));
   }
   return channel;
 }
@@ -84,12 +86,15 @@ std::expected<Channel, DecodingError> decodeChannel(const Json& json, std::strin
 // Decodes every element of the array under `key` into a set; the first element of
 // an id wins, as a set holds one element per id.
 template <class T, class DecodeElement>
-std::expected<std::unordered_set<T, IdHash>, DecodingError> decodeSet(
-    const JsonObjectReader& object, std::string_view key, DecodeElement decodeElement) {
-  QELVO_TRY(const Json* array, object.array(key));
+std::expected<std::unordered_set<T, IdHash>, DecodingError> decodeSet(const Json& object,
+                                                                      std::string_view key,
+                                                                      DecodeElement decodeElement) {
+  const auto path = json::memberPath("", key);
+  QELVO_TRY(const Json* member, json::requiredMember(object, key, ""));
+  QELVO_TRY(const Json* array, json::asArray(*member, path));
   std::unordered_set<T, IdHash> set;
   for (std::size_t index = 0; index < array->size(); ++index) {
-    QELVO_TRY(T element, decodeElement((*array)[index], elementPath(object.pathOf(key), index)));
+    QELVO_TRY(T element, decodeElement((*array)[index], json::indexPath(path, index)));
     set.insert(std::move(element));
   }
   return set;
@@ -118,18 +123,18 @@ std::optional<Date> dateFromReferenceSeconds(double value) {
 }
 
 std::expected<std::string, EncodingError> encodeApp(const QelWebApp& app) {
-  return dumpJson(appJson(app));
+  return json::dump(appJson(app));
 }
 
 std::expected<QelWebApp, DecodingError> decodeApp(std::string_view text) {
-  QELVO_TRY(auto json, parseJson(text));
-  QELVO_TRY(auto object, JsonObjectReader::of(json, ""));
-  QELVO_TRY(auto id, object.string("id"));
-  QELVO_TRY(auto channels, decodeSet<Channel>(object, "channels", decodeChannel));
-  QELVO_TRY(auto snapshots, decodeSet<Snapshot>(object, "snapshots", decodeSnapshot));
+  QELVO_TRY(auto document, json::parse(text));
+  QELVO_TRY(const Json* object, json::asObject(document, ""));
+  QELVO_TRY(auto id, json::required<std::string>(*object, "id", ""));
+  QELVO_TRY(auto channels, decodeSet<Channel>(*object, "channels", decodeChannel));
+  QELVO_TRY(auto snapshots, decodeSet<Snapshot>(*object, "snapshots", decodeSnapshot));
   QelWebApp app{std::move(id), std::move(channels), std::move(snapshots), std::nullopt};
-  if (object.optional("last_sync")) {
-    QELVO_TRY(app.lastSync, decodeDate(object, "last_sync"));
+  if (json::optionalMember(*object, "last_sync")) {
+    QELVO_TRY(app.lastSync, decodeDate(*object, "last_sync", ""));
   }
   return app;
 }

@@ -1,4 +1,4 @@
-#include "client/json_decoding.h"
+#include "platform/json.h"
 
 #include <limits>
 
@@ -47,6 +47,11 @@ Decoded<std::string> decodeValue(const Json& value, const std::string& path, std
 Decoded<bool> decodeValue(const Json& value, const std::string& path, bool*) {
   if (!value.is_boolean()) return std::unexpected(typeMismatch(path, "boolean", value));
   return value.get<bool>();
+}
+
+Decoded<double> decodeValue(const Json& value, const std::string& path, double*) {
+  if (!value.is_number()) return std::unexpected(typeMismatch(path, "number", value));
+  return value.get<double>();
 }
 
 Decoded<std::int64_t> decodeValue(const Json& value, const std::string& path, std::int64_t*) {

@@ -16,7 +16,9 @@
 
 namespace qelvo::json {
 
-using Json = nlohmann::json;
+// Objects keep their members in the order written, so encoded text follows the
+// declared field order and equal values always encode to the same bytes.
+using Json = nlohmann::ordered_json;
 
 template <class T>
 using Decoded = std::expected<T, DecodingError>;
@@ -34,6 +36,8 @@ Decoded<const Json*> asArray(const Json& value, const std::string& path);
 // Scalars: integers must be written as integers (no fraction, no exponent) and fit.
 Decoded<std::string> decodeValue(const Json& value, const std::string& path, std::string*);
 Decoded<bool> decodeValue(const Json& value, const std::string& path, bool*);
+// Any JSON number, with or without a fraction.
+Decoded<double> decodeValue(const Json& value, const std::string& path, double*);
 Decoded<std::int64_t> decodeValue(const Json& value, const std::string& path, std::int64_t*);
 Decoded<std::uint64_t> decodeValue(const Json& value, const std::string& path, std::uint64_t*);
 Decoded<std::vector<std::string>> decodeValue(const Json& value, const std::string& path,
