@@ -70,7 +70,7 @@ TEST_F(SyncOrchestration, ConcurrentRequestsJoinOneSync) {
 TEST_F(SyncOrchestration, ListsReportInOrderOfCompletion) {
   addCached("slow");
   addCached("fast");
-  server_.offer("slow", "snap", 1, "http://127.0.0.1:1/x.zip", 400ms);
+  server_.offer("slow", "snap", 1, "http://127.0.0.1:1/x.zip", 2s);
   server_.offer("fast", "snap", 1, "http://127.0.0.1:1/x.zip");
   auto outcome = manager_->sync(std::vector<std::string>{"slow", "fast", "stranger"}).get();
   ASSERT_EQ(outcome.results.size(), 2u);
