@@ -171,6 +171,10 @@ TEST(DeployServer, ServesNothingOutsideTheBundles) {
     EXPECT_EQ(response->status, 404) << path;
     EXPECT_TRUE(decodeBraxoErrorResponse(response->body)) << path;
   }
+  auto put = client.Put("/apps/shop/snapshots/v1/files/index.html", "evil", "text/html");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(put->status, 405);
+  EXPECT_EQ(server.requests("\"PUT /apps/shop/snapshots/v1/files/index.html HTTP/1.1\" 405"), 1u);
   auto good = client.Get("/apps/shop/snapshots/v1/files/index.html");
   ASSERT_TRUE(good);
   EXPECT_EQ(good->status, 200);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 #include "client/percent_encoding.h"
 #include "deploy_server/access_log.h"
@@ -61,6 +62,16 @@ void sendFile(httplib::Response& response, const std::filesystem::path& file) {
       });
 }
 
+thread_local bool answeredByHandler = false;
+
+void logRequest(const std::function<void(std::string_view)>& log, const httplib::Request& request,
+                const httplib::Response& response) {
+  // A streamed body's length is only known to httplib's response record.
+  auto bytes = response.body.empty() ? response.content_length_ : response.body.size();
+  log(accessLogLine({request.remote_addr, request.method, request.target, request.version,
+                     response.status, bytes, std::chrono::system_clock::now()}));
+}
+
 }  // namespace
 
 struct DeployServer::Routes {
@@ -85,6 +96,10 @@ struct DeployServer::Routes {
     auto parts = pathParts(request.target, prefix);
     if (!parts || parts->size() < 2 || (*parts)[0] != "apps") {
       send(response, errorAnswer(404, "not_found", "No such resource."));
+      return;
+    }
+    if (request.method != "POST" && request.method != "GET" && request.method != "HEAD") {
+      send(response, errorAnswer(405, "method_not_allowed", "Only GET and POST are served."));
       return;
     }
     if (request.method == "POST") {
@@ -143,18 +158,25 @@ DeployServer::DeployServer(DeployServerOptions options) : options_(std::move(opt
                                 : [](std::string_view line) { platform::printLine(line); };
   server_->new_task_queue = [] { return new httplib::ThreadPool(kServingThreads); };
   server_->set_payload_max_length(kMaxRequestBody);
+  // Each request is logged once its answer is ready, before it is sent, so that a client
+  // holding its answer finds the line already written. httplib's logger runs after
+  // sending, on the same thread: it logs only requests no handler saw (malformed ones).
   server_->set_logger([log](const httplib::Request& request, const httplib::Response& response) {
-    // A streamed body's length is only known to httplib's response record.
-    auto bytes = response.body.empty() ? response.content_length_ : response.body.size();
-    log(accessLogLine({request.remote_addr, request.method, request.target, request.version,
-                       response.status, bytes, std::chrono::system_clock::now()}));
+    if (std::exchange(answeredByHandler, false)) return;
+    logRequest(log, request, response);
   });
-  auto handler = [routes = routes_.get()](const httplib::Request& request,
-                                          httplib::Response& response) {
+  auto handler = [routes = routes_.get(), log](const httplib::Request& request,
+                                               httplib::Response& response) {
     routes->dispatch(request, response);
+    logRequest(log, request, response);
+    answeredByHandler = true;
   };
   server_->Get(".*", handler);
   server_->Post(".*", handler);
+  server_->Put(".*", handler);
+  server_->Patch(".*", handler);
+  server_->Delete(".*", handler);
+  server_->Options(".*", handler);
 }
 
 DeployServer::~DeployServer() {
