@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
   if (argc > 2) {
     try {
       auto result = manager->sync("sample-web").get();
-      bool downloaded = std::holds_alternative<qelvo::LiveUpdateManager::SyncResult::Download>(result.source);
+      bool downloaded =
+          std::holds_alternative<qelvo::LiveUpdateManager::SyncResult::Download>(result.source);
       std::cout << (downloaded ? "downloaded snapshot " : "up to date with snapshot ")
                 << result.id().value_or("(none offered)") << "\n";
     } catch (const qelvo::SyncError& error) {

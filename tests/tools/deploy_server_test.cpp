@@ -1,9 +1,8 @@
 // The deploy server over a published root: what it offers, what it serves, and what it
 // refuses, as the library's own client and a plain HTTP client see it.
+#include <gtest/gtest.h>
 #include <httplib.h>
 #include <sys/stat.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
@@ -25,17 +24,20 @@ CheckRequest checkRequest(const std::string& appId, const std::string& channel, 
   return CheckRequest(device, manifest, appId, channel);
 }
 
-std::expected<SuccessResponseData, Error> check(const std::string& appsUrl, const CheckRequest& request,
+std::expected<SuccessResponseData, Error> check(const std::string& appsUrl,
+                                                const CheckRequest& request,
                                                 const DeployServiceOptions& options = {}) {
   return LiveUpdatesClient::make(*Url::parse(appsUrl), options)->checkForUpdate(request, {});
 }
 
 // The envelope of a refused check, or a failed test.
-BraxoErrorResponse::LiveUpdateError refusal(const std::expected<SuccessResponseData, Error>& outcome) {
+BraxoErrorResponse::LiveUpdateError refusal(
+    const std::expected<SuccessResponseData, Error>& outcome) {
   EXPECT_FALSE(outcome.has_value());
   if (outcome) return {};
   const auto* client = outcome.error().get<NetworkClientError>();
-  const auto* envelope = client ? std::get_if<NetworkClientError::Qelvo>(&client->value()) : nullptr;
+  const auto* envelope =
+      client ? std::get_if<NetworkClientError::Qelvo>(&client->value()) : nullptr;
   EXPECT_NE(envelope, nullptr) << outcome.error().localizedDescription();
   return envelope ? envelope->response.error : BraxoErrorResponse::LiveUpdateError{};
 }
@@ -81,7 +83,8 @@ TEST(DeployServer, OffersTheChannelsSnapshotWithTheArchiveOrTheManifest) {
   auto log = server.accessLog();
   ASSERT_EQ(log.size(), 4u);
   EXPECT_TRUE(log[3].starts_with("127.0.0.1 - - [")) << log[3];
-  EXPECT_TRUE(log[3].ends_with("\"GET /apps/shop/snapshots/v2/files/js/app.js HTTP/1.1\" 200 5")) << log[3];
+  EXPECT_TRUE(log[3].ends_with("\"GET /apps/shop/snapshots/v2/files/js/app.js HTTP/1.1\" 200 5"))
+      << log[3];
 }
 
 TEST(DeployServer, RefusalsCarryTheErrorEnvelope) {
@@ -104,7 +107,8 @@ TEST(DeployServer, RefusalsCarryTheErrorEnvelope) {
   otherApp["app_id"] = "menu";
   auto noChannel = valid;
   noChannel.erase("channel_name");
-  for (const auto& body : {std::string("{not json"), std::string("[]"), otherApp.dump(), noChannel.dump()}) {
+  for (const auto& body :
+       {std::string("{not json"), std::string("[]"), otherApp.dump(), noChannel.dump()}) {
     auto response = client.Post(path, body, "application/json");
     ASSERT_TRUE(response);
     EXPECT_EQ(response->status, 400) << body;
@@ -119,14 +123,16 @@ TEST(DeployServer, RefusalsCarryTheErrorEnvelope) {
 
 TEST(DeployServer, SnapshotsForOtherBinaryVersionsAreNotOffered) {
   DeployFixture server;
-  ASSERT_TRUE(publishSnapshot(server.root(), {.app = "shop",
-                                              .source = [&] {
-                                                writeFile(server.dir() / "src/index.html", "x");
-                                                return server.dir() / "src";
-                                              }(),
-                                              .snapshotId = "v1",
-                                              .compatibleBinaryVersions = std::vector<std::string>{"2.0.0", "2.1.0"},
-                                              .channel = "production"}));
+  ASSERT_TRUE(publishSnapshot(
+      server.root(), {.app = "shop",
+                      .source =
+                          [&] {
+                            writeFile(server.dir() / "src/index.html", "x");
+                            return server.dir() / "src";
+                          }(),
+                      .snapshotId = "v1",
+                      .compatibleBinaryVersions = std::vector<std::string>{"2.0.0", "2.1.0"},
+                      .channel = "production"}));
   auto old = check(server.appsUrl(), checkRequest("shop", "production", false, "1.0.0"));
   ASSERT_TRUE(old);
   EXPECT_EQ(*old, (SuccessResponseData{.url = std::nullopt,
@@ -146,7 +152,8 @@ TEST(DeployServer, ServesNothingOutsideTheBundles) {
   server.publish("shop", "v1", kFiles);
   const auto snapshot = server.root().snapshotDirectory("shop", "v1");
   std::filesystem::create_symlink("/etc/hostname", snapshot / "files/escape.txt");
-  std::filesystem::create_directories(server.root().snapshotsDirectory("shop") / ".v2.tmp-abc/files");
+  std::filesystem::create_directories(server.root().snapshotsDirectory("shop") /
+                                      ".v2.tmp-abc/files");
   writeFile(server.root().snapshotsDirectory("shop") / ".v2.tmp-abc/files/index.html", "half");
 
   auto client = plainClient(server.appsUrl());
@@ -183,7 +190,8 @@ TEST(DeployServer, ServesNothingOutsideTheBundles) {
 TEST(DeployServer, ServesHttpsBelowAPrefix) {
   TempDir certificates;
   auto tls = makeTestCertificates(certificates.path());
-  DeployFixture server({.prefix = "/deploy", .tlsCertificate = tls.serverCertificate, .tlsKey = tls.serverKey});
+  DeployFixture server(
+      {.prefix = "/deploy", .tlsCertificate = tls.serverCertificate, .tlsKey = tls.serverKey});
   server.publish("shop", "v1", kFiles);
   EXPECT_TRUE(server.appsUrl().starts_with("https://127.0.0.1:"));
   EXPECT_TRUE(server.appsUrl().ends_with("/deploy/apps"));
@@ -209,7 +217,8 @@ TEST(DeployServer, ChannelMovesAreNeverSeenHalfDone) {
     for (int i = 1; i <= 15; ++i) server.publish("shop", "s" + std::to_string(i), kFiles);
     auto lock = publishing::AppLock::acquire(server.root().appDirectory("shop"));
     for (int i = 0; i < 15; ++i) {
-      EXPECT_TRUE(publishing::rollbackChannel(server.root(), *lock, "shop", "production", std::nullopt));
+      EXPECT_TRUE(
+          publishing::rollbackChannel(server.root(), *lock, "shop", "production", std::nullopt));
     }
     publishing = false;
   });
@@ -222,7 +231,8 @@ TEST(DeployServer, ChannelMovesAreNeverSeenHalfDone) {
     auto archive = client.Get(path);
     ASSERT_TRUE(archive);
     ASSERT_EQ(archive->status, 200) << path;
-    ASSERT_EQ(archive->body, readFile(server.root().snapshotDirectory("shop", *offered->snapshot) / "bundle.zip"));
+    ASSERT_EQ(archive->body,
+              readFile(server.root().snapshotDirectory("shop", *offered->snapshot) / "bundle.zip"));
     ++checks;
   }
   publisher.join();

@@ -41,10 +41,14 @@ TEST(LiveUpdateCli, SyncsZipAndDifferentialAppsAsOneListAndReportsEachAsJson) {
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   auto lines = run.jsonLines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].dump(),
-            json({{"app_id", "shop"}, {"ok", true}, {"snapshot", "v1"}, {"build_id", "1"},
-                  {"source", "download"}, {"latest_app_directory_changed", nullptr},
-                  {"directory", lines[0]["directory"]}}).dump());
+  EXPECT_EQ(lines[0].dump(), json({{"app_id", "shop"},
+                                   {"ok", true},
+                                   {"snapshot", "v1"},
+                                   {"build_id", "1"},
+                                   {"source", "download"},
+                                   {"latest_app_directory_changed", nullptr},
+                                   {"directory", lines[0]["directory"]}})
+                                 .dump());
   EXPECT_EQ(lines[1]["app_id"], "menu");
   EXPECT_EQ(lines[1]["snapshot"], "m1");
   expectBundle(lines[0]["directory"].get<std::string>(), kVersion1);
@@ -73,7 +77,8 @@ TEST(LiveUpdateCli, DifferentialUpdateFetchesOnlyChangedFilesAndKeepsTheOldVersi
   auto first = host.sync({"shop:production:differential"});
   ASSERT_EQ(first.size(), 1u);
 
-  const auto version2 = withChanges(kVersion1, {{"js/app.js", "console.log(2)"}, {"js/new.js", "n"}});
+  const auto version2 =
+      withChanges(kVersion1, {{"js/app.js", "console.log(2)"}, {"js/new.js", "n"}});
   server.publish("shop", "v2", version2);
   server.clearLog();
   auto second = host.sync({"shop:production:differential"});
@@ -122,15 +127,15 @@ TEST(LiveUpdateCli, SecureManagerTakesSignedBundlesAndRefusesTamperedOnes) {
   TempDir source;
   for (const auto& [href, content] : kVersion1) writeFile(source / href, content);
   for (const auto& app : {"kiosk", "panel"}) {
-    auto published = runTool(QELVO_PUBLISH_TOOL,
-                             {"publish", "--root", server.root().path().string(), "--app", app,
-                              "--channel", "production", "--snapshot", "s1", "--key",
-                              (keys / "private.pem").string(), source.path().string()});
+    auto published =
+        runTool(QELVO_PUBLISH_TOOL, {"publish", "--root", server.root().path().string(), "--app",
+                                     app, "--channel", "production", "--snapshot", "s1", "--key",
+                                     (keys / "private.pem").string(), source.path().string()});
     ASSERT_EQ(published.exitCode, 0) << published.err;
   }
   server.publish("plain", "p1", kVersion1);  // not signed
-  CliHost host(server.appsUrl(), {"--quiet", "--name", "secure", "--public-key",
-                                  (keys / "public.pem").string()});
+  CliHost host(server.appsUrl(),
+               {"--quiet", "--name", "secure", "--public-key", (keys / "public.pem").string()});
 
   auto signedSync = host.sync({"kiosk:production", "panel:production:differential"});
   ASSERT_EQ(signedSync.size(), 2u);
@@ -150,7 +155,8 @@ TEST(LiveUpdateCli, SecureManagerTakesSignedBundlesAndRefusesTamperedOnes) {
                    {testKey()});
     auto files = server.root().snapshotDirectory(app, "s2") / "files";
     writeFile(files / "js/app.js", "evil()");
-    ASSERT_TRUE(publishing::writeBundleArchive(files, server.root().snapshotDirectory(app, "s2") / "bundle.zip"));
+    ASSERT_TRUE(publishing::writeBundleArchive(
+        files, server.root().snapshotDirectory(app, "s2") / "bundle.zip"));
   }
   auto tampered = host.sync({"kiosk:production", "panel:production:differential"}, 1);
   ASSERT_EQ(tampered.size(), 2u);
@@ -163,7 +169,8 @@ TEST(LiveUpdateCli, SecureManagerTakesSignedBundlesAndRefusesTamperedOnes) {
   }
   for (std::size_t i = 0; i < 2; ++i) {
     auto dir = host.run({"dir", i == 0 ? "kiosk:production" : "panel:production:differential"});
-    EXPECT_EQ(dir.out, signedSync[i]["directory"].get<std::string>() + "\n") << "still the signed s1";
+    EXPECT_EQ(dir.out, signedSync[i]["directory"].get<std::string>() + "\n")
+        << "still the signed s1";
   }
 }
 
@@ -175,8 +182,10 @@ TEST(LiveUpdateCli, ServerRefusalsAreCheckFailuresOfTheirOwnApp) {
   auto lines = host.sync({"shop:production", "ghost:production", "shop2:production"}, 1);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0]["ok"], true);
-  EXPECT_EQ(lines[1].dump(), json({{"app_id", "ghost"}, {"ok", false}, {"fail_step", "check"},
-                                   {"error", checkFailure()}}).dump());
+  EXPECT_EQ(
+      lines[1].dump(),
+      json({{"app_id", "ghost"}, {"ok", false}, {"fail_step", "check"}, {"error", checkFailure()}})
+          .dump());
   EXPECT_EQ(lines[2]["error"], checkFailure());
 
   auto channel = host.sync({"shop:beta"}, 1);
@@ -227,8 +236,8 @@ TEST(LiveUpdateCli, ExistingCacheSeedsTheFirstDifferentialDownload) {
   server.publish("shop", "v2", version2);
 
   CliHost host(server.appsUrl(), {"--quiet"});
-  auto lines = host.sync({"shop:production:differential", "--existing-cache",
-                          "shop=" + shipped.path().string()});
+  auto lines = host.sync(
+      {"shop:production:differential", "--existing-cache", "shop=" + shipped.path().string()});
   ASSERT_EQ(lines.size(), 1u);
   expectBundle(lines[0]["directory"].get<std::string>(), version2);
   EXPECT_EQ(server.requests("GET "), 2u) << "the manifest and index.html";

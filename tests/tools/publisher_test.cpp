@@ -1,8 +1,7 @@
 // qelvo-publish and the publishing library: what a publish writes into a deploy root,
 // how channels move, and what is refused.
-#include <zip.h>
-
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <regex>
 
@@ -102,7 +101,8 @@ TEST_F(Publisher, WritesTheFilesTheirManifestTheArchiveAndTheRecords) {
 }
 
 TEST_F(Publisher, SignsOncePerKeyAndTheArchiveCarriesTheSignedManifest) {
-  auto published = publish({.app = "shop", .snapshotId = "v1", .signers = {testKey(), otherTestKey()}});
+  auto published =
+      publish({.app = "shop", .snapshotId = "v1", .signers = {testKey(), otherTestKey()}});
   ASSERT_TRUE(published) << published.error();
   const auto snapshot = root_.snapshotDirectory("shop", "v1");
   const auto text = readFile(snapshot / "files/live-update-manifest.json");
@@ -114,8 +114,9 @@ TEST_F(Publisher, SignsOncePerKeyAndTheArchiveCarriesTheSignedManifest) {
     EXPECT_TRUE(verifyAnySignature(*document, *RsaPublicKey::fromText(key->publicKeyPem())));
   }
   auto entries = archiveEntries(snapshot / "bundle.zip");
-  auto inArchive = std::find_if(entries.begin(), entries.end(),
-                                [](const auto& e) { return e.first == "live-update-manifest.json"; });
+  auto inArchive = std::find_if(entries.begin(), entries.end(), [](const auto& e) {
+    return e.first == "live-update-manifest.json";
+  });
   ASSERT_NE(inArchive, entries.end());
   EXPECT_EQ(inArchive->second, text);
 }
@@ -123,8 +124,8 @@ TEST_F(Publisher, SignsOncePerKeyAndTheArchiveCarriesTheSignedManifest) {
 TEST_F(Publisher, TheSameFilesGiveTheSameArchive) {
   auto files = source(kFiles);
   ASSERT_TRUE(publish({.app = "shop", .source = files, .snapshotId = "a", .build = 1}));
-  std::filesystem::last_write_time(files / "index.html", std::filesystem::file_time_type::clock::now() -
-                                                             std::chrono::hours(24));
+  std::filesystem::last_write_time(
+      files / "index.html", std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
   ASSERT_TRUE(publish({.app = "shop", .source = files, .snapshotId = "b", .build = 1}));
   EXPECT_EQ(readFile(root_.snapshotDirectory("shop", "a") / "bundle.zip"),
             readFile(root_.snapshotDirectory("shop", "b") / "bundle.zip"));
@@ -204,9 +205,10 @@ TEST(PublishTool, PrintsWhatItDidAndUsesExitCodes) {
   const std::string root = (dir / "root").string();
   const std::string src = (dir / "src").string();
 
-  auto run = runTool(QELVO_PUBLISH_TOOL, {"publish", "--root", root, "--app", "shop", "--channel", "production",
-                                          "--build", "7", "--key", (keys / "key.pem").string(),
-                                          "--binary-version", "2.0.0", src});
+  auto run =
+      runTool(QELVO_PUBLISH_TOOL,
+              {"publish", "--root", root, "--app", "shop", "--channel", "production", "--build",
+               "7", "--key", (keys / "key.pem").string(), "--binary-version", "2.0.0", src});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   auto report = nlohmann::json::parse(run.out);
   EXPECT_EQ(report["app_id"], "shop");
@@ -241,7 +243,8 @@ TEST(PublishTool, PrintsWhatItDidAndUsesExitCodes) {
     EXPECT_EQ(failed.exitCode, 1) << ::testing::PrintToString(args);
     EXPECT_NE(failed.err, "");
   }
-  EXPECT_FALSE(std::filesystem::exists(dir / "root/apps/ghost")) << "a failed rollback creates nothing";
+  EXPECT_FALSE(std::filesystem::exists(dir / "root/apps/ghost"))
+      << "a failed rollback creates nothing";
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 #include "tools/tools_fixture.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,8 +36,10 @@ ToolRun runTool(const std::string& executable, const std::vector<std::string>& a
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   std::vector<char*> argv{const_cast<char*>(executable.c_str())};
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -84,8 +85,9 @@ std::vector<std::string> DeployFixture::accessLog() const {
 
 std::size_t DeployFixture::requests(const std::string& text) const {
   std::lock_guard lock(mutex_);
-  return std::count_if(log_.begin(), log_.end(),
-                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
+  return std::count_if(log_.begin(), log_.end(), [&](const std::string& line) {
+    return line.find(text) != std::string::npos;
+  });
 }
 
 void DeployFixture::clearLog() {

@@ -41,7 +41,8 @@ class DeployFixture {
 
   // Publishes `files` as snapshot `id` of `app` and moves `channel` to it.
   publishing::PublishedSnapshot publish(const std::string& app, const std::string& id,
-                                        const Files& files, const std::string& channel = "production",
+                                        const Files& files,
+                                        const std::string& channel = "production",
                                         std::vector<publishing::RsaSigner> signers = {});
 
   // The access-log lines so far, and how many of them contain `text`.
@@ -64,7 +65,8 @@ class CliHost {
 
   ToolRun run(const std::vector<std::string>& args) const;
   // `run` of a sync; the JSON object of each app, in order.
-  std::vector<nlohmann::json> sync(const std::vector<std::string>& specs, int expectedExit = 0) const;
+  std::vector<nlohmann::json> sync(const std::vector<std::string>& specs,
+                                   int expectedExit = 0) const;
   const std::filesystem::path& dataDir() const { return dataDir_.path(); }
 
  private:

@@ -1,7 +1,8 @@
 #include "deploy_server/access_log.h"
 
 #include <cstdio>
-#include <ctime>
+
+#include "common/utc_time.h"
 
 namespace qelvo::deploy {
 namespace {
@@ -20,19 +21,11 @@ std::string printable(const std::string& text) {
   return out;
 }
 
-std::string timestamp(std::chrono::system_clock::time_point time) {
-  std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%d/%b/%Y:%H:%M:%S +0000", &utc);
-  return text;
-}
-
 }  // namespace
 
 std::string accessLogLine(const AccessRecord& record) {
-  return printable(record.remoteAddress) + " - - [" + timestamp(record.time) + "] \"" +
+  return printable(record.remoteAddress) + " - - [" +
+         tools::formatUtc(record.time, "%d/%b/%Y:%H:%M:%S +0000") + "] \"" +
          printable(record.method) + " " + printable(record.target) + " " +
          printable(record.version) + "\" " + std::to_string(record.status) + " " +
          std::to_string(record.bytes);

@@ -1,5 +1,6 @@
 // One access-log line per request, in the common log format:
-//   127.0.0.1 - - [02/Jan/2025:10:00:00 +0000] "GET /apps/kiosk/snapshots/v2/bundle.zip HTTP/1.1" 200 51234
+//   127.0.0.1 - - [02/Jan/2025:10:00:00 +0000] "GET /apps/kiosk/snapshots/v2/bundle.zip HTTP/1.1"
+//   200 51234
 // The request target is written as sent; bytes that could disturb a terminal are
 // written as \xHH.
 #pragma once

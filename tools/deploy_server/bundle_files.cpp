@@ -48,15 +48,12 @@ std::optional<std::filesystem::path> findBundleFile(const DeployRoot& root,
 
 std::string contentTypeOf(const std::filesystem::path& file) {
   static const std::map<std::string, std::string> types = {
-      {".css", "text/css"},          {".gif", "image/gif"},
-      {".htm", "text/html"},         {".html", "text/html"},
-      {".ico", "image/x-icon"},      {".jpeg", "image/jpeg"},
-      {".jpg", "image/jpeg"},        {".js", "text/javascript"},
-      {".json", "application/json"}, {".map", "application/json"},
-      {".mjs", "text/javascript"},   {".png", "image/png"},
-      {".svg", "image/svg+xml"},     {".txt", "text/plain"},
-      {".wasm", "application/wasm"}, {".webp", "image/webp"},
-      {".woff", "font/woff"},        {".woff2", "font/woff2"},
+      {".css", "text/css"},         {".gif", "image/gif"},       {".htm", "text/html"},
+      {".html", "text/html"},       {".ico", "image/x-icon"},    {".jpeg", "image/jpeg"},
+      {".jpg", "image/jpeg"},       {".js", "text/javascript"},  {".json", "application/json"},
+      {".map", "application/json"}, {".mjs", "text/javascript"}, {".png", "image/png"},
+      {".svg", "image/svg+xml"},    {".txt", "text/plain"},      {".wasm", "application/wasm"},
+      {".webp", "image/webp"},      {".woff", "font/woff"},      {".woff2", "font/woff2"},
       {".zip", "application/zip"},
   };
   auto extension = file.extension().string();

@@ -1,8 +1,10 @@
 // The files a deploy server hands out: a snapshot's archive and the files of its
 // bundle, found from the parts of a request path below "apps":
 //
-//   {"kiosk", "snapshots", "v2", "bundle.zip"}            -> <root>/apps/kiosk/snapshots/v2/bundle.zip
-//   {"kiosk", "snapshots", "v2", "files", "js", "app.js"} -> <root>/apps/kiosk/snapshots/v2/files/js/app.js
+//   {"kiosk", "snapshots", "v2", "bundle.zip"}            ->
+//   <root>/apps/kiosk/snapshots/v2/bundle.zip
+//   {"kiosk", "snapshots", "v2", "files", "js", "app.js"} ->
+//   <root>/apps/kiosk/snapshots/v2/files/js/app.js
 //
 // Nothing else in the root is served (no records, no work in progress), and no part
 // may climb out: each must be a plain name, and the file found must lie inside the

@@ -26,7 +26,8 @@ Answer success(const SuccessResponseData& data) {
 
 bool runsOn(const publishing::SnapshotRecord& snapshot, const std::string& binaryVersion) {
   const auto& versions = snapshot.compatibleBinaryVersions;
-  return !versions || std::find(versions->begin(), versions->end(), binaryVersion) != versions->end();
+  return !versions ||
+         std::find(versions->begin(), versions->end(), binaryVersion) != versions->end();
 }
 
 }  // namespace
@@ -60,13 +61,16 @@ Answer answerCheckDevice(const DeployRoot& root, const std::string& appId,
   if (!root.hasApp(appId)) return notFound("App " + appId + " was not found.");
   auto request = CheckRequest::fromJson(requestBody);
   if (!request) {
-    std::string where = request.error().codingPath.empty() ? "" : " (" + request.error().codingPath + ")";
-    return errorAnswer(400, "bad_request",
-                       "The body is not a check-device request" + where + ": " + request.error().description);
+    std::string where =
+        request.error().codingPath.empty() ? "" : " (" + request.error().codingPath + ")";
+    return errorAnswer(
+        400, "bad_request",
+        "The body is not a check-device request" + where + ": " + request.error().description);
   }
   if (request->appId != appId) {
-    return errorAnswer(400, "bad_request",
-                       "The app_id " + request->appId + " does not match the app " + appId + " of the path.");
+    return errorAnswer(
+        400, "bad_request",
+        "The app_id " + request->appId + " does not match the app " + appId + " of the path.");
   }
   auto channel = root.readChannel(appId, request->channelName);
   if (!channel) {

@@ -2,8 +2,9 @@
 // snapshot, always offered (the device decides whether it already has it), with the
 // URL of its archive, or of its manifest when the request asks for one.
 //
-//   POST <apps>/kiosk/channels/check-device  {"device":{..},"manifest":true,"channel_name":"production",..}
-//   200 {"data":{"available":true,"snapshot":"v2","build":2,"url":"<apps>/kiosk/snapshots/v2/files/live-update-manifest.json",..}}
+//   POST <apps>/kiosk/channels/check-device
+//   {"device":{..},"manifest":true,"channel_name":"production",..} 200
+//   {"data":{"available":true,"snapshot":"v2","build":2,"url":"<apps>/kiosk/snapshots/v2/files/live-update-manifest.json",..}}
 //
 // A snapshot that lists compatible binary versions is not offered to other versions:
 // available false, compatible false, incompatibleUpdateAvailable true. Refusals carry

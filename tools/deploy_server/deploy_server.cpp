@@ -125,7 +125,8 @@ DeployServer::DeployServer(DeployServerOptions options) : options_(std::move(opt
     throw std::runtime_error("The deploy root is not a directory: " + options_.root.string());
   }
   const auto& prefix = options_.prefix;
-  if (!prefix.empty() && (prefix.front() != '/' || prefix.back() == '/' || !isEncodedPath(prefix))) {
+  if (!prefix.empty() &&
+      (prefix.front() != '/' || prefix.back() == '/' || !isEncodedPath(prefix))) {
     throw std::runtime_error("The prefix must be empty or a path like /deploy: " + prefix);
   }
   const bool tls = options_.tlsCertificate || options_.tlsKey;
@@ -147,12 +148,13 @@ DeployServer::DeployServer(DeployServerOptions options) : options_(std::move(opt
     port_ = options_.port;
   }
   if (port_ <= 0) {
-    throw std::runtime_error("Could not listen on " + options_.host + ":" + std::to_string(options_.port));
+    throw std::runtime_error("Could not listen on " + options_.host + ":" +
+                             std::to_string(options_.port));
   }
   std::string scheme = tls ? "https" : "http";
-  routes_ = std::make_unique<Routes>(Routes{
-      publishing::DeployRoot(options_.root), prefix, scheme, options_.publicOrigin,
-      scheme + "://" + hostForUrl(options_.host) + ":" + std::to_string(port_)});
+  routes_ = std::make_unique<Routes>(
+      Routes{publishing::DeployRoot(options_.root), prefix, scheme, options_.publicOrigin,
+             scheme + "://" + hostForUrl(options_.host) + ":" + std::to_string(port_)});
 
   auto log = options_.accessLog ? options_.accessLog
                                 : [](std::string_view line) { platform::printLine(line); };
@@ -212,6 +214,8 @@ void DeployServer::stop() {
   server_->stop();
 }
 
-std::string DeployServer::appsUrl() const { return routes_->listenOrigin + options_.prefix + "/apps"; }
+std::string DeployServer::appsUrl() const {
+  return routes_->listenOrigin + options_.prefix + "/apps";
+}
 
 }  // namespace qelvo::deploy

@@ -4,7 +4,8 @@
 
 namespace qelvo::deploy {
 
-std::optional<std::vector<std::string>> pathParts(std::string_view target, std::string_view prefix) {
+std::optional<std::vector<std::string>> pathParts(std::string_view target,
+                                                  std::string_view prefix) {
   std::string_view path = target.substr(0, target.find_first_of("?#"));
   if (!path.starts_with(prefix)) return std::nullopt;
   path.remove_prefix(prefix.size());

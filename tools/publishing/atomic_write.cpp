@@ -22,7 +22,8 @@ std::string errnoText(int error, const std::string& what) {
 // once its directory is flushed too.
 std::expected<void, std::string> flush(const std::filesystem::path& item, int flags) {
   UniqueFd fd(::open(item.c_str(), flags | O_CLOEXEC));
-  if (!fd || ::fsync(fd.get()) != 0) return std::unexpected(errnoText(errno, "Could not flush " + files::quoted(item)));
+  if (!fd || ::fsync(fd.get()) != 0)
+    return std::unexpected(errnoText(errno, "Could not flush " + files::quoted(item)));
   return {};
 }
 
@@ -36,14 +37,18 @@ std::expected<void, std::string> writeFileAtomically(const std::filesystem::path
                                                      std::string_view content) {
   auto pattern = (file.parent_path() / ("." + file.filename().string() + ".tmp-XXXXXX")).string();
   UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (!fd) return std::unexpected(errnoText(errno, "Could not create a file beside " + files::quoted(file)));
+  if (!fd)
+    return std::unexpected(
+        errnoText(errno, "Could not create a file beside " + files::quoted(file)));
   const std::filesystem::path temporary = pattern;
   auto fail = [&](int error, const std::string& what) -> std::expected<void, std::string> {
     ::unlink(temporary.c_str());
     return std::unexpected(errnoText(error, what + " " + files::quoted(file)));
   };
-  if (int error = files::writeAll(fd.get(), content); error != 0) return fail(error, "Could not write");
-  if (::fchmod(fd.get(), 0644) != 0 || ::fsync(fd.get()) != 0) return fail(errno, "Could not flush");
+  if (int error = files::writeAll(fd.get(), content); error != 0)
+    return fail(error, "Could not write");
+  if (::fchmod(fd.get(), 0644) != 0 || ::fsync(fd.get()) != 0)
+    return fail(errno, "Could not flush");
   if (fd.close() != 0) return fail(errno, "Could not write");
   if (::rename(temporary.c_str(), file.c_str()) != 0) return fail(errno, "Could not replace");
   return flushDirectory(file.parent_path());
@@ -71,9 +76,11 @@ std::expected<void, std::string> renameNoReplace(const std::filesystem::path& fr
 
 std::expected<std::filesystem::path, std::string> makeStagingDirectory(
     const std::filesystem::path& target) {
-  auto pattern = (target.parent_path() / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+  auto pattern =
+      (target.parent_path() / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
   if (!::mkdtemp(pattern.data())) {
-    return std::unexpected(errnoText(errno, "Could not create a directory beside " + files::quoted(target)));
+    return std::unexpected(
+        errnoText(errno, "Could not create a directory beside " + files::quoted(target)));
   }
   return std::filesystem::path(pattern);
 }

@@ -14,8 +14,8 @@ namespace qelvo::publishing {
 
 // Writes `content` to a temporary file beside `file`, flushes it to disk and renames it
 // over `file`. On failure `file` is unchanged and the temporary file is removed.
-[[nodiscard]] std::expected<void, std::string> writeFileAtomically(const std::filesystem::path& file,
-                                                                   std::string_view content);
+[[nodiscard]] std::expected<void, std::string> writeFileAtomically(
+    const std::filesystem::path& file, std::string_view content);
 
 // Copies `from` to `to` (which must not exist) and flushes the copy to disk.
 [[nodiscard]] std::expected<void, std::string> copyFileDurably(const std::filesystem::path& from,

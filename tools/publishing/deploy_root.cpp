@@ -4,8 +4,8 @@
 #include <sstream>
 
 #include "client/json_decoding.h"
-#include "core/try.h"
 #include "core/path_safety.h"
+#include "core/try.h"
 #include "publishing/atomic_write.h"
 
 namespace qelvo::publishing {
@@ -29,7 +29,8 @@ std::expected<std::string, RootError> readText(const std::filesystem::path& file
 
 RootError invalid(const std::filesystem::path& file, const DecodingError& error) {
   std::string where = error.codingPath.empty() ? "" : " at " + error.codingPath;
-  return {RootError::Kind::invalid, file.string() + " is not valid" + where + ": " + error.description};
+  return {RootError::Kind::invalid,
+          file.string() + " is not valid" + where + ": " + error.description};
 }
 
 json::Decoded<SnapshotRecord> decodeSnapshot(std::string_view text) {
@@ -104,7 +105,8 @@ std::expected<SnapshotRecord, RootError> DeployRoot::readSnapshot(const std::str
   auto record = decodeSnapshot(text);
   if (!record) return std::unexpected(invalid(file, record.error()));
   if (record->id != id) {
-    return std::unexpected(RootError{RootError::Kind::invalid, file.string() + " names snapshot " + record->id});
+    return std::unexpected(
+        RootError{RootError::Kind::invalid, file.string() + " names snapshot " + record->id});
   }
   return std::move(*record);
 }
@@ -121,7 +123,8 @@ std::expected<std::vector<SnapshotRecord>, RootError> DeployRoot::snapshots(
     records.push_back(std::move(record));
   }
   if (error && error != std::errc::no_such_file_or_directory) {
-    return std::unexpected(RootError{RootError::Kind::invalid, "Could not list the snapshots of " + app + ": " + error.message()});
+    return std::unexpected(RootError{RootError::Kind::invalid, "Could not list the snapshots of " +
+                                                                   app + ": " + error.message()});
   }
   return records;
 }
@@ -132,7 +135,9 @@ std::expected<void, std::string> DeployRoot::writeChannel(const std::string& app
   auto file = channelFile(app, channel);
   std::error_code error;
   std::filesystem::create_directories(file.parent_path(), error);
-  if (error) return std::unexpected("Could not create " + file.parent_path().string() + ": " + error.message());
+  if (error)
+    return std::unexpected("Could not create " + file.parent_path().string() + ": " +
+                           error.message());
   Json document = {{"snapshot", record.snapshot}, {"previous", record.previous}};
   auto text = json::dump(document);
   if (!text) return std::unexpected(text.error().description);

@@ -56,7 +56,8 @@ std::expected<std::string, std::string> manifestText(const std::filesystem::path
 }
 
 std::expected<void, std::string> check(const PublishRequest& request, const std::string& id) {
-  if (!DeployRoot::isValidName(request.app)) return std::unexpected("Invalid app id: " + request.app);
+  if (!DeployRoot::isValidName(request.app))
+    return std::unexpected("Invalid app id: " + request.app);
   if (!DeployRoot::isValidName(id)) return std::unexpected("Invalid snapshot id: " + id);
   if (request.channel && !DeployRoot::isValidName(*request.channel)) {
     return std::unexpected("Invalid channel name: " + *request.channel);
@@ -102,7 +103,9 @@ std::expected<PublishedSnapshot, std::string> publishSnapshot(const DeployRoot& 
     QELVO_TRY(record.build, nextBuild(root, request.app));
   }
   std::filesystem::create_directories(target.parent_path(), error);
-  if (error) return std::unexpected("Could not create " + target.parent_path().string() + ": " + error.message());
+  if (error)
+    return std::unexpected("Could not create " + target.parent_path().string() + ": " +
+                           error.message());
 
   QELVO_TRY(auto staging, makeStagingDirectory(target));
   StagingGuard guard(staging);

@@ -37,7 +37,7 @@ struct PublishRequest {
 
 struct PublishedSnapshot {
   SnapshotRecord record;
-  std::size_t fileCount = 0;       // bundle files, the manifest not counted
+  std::size_t fileCount = 0;  // bundle files, the manifest not counted
   std::uintmax_t archiveBytes = 0;
   std::optional<ChannelRecord> channel;  // the channel's record after the move
 };
@@ -48,6 +48,7 @@ struct PublishedSnapshot {
     const DeployRoot& root, const PublishRequest& request);
 
 // The private key in a PEM file, for signing.
-[[nodiscard]] std::expected<RsaSigner, std::string> readSigningKey(const std::filesystem::path& file);
+[[nodiscard]] std::expected<RsaSigner, std::string> readSigningKey(
+    const std::filesystem::path& file);
 
 }  // namespace qelvo::publishing

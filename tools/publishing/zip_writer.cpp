@@ -31,7 +31,8 @@ std::expected<std::vector<Entry>, std::string> entriesOf(const std::filesystem::
     }
     entries.push_back({it->path().lexically_relative(directory).generic_string(), it->path()});
   }
-  if (error) return std::unexpected("Could not list " + directory.string() + ": " + error.message());
+  if (error)
+    return std::unexpected("Could not list " + directory.string() + ": " + error.message());
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return entries;
@@ -83,7 +84,8 @@ std::expected<void, std::string> writeBundleArchive(const std::filesystem::path&
   }
   // zip_close writes the archive beside its name and renames it in; it frees the handle
   // only when it succeeds.
-  if (zip_close(zip.get()) != 0) return std::unexpected(failure(zip.get(), "Could not write " + archive.string()));
+  if (zip_close(zip.get()) != 0)
+    return std::unexpected(failure(zip.get(), "Could not write " + archive.string()));
   zip.release();
   return {};
 }

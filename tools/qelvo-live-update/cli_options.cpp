@@ -42,7 +42,8 @@ std::expected<void, std::string> checkServer(const std::string& text) {
   return {};
 }
 
-std::expected<void, std::string> readGlobals(const tools::ParsedArguments& args, CliOptions& options) {
+std::expected<void, std::string> readGlobals(const tools::ParsedArguments& args,
+                                             CliOptions& options) {
   if (auto value = args.last("bundle-id")) options.bundleId = *value;
   if (auto value = args.last("bundle-version")) options.bundleVersion = *value;
   if (auto value = args.last("data-dir")) options.dataDir = *value;
@@ -56,7 +57,8 @@ std::expected<void, std::string> readGlobals(const tools::ParsedArguments& args,
   }
   if (auto value = args.last("max-versions")) {
     auto number = tools::parseInteger(*value);
-    if (!number || *number < INT_MIN || *number > INT_MAX) return Error("--max-versions takes an integer");
+    if (!number || *number < INT_MIN || *number > INT_MAX)
+      return Error("--max-versions takes an integer");
     options.maxVersions = static_cast<int>(*number);
   }
   if (options.bundleId.empty()) return Error("--bundle-id must not be empty");
@@ -76,7 +78,9 @@ std::expected<void, std::string> readExistingCaches(const tools::ParsedArguments
     for (const auto& app : options.apps) {
       differential |= app.appId == appId && app.strategy == LiveUpdate::Strategy::differential;
     }
-    if (!differential) return Error("--existing-cache names " + appId + ", which is not a differential app of this sync");
+    if (!differential)
+      return Error("--existing-cache names " + appId +
+                   ", which is not a differential app of this sync");
     options.existingCaches[appId] = value.substr(equals + 1);
   }
   return {};
@@ -87,12 +91,16 @@ std::expected<void, std::string> checkCommand(const tools::ParsedArguments& args
                                               const CliOptions& options) {
   const auto count = options.apps.size();
   const auto command = options.command;
-  if (command == Command::sync && count == 0) return Error("sync needs at least one APP_ID:CHANNEL");
+  if (command == Command::sync && count == 0)
+    return Error("sync needs at least one APP_ID:CHANNEL");
   if (command == Command::dir && count != 1) return Error("dir takes one APP_ID:CHANNEL");
-  if (command == Command::lastSync && count > 1) return Error("last-sync takes at most one APP_ID:CHANNEL");
+  if (command == Command::lastSync && count > 1)
+    return Error("last-sync takes at most one APP_ID:CHANNEL");
   if (command == Command::reset && count != 0) return Error("reset takes no APP_ID:CHANNEL");
-  if (command != Command::sync && args.has("existing-cache")) return Error("--existing-cache belongs to sync");
-  if (command != Command::reset && args.has("retain-cache")) return Error("--retain-cache belongs to reset");
+  if (command != Command::sync && args.has("existing-cache"))
+    return Error("--existing-cache belongs to sync");
+  if (command != Command::reset && args.has("retain-cache"))
+    return Error("--retain-cache belongs to reset");
   std::set<std::string> seen;
   for (const auto& app : options.apps) {
     if (!seen.insert(app.appId).second) return Error("app " + app.appId + " is named twice");

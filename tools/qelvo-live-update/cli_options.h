@@ -1,7 +1,8 @@
 // The command line of qelvo-live-update, parsed and checked before anything runs.
 //
-//   qelvo-live-update [global options] sync APP_ID:CHANNEL[:zip|differential]... [--existing-cache APP_ID=DIR]...
-//   qelvo-live-update [global options] dir SPEC | last-sync [SPEC] | clean [SPEC...] | reset [--retain-cache]
+//   qelvo-live-update [global options] sync APP_ID:CHANNEL[:zip|differential]... [--existing-cache
+//   APP_ID=DIR]... qelvo-live-update [global options] dir SPEC | last-sync [SPEC] | clean [SPEC...]
+//   | reset [--retain-cache]
 //
 // Global options: --bundle-id ID, --bundle-version V, --data-dir DIR, --server URL,
 // --ca-file FILE, --name NAME, --max-versions N, --public-key FILE (needs --name), --quiet.

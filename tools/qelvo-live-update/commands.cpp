@@ -34,7 +34,8 @@ std::vector<std::string> appIdsOf(const CliOptions& options) {
 void addAll(LiveUpdateManager& manager, const CliOptions& options) {
   for (const auto& app : options.apps) {
     std::optional<std::filesystem::path> existingCache;
-    if (auto found = options.existingCaches.find(app.appId); found != options.existingCaches.end()) {
+    if (auto found = options.existingCaches.find(app.appId);
+        found != options.existingCaches.end()) {
       existingCache = found->second;
     }
     manager.add(app.liveUpdate(), existingCache);
@@ -55,7 +56,8 @@ std::shared_ptr<LiveUpdateManager> makeManager(const CliOptions& options) {
     manager = std::make_shared<SecureLiveUpdateManager>(*options.name, *options.publicKey,
                                                         options.maxVersions);
   } else if (options.name) {
-    manager = std::make_shared<LiveUpdateManager>(*options.name, options.maxVersions, !options.quiet);
+    manager =
+        std::make_shared<LiveUpdateManager>(*options.name, options.maxVersions, !options.quiet);
   } else {
     manager = LiveUpdateManager::shared();
     manager->setMaxVersions(options.maxVersions);

@@ -20,15 +20,21 @@ int main(int argc, char** argv) {
   try {
     auto manager = qelvo::cli::makeManager(*options);
     switch (options->command) {
-      case qelvo::cli::Command::sync: return qelvo::cli::runSync(*manager, *options);
-      case qelvo::cli::Command::dir: return qelvo::cli::runDir(*manager, *options);
-      case qelvo::cli::Command::lastSync: return qelvo::cli::runLastSync(*manager, *options);
-      case qelvo::cli::Command::clean: return qelvo::cli::runClean(*manager, *options);
-      case qelvo::cli::Command::reset: return qelvo::cli::runReset(*manager, *options);
+      case qelvo::cli::Command::sync:
+        return qelvo::cli::runSync(*manager, *options);
+      case qelvo::cli::Command::dir:
+        return qelvo::cli::runDir(*manager, *options);
+      case qelvo::cli::Command::lastSync:
+        return qelvo::cli::runLastSync(*manager, *options);
+      case qelvo::cli::Command::clean:
+        return qelvo::cli::runClean(*manager, *options);
+      case qelvo::cli::Command::reset:
+        return qelvo::cli::runReset(*manager, *options);
     }
   } catch (const qelvo::FileOperationError& error) {
     const auto* cause = error.platformError();
-    std::cerr << "qelvo-live-update: " << (cause ? cause->description : error.localizedDescription()) << "\n";
+    std::cerr << "qelvo-live-update: "
+              << (cause ? cause->description : error.localizedDescription()) << "\n";
   } catch (const std::exception& error) {
     std::cerr << "qelvo-live-update: " << error.what() << "\n";
   }

@@ -16,12 +16,18 @@ constexpr int kBarWidth = 12;
 
 const char* phaseName(Phase phase) {
   switch (phase) {
-    case Phase::check: return "check";
-    case Phase::download: return "download";
-    case Phase::unpack: return "unpack";
-    case Phase::copy: return "copy";
-    case Phase::verify: return "verify";
-    case Phase::done: return "done";
+    case Phase::check:
+      return "check";
+    case Phase::download:
+      return "download";
+    case Phase::unpack:
+      return "unpack";
+    case Phase::copy:
+      return "copy";
+    case Phase::verify:
+      return "verify";
+    case Phase::done:
+      return "done";
   }
   return "";
 }

@@ -1,7 +1,8 @@
 #include "sync_report.h"
 
-#include <ctime>
 #include <nlohmann/json.hpp>
+
+#include "common/utc_time.h"
 
 namespace qelvo::cli {
 namespace {
@@ -30,7 +31,8 @@ std::string successLine(const LiveUpdateManager::SyncResult& result,
   object["snapshot"] = orNull(result.id());
   object["build_id"] = orNull(result.buildId());
   object["source"] = cache ? "cache" : "download";
-  object["latest_app_directory_changed"] = cache ? Json(cache->latestAppDirectoryChanged) : Json(nullptr);
+  object["latest_app_directory_changed"] =
+      cache ? Json(cache->latestAppDirectoryChanged) : Json(nullptr);
   object["directory"] = directory ? Json(directory->string()) : Json(nullptr);
   return line(object);
 }
@@ -44,13 +46,6 @@ std::string failureLine(const SyncError& error) {
   return line(object);
 }
 
-std::string isoTime(Date date) {
-  std::time_t seconds = std::chrono::system_clock::to_time_t(date);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
+std::string isoTime(Date date) { return tools::formatUtc(date, "%Y-%m-%dT%H:%M:%SZ"); }
 
 }  // namespace qelvo::cli

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "common/arguments.h"
+#include "publish_report.h"
 #include "publishing/channel_moves.h"
 #include "publishing/snapshot_publisher.h"
-#include "publish_report.h"
 
 namespace {
 
@@ -72,7 +72,8 @@ int rollback(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) 
 }
 
 // The options each command accepts besides --root and --app.
-bool onlyOptionsOf(const qelvo::tools::ParsedArguments& args, const std::set<std::string>& allowed) {
+bool onlyOptionsOf(const qelvo::tools::ParsedArguments& args,
+                   const std::set<std::string>& allowed) {
   for (const auto& [name, values] : args.options) {
     if (name != "root" && name != "app" && !allowed.contains(name)) return false;
   }
