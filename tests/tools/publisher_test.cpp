@@ -98,6 +98,12 @@ TEST_F(Publisher, WritesTheFilesTheirManifestTheArchiveAndTheRecords) {
   EXPECT_EQ(root_.readSnapshot("shop", "v1")->build, 1);
   EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v1", {}}));
   EXPECT_EQ(snapshotNames("shop"), std::vector<std::string>{"v1"}) << "no work left behind";
+  // A server running as another user reads everything.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root_.path())) {
+    EXPECT_NE(entry.status().permissions() & std::filesystem::perms::others_read,
+              std::filesystem::perms::none)
+        << entry.path();
+  }
 }
 
 TEST_F(Publisher, SignsOncePerKeyAndTheArchiveCarriesTheSignedManifest) {

@@ -82,6 +82,12 @@ std::expected<std::filesystem::path, std::string> makeStagingDirectory(
     return std::unexpected(
         errnoText(errno, "Could not create a directory beside " + files::quoted(target)));
   }
+  // mkdtemp makes it private; once renamed in, a server running as another user reads it.
+  if (::chmod(pattern.c_str(), 0755) != 0) {
+    int error = errno;
+    ::rmdir(pattern.c_str());
+    return std::unexpected(errnoText(error, "Could not open up " + files::quoted(pattern)));
+  }
   return std::filesystem::path(pattern);
 }
 

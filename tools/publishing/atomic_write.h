@@ -29,8 +29,9 @@ namespace qelvo::publishing {
 [[nodiscard]] std::expected<void, std::string> renameNoReplace(const std::filesystem::path& from,
                                                                const std::filesystem::path& to);
 
-// A new, empty directory beside `target` whose name starts with "." (so no reader
-// mistakes it for a finished entry), for assembling `target` before it is renamed in.
+// A new, empty directory beside `target` (mode 0755) whose name starts with "." (so no
+// reader mistakes it for a finished entry), for assembling `target` before it is
+// renamed in.
 [[nodiscard]] std::expected<std::filesystem::path, std::string> makeStagingDirectory(
     const std::filesystem::path& target);
 
