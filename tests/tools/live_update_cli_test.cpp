@@ -73,7 +73,7 @@ TEST(LiveUpdateCli, SyncsZipAndDifferentialAppsAsOneListAndReportsEachAsJson) {
 TEST(LiveUpdateCli, DifferentialUpdateFetchesOnlyChangedFilesAndKeepsTheOldVersion) {
   DeployFixture server;
   server.publish("shop", "v1", kVersion1);
-  CliHost host(server.appsUrl(), {"--quiet"});
+  CliHost host(server.appsUrl());  // with the library's log
   auto first = host.sync({"shop:production:differential"});
   ASSERT_EQ(first.size(), 1u);
 
@@ -91,9 +91,11 @@ TEST(LiveUpdateCli, DifferentialUpdateFetchesOnlyChangedFilesAndKeepsTheOldVersi
   expectBundle(second[0]["directory"].get<std::string>(), version2);
   expectBundle(first[0]["directory"].get<std::string>(), kVersion1);  // still cached
 
-  auto dir = host.run({"dir", "shop:production:differential"});
+  // The path alone, though registering the app trims (and would log removing) v1.
+  auto dir = host.run({"dir", "shop:production:differential", "--max-versions", "0"});
   EXPECT_EQ(dir.exitCode, 0);
   EXPECT_EQ(dir.out, second[0]["directory"].get<std::string>() + "\n");
+  EXPECT_FALSE(std::filesystem::exists(first[0]["directory"].get<std::string>()));
 }
 
 TEST(LiveUpdateCli, RollbackOfTheChannelIsAppliedFromTheCache) {

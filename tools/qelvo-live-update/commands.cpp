@@ -97,6 +97,9 @@ int runSync(LiveUpdateManager& manager, const CliOptions& options) {
 }
 
 int runDir(LiveUpdateManager& manager, const CliOptions& options) {
+  // The path is the whole output (scripts read it with $(...)): registering the app may
+  // trim old versions, which the manager would otherwise log.
+  manager.setLoggingEnabled(false);
   addAll(manager, options);
   auto directory = manager.latestAppDirectory(options.apps.front().appId);
   if (!directory) return kExitNothing;

@@ -20,7 +20,7 @@ std::shared_ptr<LiveUpdateManager> makeManager(const CliOptions& options);
 // Adds every app, syncs them as one list, prints one JSON line per app in command-line
 // order. 0 when every app succeeded.
 int runSync(LiveUpdateManager& manager, const CliOptions& options);
-// Prints the directory the app loads from.
+// Prints the directory the app loads from, and nothing else.
 int runDir(LiveUpdateManager& manager, const CliOptions& options);
 // Prints when the app (without one: any app in the cache) last synced.
 int runLastSync(LiveUpdateManager& manager, const CliOptions& options);
