@@ -1,0 +1,274 @@
+// qelvo-live-update end to end: publisher, deploy server and library, through the
+// command line as scripts use it.
+#include <gtest/gtest.h>
+
+#include "publishing/zip_writer.h"
+#include "qelvo/errors.h"
+#include "support/test_keys.h"
+#include "tools/tools_fixture.h"
+
+namespace qelvo::test {
+namespace {
+
+using nlohmann::json;
+
+const Files kVersion1 = {{"index.html", "<h1>v1</h1>"},
+                         {"css/site.css", "body{}"},
+                         {"js/app.js", "console.log(1)"},
+                         {"img/logo.png", std::string("\x89PNG\r\n\x1a\n\0\0", 10)}};
+
+Files withChanges(Files files, const Files& changes) {
+  for (const auto& [href, content] : changes) files[href] = content;
+  return files;
+}
+
+void expectBundle(const std::filesystem::path& directory, const Files& files) {
+  for (const auto& [href, content] : files) EXPECT_EQ(readFile(directory / href), content) << href;
+}
+
+std::string checkFailure() {
+  return "Failure occured during check step.\nNetwork Error - " +
+         genericErrorDescription("NetworkClientError", 3);
+}
+
+TEST(LiveUpdateCli, SyncsZipAndDifferentialAppsAsOneListAndReportsEachAsJson) {
+  DeployFixture server;
+  server.publish("shop", "v1", kVersion1);
+  server.publish("menu", "m1", {{"index.html", "menu"}});
+  CliHost host(server.appsUrl());
+
+  auto run = host.run({"sync", "shop:production", "menu:production:differential"});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  auto lines = run.jsonLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].dump(), json({{"app_id", "shop"},
+                                   {"ok", true},
+                                   {"snapshot", "v1"},
+                                   {"build_id", "1"},
+                                   {"source", "download"},
+                                   {"latest_app_directory_changed", nullptr},
+                                   {"directory", lines[0]["directory"]}})
+                                 .dump());
+  EXPECT_EQ(lines[1]["app_id"], "menu");
+  EXPECT_EQ(lines[1]["snapshot"], "m1");
+  expectBundle(lines[0]["directory"].get<std::string>(), kVersion1);
+  expectBundle(lines[1]["directory"].get<std::string>(), {{"index.html", "menu"}});
+  EXPECT_EQ(server.requests("GET /apps/shop/snapshots/v1/bundle.zip"), 1u);
+  EXPECT_EQ(server.requests("GET /apps/menu/snapshots/m1/files/index.html"), 1u);
+  // Everything else on standard output is the library's own log.
+  for (const auto& line : run.lines()) {
+    EXPECT_TRUE(line.starts_with("{") || line.starts_with("LiveUpdateManager - ")) << line;
+  }
+
+  server.clearLog();
+  auto again = host.sync({"shop:production", "menu:production:differential", "--quiet"});
+  ASSERT_EQ(again.size(), 2u);
+  for (const auto& line : again) {
+    EXPECT_EQ(line["source"], "cache");
+    EXPECT_EQ(line["latest_app_directory_changed"], false);
+  }
+  EXPECT_EQ(server.requests("GET "), 0u) << "a cached snapshot is not fetched again";
+}
+
+TEST(LiveUpdateCli, DifferentialUpdateFetchesOnlyChangedFilesAndKeepsTheOldVersion) {
+  DeployFixture server;
+  server.publish("shop", "v1", kVersion1);
+  CliHost host(server.appsUrl());  // with the library's log
+  auto first = host.sync({"shop:production:differential"});
+  ASSERT_EQ(first.size(), 1u);
+
+  const auto version2 =
+      withChanges(kVersion1, {{"js/app.js", "console.log(2)"}, {"js/new.js", "n"}});
+  server.publish("shop", "v2", version2);
+  server.clearLog();
+  auto second = host.sync({"shop:production:differential"});
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0]["snapshot"], "v2");
+  EXPECT_EQ(second[0]["source"], "download");
+  EXPECT_EQ(server.requests("GET "), 3u) << "the manifest, the changed file and the new one";
+  EXPECT_EQ(server.requests("/files/js/app.js"), 1u);
+  EXPECT_EQ(server.requests("/files/js/new.js"), 1u);
+  expectBundle(second[0]["directory"].get<std::string>(), version2);
+  expectBundle(first[0]["directory"].get<std::string>(), kVersion1);  // still cached
+
+  // The path alone, though registering the app trims (and would log removing) v1.
+  auto dir = host.run({"dir", "shop:production:differential", "--max-versions", "0"});
+  EXPECT_EQ(dir.exitCode, 0);
+  EXPECT_EQ(dir.out, second[0]["directory"].get<std::string>() + "\n");
+  EXPECT_FALSE(std::filesystem::exists(first[0]["directory"].get<std::string>()));
+}
+
+TEST(LiveUpdateCli, RollbackOfTheChannelIsAppliedFromTheCache) {
+  DeployFixture server;
+  server.publish("shop", "v1", kVersion1);
+  CliHost host(server.appsUrl(), {"--quiet"});
+  auto first = host.sync({"shop:production"});
+  server.publish("shop", "v2", withChanges(kVersion1, {{"index.html", "<h1>v2</h1>"}}));
+  host.sync({"shop:production"});
+
+  auto rollback = runTool(QELVO_PUBLISH_TOOL, {"rollback", "--root", server.root().path().string(),
+                                               "--app", "shop", "--channel", "production"});
+  ASSERT_EQ(rollback.exitCode, 0) << rollback.err;
+  EXPECT_EQ(json::parse(rollback.out)["snapshot"], "v1");
+
+  server.clearLog();
+  auto back = host.sync({"shop:production"});
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0]["snapshot"], "v1");
+  EXPECT_EQ(back[0]["source"], "cache");
+  EXPECT_EQ(back[0]["latest_app_directory_changed"], true);
+  EXPECT_EQ(back[0]["directory"], first[0]["directory"]);
+  EXPECT_EQ(server.requests("GET "), 0u);
+}
+
+TEST(LiveUpdateCli, SecureManagerTakesSignedBundlesAndRefusesTamperedOnes) {
+  DeployFixture server;
+  TempDir keys;
+  writeFile(keys / "public.pem", testKey().publicKeyPem());
+  writeFile(keys / "private.pem", testKey().privateKeyPem());
+  TempDir source;
+  for (const auto& [href, content] : kVersion1) writeFile(source / href, content);
+  for (const auto& app : {"kiosk", "panel"}) {
+    auto published =
+        runTool(QELVO_PUBLISH_TOOL, {"publish", "--root", server.root().path().string(), "--app",
+                                     app, "--channel", "production", "--snapshot", "s1", "--key",
+                                     (keys / "private.pem").string(), source.path().string()});
+    ASSERT_EQ(published.exitCode, 0) << published.err;
+  }
+  server.publish("plain", "p1", kVersion1);  // not signed
+  CliHost host(server.appsUrl(),
+               {"--quiet", "--name", "secure", "--public-key", (keys / "public.pem").string()});
+
+  auto signedSync = host.sync({"kiosk:production", "panel:production:differential"});
+  ASSERT_EQ(signedSync.size(), 2u);
+  EXPECT_EQ(signedSync[0]["ok"], true) << signedSync[0].dump();
+  EXPECT_EQ(signedSync[1]["ok"], true) << signedSync[1].dump();
+
+  auto unsignedSync = host.sync({"plain:production"}, 1);
+  ASSERT_EQ(unsignedSync.size(), 1u);
+  EXPECT_EQ(unsignedSync[0]["fail_step"], "unpack");
+  EXPECT_NE(unsignedSync[0]["error"].get<std::string>().find("valid live-update-manifest.json"),
+            std::string::npos)
+      << unsignedSync[0]["error"];
+
+  // A file changed on the server after signing, in the archive and in the tree.
+  for (const auto& app : {"kiosk", "panel"}) {
+    server.publish(app, "s2", withChanges(kVersion1, {{"js/app.js", "good()"}}), "production",
+                   {testKey()});
+    auto files = server.root().snapshotDirectory(app, "s2") / "files";
+    writeFile(files / "js/app.js", "evil()");
+    ASSERT_TRUE(publishing::writeBundleArchive(
+        files, server.root().snapshotDirectory(app, "s2") / "bundle.zip"));
+  }
+  auto tampered = host.sync({"kiosk:production", "panel:production:differential"}, 1);
+  ASSERT_EQ(tampered.size(), 2u);
+  EXPECT_EQ(tampered[0]["fail_step"], "unpack") << "the archive is checked once unpacked";
+  EXPECT_EQ(tampered[1]["fail_step"], "download") << "files are checked as they are assembled";
+  for (const auto& line : tampered) {
+    EXPECT_EQ(line["ok"], false);
+    EXPECT_NE(line["error"].get<std::string>().find("js/app.js: Invalid hash"), std::string::npos)
+        << line["error"];
+  }
+  for (std::size_t i = 0; i < 2; ++i) {
+    auto dir = host.run({"dir", i == 0 ? "kiosk:production" : "panel:production:differential"});
+    EXPECT_EQ(dir.out, signedSync[i]["directory"].get<std::string>() + "\n")
+        << "still the signed s1";
+  }
+}
+
+TEST(LiveUpdateCli, ServerRefusalsAreCheckFailuresOfTheirOwnApp) {
+  DeployFixture server;
+  server.publish("shop", "v1", kVersion1);
+  CliHost host(server.appsUrl(), {"--quiet"});
+
+  auto lines = host.sync({"shop:production", "ghost:production", "shop2:production"}, 1);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0]["ok"], true);
+  EXPECT_EQ(
+      lines[1].dump(),
+      json({{"app_id", "ghost"}, {"ok", false}, {"fail_step", "check"}, {"error", checkFailure()}})
+          .dump());
+  EXPECT_EQ(lines[2]["error"], checkFailure());
+
+  auto channel = host.sync({"shop:beta"}, 1);
+  ASSERT_EQ(channel.size(), 1u);
+  EXPECT_EQ(channel[0]["error"], checkFailure()) << "an unknown channel is the same refusal";
+}
+
+TEST(LiveUpdateCli, ExitCodesForBadUsageAndNothingToReport) {
+  DeployFixture server;
+  CliHost host(server.appsUrl());
+  const std::vector<std::vector<std::string>> badUsage = {
+      {},
+      {"fetch"},
+      {"sync"},
+      {"sync", "shop"},
+      {"sync", ":production"},
+      {"sync", "shop:production:rsync"},
+      {"sync", "shop:production", "shop:beta"},
+      {"sync", "shop:production", "--existing-cache", "shop=/tmp"},
+      {"sync", "shop:production", "--max-versions", "three"},
+      {"sync", "shop:production", "--public-key", "key.pem"},
+      {"sync", "shop:production", "--server", "ftp://example.com/apps"},
+      {"sync", "shop:production", "--server", "http://127.0.0.1:1/v1"},
+      {"sync", "shop:production", "--bogus"},
+      {"dir"},
+      {"dir", "a:b", "c:d"},
+      {"reset", "shop:production"},
+      {"clean", "--retain-cache"},
+  };
+  for (const auto& args : badUsage) {
+    auto run = host.run(args);
+    EXPECT_EQ(run.exitCode, 2) << ::testing::PrintToString(args);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("usage:"), std::string::npos);
+  }
+  EXPECT_EQ(host.run({"dir", "shop:production"}).exitCode, 3);
+  EXPECT_EQ(host.run({"last-sync", "shop:production"}).exitCode, 3);
+  EXPECT_EQ(host.run({"last-sync"}).exitCode, 3);
+}
+
+TEST(LiveUpdateCli, ExistingCacheSeedsTheFirstDifferentialDownload) {
+  DeployFixture server;
+  server.publish("shop", "v1", kVersion1);
+  TempDir shipped;  // the copy of v1 that ships with the host
+  std::filesystem::copy(server.root().snapshotDirectory("shop", "v1") / "files", shipped.path(),
+                        std::filesystem::copy_options::recursive);
+  const auto version2 = withChanges(kVersion1, {{"index.html", "<h1>v2</h1>"}});
+  server.publish("shop", "v2", version2);
+
+  CliHost host(server.appsUrl(), {"--quiet"});
+  auto lines = host.sync(
+      {"shop:production:differential", "--existing-cache", "shop=" + shipped.path().string()});
+  ASSERT_EQ(lines.size(), 1u);
+  expectBundle(lines[0]["directory"].get<std::string>(), version2);
+  EXPECT_EQ(server.requests("GET "), 2u) << "the manifest and index.html";
+}
+
+TEST(LiveUpdateCli, LastSyncCleanAndReset) {
+  DeployFixture server;
+  CliHost host(server.appsUrl(), {"--quiet", "--name", "kiosk"});
+  server.publish("shop", "v1", kVersion1);
+  auto first = host.sync({"shop:production"});
+  server.publish("shop", "v2", kVersion1);
+  auto second = host.sync({"shop:production"});
+
+  auto lastSync = host.run({"last-sync", "shop:production"});
+  EXPECT_EQ(lastSync.exitCode, 0);
+  EXPECT_EQ(lastSync.out.size(), std::string("2025-01-01T00:00:00Z\n").size()) << lastSync.out;
+  EXPECT_EQ(host.run({"last-sync"}).out, lastSync.out) << "the latest of every cached app";
+
+  const std::filesystem::path oldDirectory = first[0]["directory"].get<std::string>();
+  EXPECT_TRUE(std::filesystem::exists(oldDirectory));
+  EXPECT_EQ(host.run({"clean", "shop:production", "--max-versions", "0"}).exitCode, 0);
+  EXPECT_FALSE(std::filesystem::exists(oldDirectory)) << "unused v1 trimmed";
+  EXPECT_TRUE(std::filesystem::exists(second[0]["directory"].get<std::string>()));
+
+  EXPECT_EQ(host.run({"reset"}).exitCode, 0);
+  EXPECT_EQ(host.run({"dir", "shop:production"}).exitCode, 3);
+  EXPECT_EQ(host.run({"last-sync", "shop:production"}).exitCode, 3);
+  EXPECT_FALSE(std::filesystem::exists(second[0]["directory"].get<std::string>()));
+}
+
+}  // namespace
+}  // namespace qelvo::test

@@ -1,0 +1,257 @@
+// qelvo-publish and the publishing library: what a publish writes into a deploy root,
+// how channels move, and what is refused.
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <regex>
+
+#include "publishing/app_lock.h"
+#include "publishing/channel_moves.h"
+#include "secure/public_key.h"
+#include "secure/signed_manifest.h"
+#include "support/test_keys.h"
+#include "tools/tools_fixture.h"
+
+namespace qelvo::test {
+namespace {
+
+using publishing::ChannelRecord;
+using publishing::DeployRoot;
+using publishing::PublishRequest;
+
+const Files kFiles = {{"index.html", "<h1>hi</h1>"},
+                      {"css/site.css", "body{}"},
+                      {"img/deep/logo.svg", "<svg/>"},
+                      {".well-known/x", "hidden"}};
+
+// Name and content of every entry, in archive order.
+std::vector<std::pair<std::string, std::string>> archiveEntries(const std::filesystem::path& file) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  int error = 0;
+  zip_t* archive = zip_open(file.c_str(), ZIP_RDONLY, &error);
+  if (!archive) return entries;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+    zip_stat_t stat;
+    zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat);
+    std::string content(stat.size, '\0');
+    zip_file_t* entry = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+    zip_fread(entry, content.data(), stat.size);
+    zip_fclose(entry);
+    entries.emplace_back(stat.name, content);
+  }
+  zip_close(archive);
+  return entries;
+}
+
+class Publisher : public ::testing::Test {
+ protected:
+  std::filesystem::path source(const Files& files) {
+    auto dir = sources_ / std::to_string(++count_);
+    for (const auto& [href, content] : files) writeFile(dir / href, content);
+    return dir;
+  }
+  std::expected<publishing::PublishedSnapshot, std::string> publish(PublishRequest request) {
+    if (request.source.empty()) request.source = source(kFiles);
+    return publishSnapshot(root_, request);
+  }
+  std::vector<std::string> snapshotNames(const std::string& app) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(root_.snapshotsDirectory(app))) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TempDir dir_;
+  DeployRoot root_{dir_ / "root"};
+  std::filesystem::path sources_ = dir_ / "sources";
+  int count_ = 0;
+};
+
+TEST_F(Publisher, WritesTheFilesTheirManifestTheArchiveAndTheRecords) {
+  auto published = publish({.app = "shop", .snapshotId = "v1", .channel = "production"});
+  ASSERT_TRUE(published) << published.error();
+  EXPECT_EQ(published->fileCount, 4u);
+  const auto snapshot = root_.snapshotDirectory("shop", "v1");
+
+  std::vector<std::string> hrefs{"live-update-manifest.json"};
+  for (const auto& [href, content] : kFiles) hrefs.push_back(href);
+  std::sort(hrefs.begin(), hrefs.end());
+  EXPECT_EQ(listFiles(snapshot / "files"), hrefs);
+
+  const auto manifestText = readFile(snapshot / "files/live-update-manifest.json");
+  auto manifest = Manifest::decode(manifestText);
+  ASSERT_TRUE(manifest);
+  decltype(manifest->payload) expected;
+  for (const auto& [href, content] : kFiles) expected.insert(manifestItem(href, content));
+  EXPECT_EQ(manifest->payload, expected);
+
+  // The archive holds the same files and manifest, in name order.
+  auto entries = archiveEntries(snapshot / "bundle.zip");
+  ASSERT_EQ(entries.size(), hrefs.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(entries[i].first, hrefs[i]);
+    EXPECT_EQ(entries[i].second, readFile(snapshot / "files" / hrefs[i]));
+  }
+
+  EXPECT_EQ(root_.readSnapshot("shop", "v1")->build, 1);
+  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v1", {}}));
+  EXPECT_EQ(snapshotNames("shop"), std::vector<std::string>{"v1"}) << "no work left behind";
+  // A server running as another user reads everything.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root_.path())) {
+    EXPECT_NE(entry.status().permissions() & std::filesystem::perms::others_read,
+              std::filesystem::perms::none)
+        << entry.path();
+  }
+}
+
+TEST_F(Publisher, SignsOncePerKeyAndTheArchiveCarriesTheSignedManifest) {
+  auto published =
+      publish({.app = "shop", .snapshotId = "v1", .signers = {testKey(), otherTestKey()}});
+  ASSERT_TRUE(published) << published.error();
+  const auto snapshot = root_.snapshotDirectory("shop", "v1");
+  const auto text = readFile(snapshot / "files/live-update-manifest.json");
+  auto document = SecureManifest::decode(text);
+  ASSERT_TRUE(document);
+  ASSERT_EQ(document->signatures.size(), 2u);
+  EXPECT_EQ(document->signatures[0].protectedHeader, "eyJhbGciOiJSUzI1NiJ9");  // {"alg":"RS256"}
+  for (const auto* key : {&testKey(), &otherTestKey()}) {
+    EXPECT_TRUE(verifyAnySignature(*document, *RsaPublicKey::fromText(key->publicKeyPem())));
+  }
+  auto entries = archiveEntries(snapshot / "bundle.zip");
+  auto inArchive = std::find_if(entries.begin(), entries.end(), [](const auto& e) {
+    return e.first == "live-update-manifest.json";
+  });
+  ASSERT_NE(inArchive, entries.end());
+  EXPECT_EQ(inArchive->second, text);
+}
+
+TEST_F(Publisher, TheSameFilesGiveTheSameArchive) {
+  auto files = source(kFiles);
+  ASSERT_TRUE(publish({.app = "shop", .source = files, .snapshotId = "a", .build = 1}));
+  std::filesystem::last_write_time(
+      files / "index.html", std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
+  ASSERT_TRUE(publish({.app = "shop", .source = files, .snapshotId = "b", .build = 1}));
+  EXPECT_EQ(readFile(root_.snapshotDirectory("shop", "a") / "bundle.zip"),
+            readFile(root_.snapshotDirectory("shop", "b") / "bundle.zip"));
+}
+
+TEST_F(Publisher, BuildNumbersFollowTheHighestAndIdsAreFreshUuids) {
+  auto first = publish({.app = "shop"});
+  auto second = publish({.app = "shop"});
+  auto given = publish({.app = "shop", .build = 40});
+  auto next = publish({.app = "shop"});
+  ASSERT_TRUE(first && second && given && next);
+  EXPECT_EQ(first->record.build, 1);
+  EXPECT_EQ(second->record.build, 2);
+  EXPECT_EQ(next->record.build, 41);
+  const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+  EXPECT_TRUE(std::regex_match(first->record.id, uuid)) << first->record.id;
+  EXPECT_NE(first->record.id, second->record.id);
+}
+
+TEST_F(Publisher, RefusesBadInputAndLeavesTheRootAsItWas) {
+  ASSERT_TRUE(publish({.app = "shop", .snapshotId = "v1", .channel = "production"}));
+  auto withLink = source(kFiles);
+  std::filesystem::create_symlink("/etc/hostname", withLink / "css/host");
+  auto withManifest = source({{"index.html", "x"}, {"live-update-manifest.json", "{}"}});
+  auto empty = sources_ / "empty";
+  std::filesystem::create_directories(empty / "sub");
+
+  const std::vector<PublishRequest> refused = {
+      {.app = "shop", .snapshotId = "v1"},
+      {.app = "shop", .source = withLink, .snapshotId = "v2"},
+      {.app = "shop", .source = withManifest, .snapshotId = "v2"},
+      {.app = "shop", .source = empty, .snapshotId = "v2"},
+      {.app = "shop", .source = sources_ / "missing", .snapshotId = "v2"},
+      {.app = "shop", .snapshotId = "../v2"},
+      {.app = "shop", .snapshotId = ".v2"},
+      {.app = "..", .snapshotId = "v2"},
+      {.app = "shop", .snapshotId = "v2", .channel = "a/b"},
+  };
+  for (const auto& request : refused) {
+    auto published = publish(request);
+    EXPECT_FALSE(published) << request.app << " " << request.snapshotId.value_or("");
+    if (!published) {
+      EXPECT_FALSE(published.error().empty());
+    }
+  }
+  EXPECT_EQ(snapshotNames("shop"), std::vector<std::string>{"v1"});
+  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v1", {}}));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "v2"));
+}
+
+TEST_F(Publisher, ChannelsRememberWhatTheyServedForRollbacks) {
+  for (const auto* id : {"v1", "v2", "v3"}) {
+    ASSERT_TRUE(publish({.app = "shop", .snapshotId = id, .channel = "production"}));
+  }
+  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v3", {"v2", "v1"}}));
+  auto lock = publishing::AppLock::acquire(root_.appDirectory("shop"));
+  ASSERT_TRUE(lock);
+  auto rollback = [&](std::optional<std::string> to) {
+    return publishing::rollbackChannel(root_, *lock, "shop", "production", to);
+  };
+  EXPECT_EQ(*rollback(std::nullopt), (ChannelRecord{"v2", {"v1"}}));
+  EXPECT_EQ(*rollback(std::nullopt), (ChannelRecord{"v1", {}}));
+  EXPECT_EQ(rollback(std::nullopt).error(), "Channel production has no earlier snapshot");
+  EXPECT_EQ(*rollback("v3"), (ChannelRecord{"v3", {"v1"}})) << "forward again is a move";
+  EXPECT_EQ(*rollback("v1"), (ChannelRecord{"v1", {}}));
+  EXPECT_EQ(rollback("v9").error(), "App shop has no snapshot v9");
+  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v1", {}}));
+  EXPECT_FALSE(publishing::rollbackChannel(root_, *lock, "shop", "beta", std::nullopt));
+}
+
+TEST(PublishTool, PrintsWhatItDidAndUsesExitCodes) {
+  TempDir dir;
+  TempDir keys;
+  writeFile(keys / "key.pem", testKey().privateKeyPem());
+  writeFile(keys / "public.pem", testKey().publicKeyPem());
+  writeFile(dir / "src/index.html", "<h1>x</h1>");
+  const std::string root = (dir / "root").string();
+  const std::string src = (dir / "src").string();
+
+  auto run =
+      runTool(QELVO_PUBLISH_TOOL,
+              {"publish", "--root", root, "--app", "shop", "--channel", "production", "--build",
+               "7", "--key", (keys / "key.pem").string(), "--binary-version", "2.0.0", src});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  auto report = nlohmann::json::parse(run.out);
+  EXPECT_EQ(report["app_id"], "shop");
+  EXPECT_EQ(report["build"], 7);
+  EXPECT_EQ(report["files"], 1);
+  EXPECT_EQ(report["signatures"], 1);
+  EXPECT_EQ(report["channel"], "production");
+  auto record = DeployRoot(root).readSnapshot("shop", report["snapshot"]);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->compatibleBinaryVersions, std::vector<std::string>{"2.0.0"});
+
+  const std::vector<std::vector<std::string>> badUsage = {
+      {},
+      {"publish", "--root", root, "--app", "shop"},
+      {"publish", "--app", "shop", src},
+      {"publish", "--root", root, "--app", "shop", "--build", "x", src},
+      {"publish", "--root", root, "--app", "shop", "--to", "v1", src},
+      {"rollback", "--root", root, "--app", "shop"},
+      {"promote", "--root", root, "--app", "shop"},
+  };
+  for (const auto& args : badUsage) {
+    EXPECT_EQ(runTool(QELVO_PUBLISH_TOOL, args).exitCode, 2) << ::testing::PrintToString(args);
+  }
+  const std::vector<std::vector<std::string>> failures = {
+      {"publish", "--root", root, "--app", "shop", "--key", (keys / "public.pem").string(), src},
+      {"publish", "--root", root, "--app", "shop", "--key", (keys / "none.pem").string(), src},
+      {"rollback", "--root", root, "--app", "shop", "--channel", "production"},
+      {"rollback", "--root", root, "--app", "ghost", "--channel", "production"},
+  };
+  for (const auto& args : failures) {
+    auto failed = runTool(QELVO_PUBLISH_TOOL, args);
+    EXPECT_EQ(failed.exitCode, 1) << ::testing::PrintToString(args);
+    EXPECT_NE(failed.err, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "root/apps/ghost"))
+      << "a failed rollback creates nothing";
+}
+
+}  // namespace
+}  // namespace qelvo::test

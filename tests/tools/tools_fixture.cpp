@@ -1,0 +1,117 @@
+#include "tools/tools_fixture.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace qelvo::test {
+
+std::vector<std::string> ToolRun::lines() const {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<nlohmann::json> ToolRun::jsonLines() const {
+  std::vector<nlohmann::json> objects;
+  for (const auto& line : lines()) {
+    if (line.starts_with("{")) objects.push_back(nlohmann::json::parse(line));
+  }
+  return objects;
+}
+
+ToolRun runTool(const std::string& executable, const std::vector<std::string>& args) {
+  TempDir capture;
+  const auto outFile = capture / "out";
+  const auto errFile = capture / "err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  std::vector<char*> argv{const_cast<char*>(executable.c_str())};
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  int spawned = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot run " + executable);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
+}
+
+DeployFixture::DeployFixture(deploy::DeployServerOptions options) : root_(dir_ / "root") {
+  std::filesystem::create_directories(root_.path());
+  options.root = root_.path();
+  options.accessLog = [this](std::string_view line) {
+    std::lock_guard lock(mutex_);
+    log_.emplace_back(line);
+  };
+  server_ = std::make_unique<deploy::DeployServer>(std::move(options));
+  server_->start();
+}
+
+publishing::PublishedSnapshot DeployFixture::publish(const std::string& app, const std::string& id,
+                                                     const Files& files, const std::string& channel,
+                                                     std::vector<publishing::RsaSigner> signers) {
+  TempDir source;
+  for (const auto& [href, content] : files) writeFile(source / href, content);
+  auto published = publishSnapshot(root_, {.app = app,
+                                           .source = source.path(),
+                                           .snapshotId = id,
+                                           .signers = std::move(signers),
+                                           .channel = channel});
+  if (!published) throw std::runtime_error(published.error());
+  return *published;
+}
+
+std::vector<std::string> DeployFixture::accessLog() const {
+  std::lock_guard lock(mutex_);
+  return log_;
+}
+
+std::size_t DeployFixture::requests(const std::string& text) const {
+  std::lock_guard lock(mutex_);
+  return std::count_if(log_.begin(), log_.end(), [&](const std::string& line) {
+    return line.find(text) != std::string::npos;
+  });
+}
+
+void DeployFixture::clearLog() {
+  std::lock_guard lock(mutex_);
+  log_.clear();
+}
+
+CliHost::CliHost(std::string server, std::vector<std::string> globalOptions)
+    : server_(std::move(server)), globalOptions_(std::move(globalOptions)) {}
+
+ToolRun CliHost::run(const std::vector<std::string>& args) const {
+  std::vector<std::string> all{"--data-dir", dataDir_.path().string(), "--server", server_};
+  all.insert(all.end(), globalOptions_.begin(), globalOptions_.end());
+  all.insert(all.end(), args.begin(), args.end());
+  return runTool(QELVO_LIVE_UPDATE_TOOL, all);
+}
+
+std::vector<nlohmann::json> CliHost::sync(const std::vector<std::string>& specs,
+                                          int expectedExit) const {
+  std::vector<std::string> args{"sync"};
+  args.insert(args.end(), specs.begin(), specs.end());
+  auto run = this->run(args);
+  EXPECT_EQ(run.exitCode, expectedExit) << run.out << run.err;
+  return run.jsonLines();
+}
+
+}  // namespace qelvo::test

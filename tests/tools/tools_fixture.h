@@ -1,0 +1,78 @@
+// What the tools' tests share: running a tool as its own process, a deploy root served
+// by an in-process deploy server on 127.0.0.1, and a command-line host with a data
+// directory of its own.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "deploy_server/deploy_server.h"
+#include "publishing/snapshot_publisher.h"
+#include "support/temp_dir.h"
+#include "support/test_deploy_server.h"
+
+namespace qelvo::test {
+
+// One finished run of a tool.
+struct ToolRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+
+  std::vector<std::string> lines() const;
+  // The lines of standard output that are JSON objects, parsed.
+  std::vector<nlohmann::json> jsonLines() const;
+};
+
+// Runs `executable` with `args` (stdin from /dev/null) and waits for it.
+ToolRun runTool(const std::string& executable, const std::vector<std::string>& args);
+
+class DeployFixture {
+ public:
+  explicit DeployFixture(deploy::DeployServerOptions options = {});
+
+  const publishing::DeployRoot& root() const { return root_; }
+  std::string appsUrl() const { return server_->appsUrl(); }
+  const TempDir& dir() const { return dir_; }
+
+  // Publishes `files` as snapshot `id` of `app` and moves `channel` to it.
+  publishing::PublishedSnapshot publish(const std::string& app, const std::string& id,
+                                        const Files& files,
+                                        const std::string& channel = "production",
+                                        std::vector<publishing::RsaSigner> signers = {});
+
+  // The access-log lines so far, and how many of them contain `text`.
+  std::vector<std::string> accessLog() const;
+  std::size_t requests(const std::string& text) const;
+  void clearLog();
+
+ private:
+  TempDir dir_;
+  publishing::DeployRoot root_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> log_;
+  std::unique_ptr<deploy::DeployServer> server_;
+};
+
+// qelvo-live-update on a data directory of its own, talking to `server`.
+class CliHost {
+ public:
+  explicit CliHost(std::string server, std::vector<std::string> globalOptions = {});
+
+  ToolRun run(const std::vector<std::string>& args) const;
+  // `run` of a sync; the JSON object of each app, in order.
+  std::vector<nlohmann::json> sync(const std::vector<std::string>& specs,
+                                   int expectedExit = 0) const;
+  const std::filesystem::path& dataDir() const { return dataDir_.path(); }
+
+ private:
+  TempDir dataDir_;
+  std::string server_;
+  std::vector<std::string> globalOptions_;
+};
+
+}  // namespace qelvo::test

@@ -1,0 +1,100 @@
+#include "deploy_server/check_answer.h"
+
+#include <algorithm>
+
+#include "client/check_types.h"
+#include "platform/host.h"
+
+namespace qelvo::deploy {
+namespace {
+
+using publishing::DeployRoot;
+using publishing::RootError;
+
+Answer notFound(const std::string& message) { return errorAnswer(404, "not_found", message); }
+
+Answer rootFailure(const RootError& error) {
+  if (error.kind == RootError::Kind::missing) return notFound(error.message);
+  return errorAnswer(500, "server_error", error.message);
+}
+
+Answer success(const SuccessResponseData& data) {
+  auto body = SuccessResponse{data}.toJson();
+  if (!body) return errorAnswer(500, "server_error", body.error().description);
+  return {200, std::move(*body)};
+}
+
+bool runsOn(const publishing::SnapshotRecord& snapshot, const std::string& binaryVersion) {
+  const auto& versions = snapshot.compatibleBinaryVersions;
+  return !versions ||
+         std::find(versions->begin(), versions->end(), binaryVersion) != versions->end();
+}
+
+}  // namespace
+
+Answer errorAnswer(int status, const std::string& type, const std::string& message) {
+  BraxoErrorResponse envelope{{.link = std::nullopt,
+                               .message = message,
+                               .type = type,
+                               .details = std::nullopt,
+                               .eventId = platform::randomUuid()}};
+  auto body = encodeBraxoErrorResponse(envelope);
+  if (!body) {  // a message quoting a name that is not UTF-8
+    envelope.error.message = "The request names something that is not valid UTF-8.";
+    body = encodeBraxoErrorResponse(envelope);
+  }
+  return {status, body.value_or("{}")};
+}
+
+Url snapshotUrl(const Url& appsUrl, const std::string& appId, const std::string& snapshotId,
+                bool manifest) {
+  auto snapshot = appsUrl.appendingPathComponent(appId)
+                      .appendingPathComponent("snapshots")
+                      .appendingPathComponent(snapshotId);
+  if (!manifest) return snapshot.appendingPathComponent(std::string(publishing::kArchiveName));
+  return snapshot.appendingPathComponent(std::string(publishing::kFilesDirectoryName))
+      .appendingPathComponent(std::string(publishing::kManifestName));
+}
+
+Answer answerCheckDevice(const DeployRoot& root, const std::string& appId,
+                         std::string_view requestBody, const Url& appsUrl) {
+  if (!root.hasApp(appId)) return notFound("App " + appId + " was not found.");
+  auto request = CheckRequest::fromJson(requestBody);
+  if (!request) {
+    std::string where =
+        request.error().codingPath.empty() ? "" : " (" + request.error().codingPath + ")";
+    return errorAnswer(
+        400, "bad_request",
+        "The body is not a check-device request" + where + ": " + request.error().description);
+  }
+  if (request->appId != appId) {
+    return errorAnswer(
+        400, "bad_request",
+        "The app_id " + request->appId + " does not match the app " + appId + " of the path.");
+  }
+  auto channel = root.readChannel(appId, request->channelName);
+  if (!channel) {
+    if (channel.error().kind == RootError::Kind::missing) {
+      return notFound("App " + appId + " has no channel " + request->channelName + ".");
+    }
+    return rootFailure(channel.error());
+  }
+  auto snapshot = root.readSnapshot(appId, channel->snapshot);
+  if (!snapshot) {  // a channel naming a missing snapshot is a broken root, not a bad request
+    return errorAnswer(500, "server_error", snapshot.error().message);
+  }
+  if (!runsOn(*snapshot, request->device.binaryVersion)) {
+    SuccessResponseData incompatible;
+    incompatible.incompatibleUpdateAvailable = true;  // available and compatible stay false
+    return success(incompatible);
+  }
+  return success({.url = snapshotUrl(appsUrl, appId, snapshot->id, request->manifest).text(),
+                  .available = true,
+                  .snapshot = snapshot->id,
+                  .partial = false,
+                  .build = snapshot->build,
+                  .compatible = true,
+                  .incompatibleUpdateAvailable = false});
+}
+
+}  // namespace qelvo::deploy

@@ -1,0 +1,40 @@
+// The deploy server's answer to a check-device request: the channel's current
+// snapshot, always offered (the device decides whether it already has it), with the
+// URL of its archive, or of its manifest when the request asks for one.
+//
+//   POST <apps>/kiosk/channels/check-device
+//   {"device":{..},"manifest":true,"channel_name":"production",..} 200
+//   {"data":{"available":true,"snapshot":"v2","build":2,"url":"<apps>/kiosk/snapshots/v2/files/live-update-manifest.json",..}}
+//
+// A snapshot that lists compatible binary versions is not offered to other versions:
+// available false, compatible false, incompatibleUpdateAvailable true. Refusals carry
+// the error envelope {"error":{"message","type","event_id"}}: 400 for a body that is not
+// a check-device request, 404 for an unknown app or channel, 500 for a broken root.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "publishing/deploy_root.h"
+#include "qelvo/url.h"
+
+namespace qelvo::deploy {
+
+struct Answer {
+  int status = 200;
+  std::string body;  // JSON
+};
+
+// `appsUrl` is the URL of the server's "apps" level as the device reaches it; the
+// URLs in the answer lie below it.
+Answer answerCheckDevice(const publishing::DeployRoot& root, const std::string& appId,
+                         std::string_view requestBody, const Url& appsUrl);
+
+// An error envelope with a fresh event id.
+Answer errorAnswer(int status, const std::string& type, const std::string& message);
+
+// The URL of a snapshot's archive, or of its manifest.
+Url snapshotUrl(const Url& appsUrl, const std::string& appId, const std::string& snapshotId,
+                bool manifest);
+
+}  // namespace qelvo::deploy

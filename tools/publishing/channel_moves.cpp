@@ -1,0 +1,78 @@
+#include "publishing/channel_moves.h"
+
+#include <algorithm>
+
+namespace qelvo::publishing {
+namespace {
+
+// Enough history for any rollback a person would make; keeps the record small.
+constexpr std::size_t kHistoryLength = 50;
+
+std::expected<void, std::string> requireSnapshot(const DeployRoot& root, const std::string& app,
+                                                 const std::string& id) {
+  if (auto snapshot = root.readSnapshot(app, id); !snapshot) {
+    return std::unexpected(snapshot.error().kind == RootError::Kind::missing
+                               ? "App " + app + " has no snapshot " + id
+                               : snapshot.error().message);
+  }
+  return {};
+}
+
+std::expected<ChannelRecord, std::string> write(const DeployRoot& root, const std::string& app,
+                                                const std::string& channel, ChannelRecord record) {
+  if (record.previous.size() > kHistoryLength) record.previous.resize(kHistoryLength);
+  if (auto written = root.writeChannel(app, channel, record); !written) {
+    return std::unexpected(written.error());
+  }
+  return record;
+}
+
+}  // namespace
+
+std::expected<ChannelRecord, std::string> moveChannel(const DeployRoot& root, const AppLock&,
+                                                      const std::string& app,
+                                                      const std::string& channel,
+                                                      const std::string& snapshotId) {
+  if (!DeployRoot::isValidName(channel)) return std::unexpected("Invalid channel name: " + channel);
+  if (auto exists = requireSnapshot(root, app, snapshotId); !exists) {
+    return std::unexpected(exists.error());
+  }
+  auto current = root.readChannel(app, channel);
+  if (!current && current.error().kind == RootError::Kind::invalid) {
+    return std::unexpected(current.error().message);  // keep a history we cannot read
+  }
+  ChannelRecord record{snapshotId, {}};
+  if (current) {
+    record.previous = current->previous;
+    if (current->snapshot != snapshotId) {
+      record.previous.insert(record.previous.begin(), current->snapshot);
+    }
+  }
+  return write(root, app, channel, std::move(record));
+}
+
+std::expected<ChannelRecord, std::string> rollbackChannel(const DeployRoot& root,
+                                                          const AppLock& lock,
+                                                          const std::string& app,
+                                                          const std::string& channel,
+                                                          const std::optional<std::string>& to) {
+  auto current = root.readChannel(app, channel);
+  if (!current) {
+    return std::unexpected(current.error().kind == RootError::Kind::missing
+                               ? "App " + app + " has no channel " + channel
+                               : current.error().message);
+  }
+  auto& history = current->previous;
+  auto target = to ? std::find(history.begin(), history.end(), *to) : history.begin();
+  if (target == history.end()) {
+    if (!to) return std::unexpected("Channel " + channel + " has no earlier snapshot");
+    return moveChannel(root, lock, app, channel, *to);
+  }
+  if (auto exists = requireSnapshot(root, app, *target); !exists) {
+    return std::unexpected(exists.error());
+  }
+  ChannelRecord record{*target, std::vector<std::string>(std::next(target), history.end())};
+  return write(root, app, channel, std::move(record));
+}
+
+}  // namespace qelvo::publishing

@@ -1,0 +1,132 @@
+#include "publishing/snapshot_publisher.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "core/try.h"
+#include "platform/host.h"
+#include "publishing/app_lock.h"
+#include "publishing/atomic_write.h"
+#include "publishing/bundle_copy.h"
+#include "publishing/channel_moves.h"
+#include "publishing/signed_manifest_writer.h"
+#include "publishing/zip_writer.h"
+#include "qelvo/errors.h"
+
+namespace qelvo::publishing {
+namespace {
+
+// Removes the staging directory unless the snapshot made it into place.
+class StagingGuard {
+ public:
+  explicit StagingGuard(std::filesystem::path directory) : directory_(std::move(directory)) {}
+  ~StagingGuard() {
+    std::error_code ignored;
+    if (!directory_.empty()) std::filesystem::remove_all(directory_, ignored);
+  }
+  StagingGuard(const StagingGuard&) = delete;
+  StagingGuard& operator=(const StagingGuard&) = delete;
+  void release() { directory_.clear(); }
+
+ private:
+  std::filesystem::path directory_;
+};
+
+std::expected<std::int64_t, std::string> nextBuild(const DeployRoot& root, const std::string& app) {
+  auto snapshots = root.snapshots(app);
+  if (!snapshots) return std::unexpected(snapshots.error().message);
+  std::int64_t highest = 0;
+  for (const auto& snapshot : *snapshots) highest = std::max(highest, snapshot.build);
+  return highest + 1;
+}
+
+// The manifest text of the files below `files`, signed once per key.
+std::expected<std::string, std::string> manifestText(const std::filesystem::path& files,
+                                                     const std::vector<RsaSigner>& signers) {
+  try {
+    auto manifest = Manifest::fromItems(manifestItemsOf(files));
+    if (signers.empty()) return manifest.encode();
+    std::vector<SignatureEntry> signatures;
+    for (const auto& signer : signers) signatures.push_back(signPayload(signer, manifest._payload));
+    return encodeSignedManifest(manifest._payload, signatures);
+  } catch (const std::exception& error) {  // EncodingError for a file name that is not UTF-8
+    return std::unexpected(std::string("Could not build the manifest: ") + error.what());
+  }
+}
+
+std::expected<void, std::string> check(const PublishRequest& request, const std::string& id) {
+  if (!DeployRoot::isValidName(request.app))
+    return std::unexpected("Invalid app id: " + request.app);
+  if (!DeployRoot::isValidName(id)) return std::unexpected("Invalid snapshot id: " + id);
+  if (request.channel && !DeployRoot::isValidName(*request.channel)) {
+    return std::unexpected("Invalid channel name: " + *request.channel);
+  }
+  return {};
+}
+
+// Builds the snapshot in `staging`: files/, the manifest, the archive, snapshot.json.
+std::expected<PublishedSnapshot, std::string> assemble(const std::filesystem::path& staging,
+                                                       const PublishRequest& request,
+                                                       SnapshotRecord record) {
+  const auto files = staging / kFilesDirectoryName;
+  QELVO_TRY(auto fileCount, copyBundleFiles(request.source, files));
+  QELVO_TRY(auto manifest, manifestText(files, request.signers));
+  QELVO_TRY_VOID(writeFileAtomically(files / kManifestName, manifest));
+  const auto archive = staging / kArchiveName;
+  QELVO_TRY_VOID(writeBundleArchive(files, archive));
+  QELVO_TRY_VOID(flushFile(archive));
+  QELVO_TRY(auto recordText, encodeSnapshotRecord(record));
+  QELVO_TRY_VOID(writeFileAtomically(staging / kSnapshotRecordName, recordText));
+  std::error_code error;
+  auto archiveBytes = std::filesystem::file_size(archive, error);
+  return PublishedSnapshot{std::move(record), fileCount, error ? 0 : archiveBytes, std::nullopt};
+}
+
+}  // namespace
+
+std::expected<PublishedSnapshot, std::string> publishSnapshot(const DeployRoot& root,
+                                                              const PublishRequest& request) {
+  const std::string id = request.snapshotId.value_or(platform::randomUuid());
+  QELVO_TRY_VOID(check(request, id));
+  QELVO_TRY(auto lock, AppLock::acquire(root.appDirectory(request.app)));
+
+  const auto target = root.snapshotDirectory(request.app, id);
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
+    return std::unexpected("App " + request.app + " already has a snapshot " + id);
+  }
+  SnapshotRecord record{id, 0, request.compatibleBinaryVersions};
+  if (request.build) {
+    record.build = *request.build;
+  } else {
+    QELVO_TRY(record.build, nextBuild(root, request.app));
+  }
+  std::filesystem::create_directories(target.parent_path(), error);
+  if (error)
+    return std::unexpected("Could not create " + target.parent_path().string() + ": " +
+                           error.message());
+
+  QELVO_TRY(auto staging, makeStagingDirectory(target));
+  StagingGuard guard(staging);
+  QELVO_TRY(auto published, assemble(staging, request, std::move(record)));
+  QELVO_TRY_VOID(renameNoReplace(staging, target));
+  guard.release();
+
+  if (request.channel) {
+    QELVO_TRY(published.channel, moveChannel(root, lock, request.app, *request.channel, id));
+  }
+  return published;
+}
+
+std::expected<RsaSigner, std::string> readSigningKey(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::unexpected("Could not read the key file " + file.string());
+  std::ostringstream text;
+  text << in.rdbuf();
+  auto signer = RsaSigner::fromPem(text.str());
+  if (!signer) return std::unexpected(file.string() + " is not an RSA private key in PEM form");
+  return std::move(*signer);
+}
+
+}  // namespace qelvo::publishing

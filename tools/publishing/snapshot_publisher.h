@@ -1,0 +1,54 @@
+// Publishing a directory of web files as a new snapshot of an app: the files, their
+// manifest (signed once per key when keys are given), the archive devices download,
+// and snapshot.json. The snapshot is assembled beside its final place and renamed in,
+// then the channel, when one is named, is moved to it.
+//
+//   auto published = publishSnapshot(DeployRoot("/srv/deploy"),
+//                                     {.app = "kiosk", .source = "dist", .channel = "production"});
+//   if (published) std::cout << published->record.id;
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "publishing/deploy_root.h"
+#include "publishing/rsa_signer.h"
+
+namespace qelvo::publishing {
+
+struct PublishRequest {
+  std::string app{};
+  std::filesystem::path source{};
+  // A fresh UUID when absent.
+  std::optional<std::string> snapshotId{};
+  // One more than the app's highest build when absent.
+  std::optional<std::int64_t> build{};
+  // One signature per key; an unsigned manifest without keys.
+  std::vector<RsaSigner> signers{};
+  // The host binary versions the snapshot runs with; any when absent.
+  std::optional<std::vector<std::string>> compatibleBinaryVersions{};
+  // Moved to the new snapshot when given.
+  std::optional<std::string> channel{};
+};
+
+struct PublishedSnapshot {
+  SnapshotRecord record;
+  std::size_t fileCount = 0;  // bundle files, the manifest not counted
+  std::uintmax_t archiveBytes = 0;
+  std::optional<ChannelRecord> channel;  // the channel's record after the move
+};
+
+// Publishes, or says why nothing was published (the root is then unchanged, except
+// that a failed channel move leaves the finished snapshot in place).
+[[nodiscard]] std::expected<PublishedSnapshot, std::string> publishSnapshot(
+    const DeployRoot& root, const PublishRequest& request);
+
+// The private key in a PEM file, for signing.
+[[nodiscard]] std::expected<RsaSigner, std::string> readSigningKey(
+    const std::filesystem::path& file);
+
+}  // namespace qelvo::publishing

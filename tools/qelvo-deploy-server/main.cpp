@@ -1,0 +1,90 @@
+// qelvo-deploy-server: serves a deploy root (written by qelvo-publish) to devices.
+//
+//   qelvo-deploy-server --root DIR [--listen HOST:PORT] [--prefix /PATH]
+//                       [--tls-cert FILE --tls-key FILE] [--public-origin URL]
+//
+// Prints "listening on <base URL>" once it accepts requests (with --listen HOST:0, the
+// port it picked), then one access-log line per request. SIGINT or SIGTERM stops it.
+#include <signal.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+
+#include "common/arguments.h"
+#include "deploy_server/deploy_server.h"
+#include "platform/output.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qelvo-deploy-server --root DIR [--listen HOST:PORT] [--prefix /PATH]\n"
+    "                           [--tls-cert FILE --tls-key FILE] [--public-origin URL]\n";
+constexpr const char* kDefaultListen = "127.0.0.1:8787";
+
+int usage(const std::string& message) {
+  std::cerr << "qelvo-deploy-server: " << message << "\n" << kUsage;
+  return 2;
+}
+
+// "HOST:PORT", with the host in brackets when it is an IPv6 address.
+bool splitListen(const std::string& text, qelvo::deploy::DeployServerOptions& options) {
+  auto colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  auto port = qelvo::tools::parseInteger(text.substr(colon + 1));
+  if (!port || *port < 0 || *port > 65535) return false;
+  std::string host = text.substr(0, colon);
+  if (host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  options.host = host;
+  options.port = static_cast<int>(*port);
+  return !host.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto args = qelvo::tools::parseArguments(
+      argc, argv,
+      {.withValue = {"root", "listen", "prefix", "tls-cert", "tls-key", "public-origin"},
+       .flags = {"help"}});
+  if (!args) return usage(args.error());
+  if (args->has("help")) {
+    std::cout << kUsage;
+    return EXIT_SUCCESS;
+  }
+  if (!args->words.empty()) return usage("unexpected argument " + args->words.front());
+  auto root = args->last("root");
+  if (!root) return usage("--root is required");
+
+  qelvo::deploy::DeployServerOptions options{.root = *root};
+  if (!splitListen(args->last("listen").value_or(kDefaultListen), options)) {
+    return usage("--listen takes HOST:PORT");
+  }
+  options.prefix = args->last("prefix").value_or("");
+  if (auto cert = args->last("tls-cert")) options.tlsCertificate = *cert;
+  if (auto key = args->last("tls-key")) options.tlsKey = *key;
+  options.publicOrigin = args->last("public-origin");
+
+  // Signals are taken by one thread that stops the server; every other thread blocks them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  try {
+    qelvo::deploy::DeployServer server(std::move(options));
+    std::thread([&server, stopSignals] {
+      int received = 0;
+      sigwait(&stopSignals, &received);
+      server.stop();
+    }).detach();
+    qelvo::platform::printLine("listening on " + server.appsUrl());
+    server.run();
+  } catch (const std::exception& error) {
+    std::cerr << "qelvo-deploy-server: " << error.what() << "\n";
+    return EXIT_FAILURE;
+  }
+  return EXIT_SUCCESS;
+}

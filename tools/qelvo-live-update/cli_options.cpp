@@ -1,0 +1,161 @@
+#include "cli_options.h"
+
+#include <climits>
+#include <set>
+
+#include "common/arguments.h"
+#include "qelvo/url.h"
+
+namespace qelvo::cli {
+
+const char* const kUsage =
+    "usage: qelvo-live-update [options] sync APP_ID:CHANNEL[:zip|differential]... "
+    "[--existing-cache APP_ID=DIR]...\n"
+    "       qelvo-live-update [options] dir APP_ID:CHANNEL[:STRATEGY]\n"
+    "       qelvo-live-update [options] last-sync [APP_ID:CHANNEL[:STRATEGY]]\n"
+    "       qelvo-live-update [options] clean [APP_ID:CHANNEL[:STRATEGY]...]\n"
+    "       qelvo-live-update [options] reset [--retain-cache]\n"
+    "options: --bundle-id ID  --bundle-version V  --data-dir DIR  --server URL  --ca-file FILE\n"
+    "         --name NAME  --max-versions N  --public-key FILE (with --name)  --quiet\n";
+
+namespace {
+
+using Error = std::unexpected<std::string>;
+
+std::optional<Command> commandNamed(const std::string& word) {
+  static const std::map<std::string, Command> commands = {{"sync", Command::sync},
+                                                          {"dir", Command::dir},
+                                                          {"last-sync", Command::lastSync},
+                                                          {"clean", Command::clean},
+                                                          {"reset", Command::reset}};
+  auto found = commands.find(word);
+  return found == commands.end() ? std::nullopt : std::optional(found->second);
+}
+
+std::expected<void, std::string> checkServer(const std::string& text) {
+  auto url = Url::parse(text);
+  if (!url || (url->scheme() != "http" && url->scheme() != "https") || url->host().empty()) {
+    return Error("--server takes an http or https URL");
+  }
+  auto path = url->path();
+  if (!path.ends_with("/apps")) return Error("the path of --server must end in /apps");
+  return {};
+}
+
+std::expected<void, std::string> readGlobals(const tools::ParsedArguments& args,
+                                             CliOptions& options) {
+  if (auto value = args.last("bundle-id")) options.bundleId = *value;
+  if (auto value = args.last("bundle-version")) options.bundleVersion = *value;
+  if (auto value = args.last("data-dir")) options.dataDir = *value;
+  if (auto value = args.last("ca-file")) options.caFile = *value;
+  if (auto value = args.last("public-key")) options.publicKey = *value;
+  options.name = args.last("name");
+  options.quiet = args.has("quiet");
+  if (auto value = args.last("server")) {
+    if (auto checked = checkServer(*value); !checked) return checked;
+    options.server = *value;
+  }
+  if (auto value = args.last("max-versions")) {
+    auto number = tools::parseInteger(*value);
+    if (!number || *number < INT_MIN || *number > INT_MAX)
+      return Error("--max-versions takes an integer");
+    options.maxVersions = static_cast<int>(*number);
+  }
+  if (options.bundleId.empty()) return Error("--bundle-id must not be empty");
+  if (options.publicKey && !options.name) return Error("--public-key needs --name");
+  return {};
+}
+
+std::expected<void, std::string> readExistingCaches(const tools::ParsedArguments& args,
+                                                    CliOptions& options) {
+  for (const auto& value : args.all("existing-cache")) {
+    auto equals = value.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == value.size()) {
+      return Error("--existing-cache takes APP_ID=DIR");
+    }
+    auto appId = value.substr(0, equals);
+    bool differential = false;
+    for (const auto& app : options.apps) {
+      differential |= app.appId == appId && app.strategy == LiveUpdate::Strategy::differential;
+    }
+    if (!differential)
+      return Error("--existing-cache names " + appId +
+                   ", which is not a differential app of this sync");
+    options.existingCaches[appId] = value.substr(equals + 1);
+  }
+  return {};
+}
+
+// How many SPECs each command takes, and its own options.
+std::expected<void, std::string> checkCommand(const tools::ParsedArguments& args,
+                                              const CliOptions& options) {
+  const auto count = options.apps.size();
+  const auto command = options.command;
+  if (command == Command::sync && count == 0)
+    return Error("sync needs at least one APP_ID:CHANNEL");
+  if (command == Command::dir && count != 1) return Error("dir takes one APP_ID:CHANNEL");
+  if (command == Command::lastSync && count > 1)
+    return Error("last-sync takes at most one APP_ID:CHANNEL");
+  if (command == Command::reset && count != 0) return Error("reset takes no APP_ID:CHANNEL");
+  if (command != Command::sync && args.has("existing-cache"))
+    return Error("--existing-cache belongs to sync");
+  if (command != Command::reset && args.has("retain-cache"))
+    return Error("--retain-cache belongs to reset");
+  std::set<std::string> seen;
+  for (const auto& app : options.apps) {
+    if (!seen.insert(app.appId).second) return Error("app " + app.appId + " is named twice");
+  }
+  return {};
+}
+
+}  // namespace
+
+std::expected<AppSpec, std::string> parseAppSpec(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    auto colon = text.find(':', start);
+    parts.push_back(text.substr(start, colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || parts[1].empty()) {
+    return Error("expected APP_ID:CHANNEL[:zip|differential], got " + text);
+  }
+  AppSpec spec{parts[0], parts[1]};
+  if (parts.size() == 3) {
+    if (parts[2] == "differential") {
+      spec.strategy = LiveUpdate::Strategy::differential;
+    } else if (parts[2] != "zip") {
+      return Error("the strategy of " + text + " must be zip or differential");
+    }
+  }
+  return spec;
+}
+
+std::expected<CliOptions, std::string> parseCliOptions(int argc, const char* const* argv) {
+  auto args = tools::parseArguments(
+      argc, argv,
+      {.withValue = {"bundle-id", "bundle-version", "data-dir", "server", "ca-file", "name",
+                     "max-versions", "public-key", "existing-cache"},
+       .flags = {"quiet", "retain-cache"}});
+  if (!args) return Error(args.error());
+  if (args->words.empty()) return Error("no command");
+  auto command = commandNamed(args->words.front());
+  if (!command) return Error("unknown command " + args->words.front());
+
+  CliOptions options;
+  options.command = *command;
+  options.retainCache = args->has("retain-cache");
+  if (auto globals = readGlobals(*args, options); !globals) return Error(globals.error());
+  for (std::size_t i = 1; i < args->words.size(); ++i) {
+    auto spec = parseAppSpec(args->words[i]);
+    if (!spec) return Error(spec.error());
+    options.apps.push_back(std::move(*spec));
+  }
+  if (auto checked = checkCommand(*args, options); !checked) return Error(checked.error());
+  if (auto caches = readExistingCaches(*args, options); !caches) return Error(caches.error());
+  return options;
+}
+
+}  // namespace qelvo::cli

@@ -1,0 +1,58 @@
+// The command line of qelvo-live-update, parsed and checked before anything runs.
+//
+//   qelvo-live-update [global options] sync APP_ID:CHANNEL[:zip|differential]... [--existing-cache
+//   APP_ID=DIR]... qelvo-live-update [global options] dir SPEC | last-sync [SPEC] | clean [SPEC...]
+//   | reset [--retain-cache]
+//
+// Global options: --bundle-id ID, --bundle-version V, --data-dir DIR, --server URL,
+// --ca-file FILE, --name NAME, --max-versions N, --public-key FILE (needs --name), --quiet.
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qelvo/live_update.h"
+
+namespace qelvo::cli {
+
+// One app on the command line: "APP_ID:CHANNEL[:zip|differential]".
+struct AppSpec {
+  std::string appId;
+  std::string channel;
+  LiveUpdate::Strategy strategy = LiveUpdate::Strategy::zip;
+
+  LiveUpdate liveUpdate() const { return LiveUpdate(appId, channel, false, strategy); }
+};
+
+enum class Command { sync, dir, lastSync, clean, reset };
+
+struct CliOptions {
+  std::string bundleId = "dev.qelvo.live-update";
+  std::string bundleVersion = "1.0.0";
+  std::optional<std::filesystem::path> dataDir;
+  std::optional<std::string> server;
+  std::optional<std::filesystem::path> caFile;
+  std::optional<std::string> name;
+  int maxVersions = 3;
+  std::optional<std::filesystem::path> publicKey;
+  bool quiet = false;
+
+  Command command = Command::sync;
+  std::vector<AppSpec> apps;
+  std::map<std::string, std::filesystem::path> existingCaches;  // sync: app id to directory
+  bool retainCache = false;                                     // reset
+};
+
+// The options, or the message of a usage error.
+std::expected<CliOptions, std::string> parseCliOptions(int argc, const char* const* argv);
+
+// "APP_ID:CHANNEL[:zip|differential]".
+std::expected<AppSpec, std::string> parseAppSpec(const std::string& text);
+
+extern const char* const kUsage;
+
+}  // namespace qelvo::cli

@@ -1,0 +1,51 @@
+#include "sync_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include "common/utc_time.h"
+
+namespace qelvo::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+template <class T>
+Json orNull(const std::optional<T>& value) {
+  return value ? Json(*value) : Json(nullptr);
+}
+
+// Names and texts come from the command line and the server; a byte that is not UTF-8
+// is replaced rather than lose the line.
+std::string line(const Json& object) {
+  return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string successLine(const LiveUpdateManager::SyncResult& result,
+                        const std::optional<std::filesystem::path>& directory) {
+  const auto* cache = std::get_if<LiveUpdateManager::SyncResult::Cache>(&result.source);
+  Json object;
+  object["app_id"] = result.appId();
+  object["ok"] = true;
+  object["snapshot"] = orNull(result.id());
+  object["build_id"] = orNull(result.buildId());
+  object["source"] = cache ? "cache" : "download";
+  object["latest_app_directory_changed"] =
+      cache ? Json(cache->latestAppDirectoryChanged) : Json(nullptr);
+  object["directory"] = directory ? Json(directory->string()) : Json(nullptr);
+  return line(object);
+}
+
+std::string failureLine(const SyncError& error) {
+  Json object;
+  object["app_id"] = error.appId;
+  object["ok"] = false;
+  object["fail_step"] = std::string(SyncError::rawValue(error.failStep));
+  object["error"] = error.errorDescription();
+  return line(object);
+}
+
+std::string isoTime(Date date) { return tools::formatUtc(date, "%Y-%m-%dT%H:%M:%SZ"); }
+
+}  // namespace qelvo::cli

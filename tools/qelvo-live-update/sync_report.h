@@ -1,0 +1,24 @@
+// The lines qelvo-live-update prints for scripts: one JSON object per synced app,
+//   {"app_id":..,"ok":true,"snapshot":..,"build_id":..,"source":"download"|"cache",
+//    "latest_app_directory_changed":true|false|null,"directory":..}
+//   {"app_id":..,"ok":false,"fail_step":..,"error":<errorDescription>}
+// and the time of a last sync.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "qelvo/live_update_manager.h"
+
+namespace qelvo::cli {
+
+std::string successLine(const LiveUpdateManager::SyncResult& result,
+                        const std::optional<std::filesystem::path>& directory);
+
+std::string failureLine(const SyncError& error);
+
+// "2025-01-02T10:00:00Z" (UTC, whole seconds).
+std::string isoTime(Date date);
+
+}  // namespace qelvo::cli

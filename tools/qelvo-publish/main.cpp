@@ -1,0 +1,111 @@
+// qelvo-publish: publishes a directory of web files into a deploy root, and moves
+// channels between snapshots.
+//
+//   qelvo-publish publish --root DIR --app APP [--channel CH] [--snapshot ID] [--build N]
+//                         [--key PEM]... [--binary-version V]... SOURCE_DIR
+//   qelvo-publish rollback --root DIR --app APP --channel CH [--to ID]
+//
+// Prints one JSON line describing what it did. Exit 0 on success, 1 on failure, 2 on
+// bad usage.
+#include <cstdlib>
+#include <iostream>
+#include <set>
+#include <string>
+
+#include "common/arguments.h"
+#include "publish_report.h"
+#include "publishing/channel_moves.h"
+#include "publishing/snapshot_publisher.h"
+
+namespace {
+
+using qelvo::publishing::DeployRoot;
+
+constexpr const char* kUsage =
+    "usage: qelvo-publish publish --root DIR --app APP [--channel CH] [--snapshot ID] [--build N]\n"
+    "                             [--key PEM]... [--binary-version V]... SOURCE_DIR\n"
+    "       qelvo-publish rollback --root DIR --app APP --channel CH [--to ID]\n";
+
+int usage(const std::string& message) {
+  std::cerr << "qelvo-publish: " << message << "\n" << kUsage;
+  return 2;
+}
+
+int failure(const std::string& message) {
+  std::cerr << "qelvo-publish: " << message << "\n";
+  return EXIT_FAILURE;
+}
+
+int publish(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
+  if (args.words.size() != 2) return usage("publish takes one SOURCE_DIR");
+  qelvo::publishing::PublishRequest request{.app = *args.last("app"), .source = args.words[1]};
+  request.snapshotId = args.last("snapshot");
+  request.channel = args.last("channel");
+  if (auto build = args.last("build")) {
+    request.build = qelvo::tools::parseInteger(*build);
+    if (!request.build) return usage("--build takes an integer");
+  }
+  if (args.has("binary-version")) request.compatibleBinaryVersions = args.all("binary-version");
+  for (const auto& keyFile : args.all("key")) {
+    auto signer = qelvo::publishing::readSigningKey(keyFile);
+    if (!signer) return failure(signer.error());
+    request.signers.push_back(std::move(*signer));
+  }
+  auto published = qelvo::publishing::publishSnapshot(root, request);
+  if (!published) return failure(published.error());
+  std::cout << qelvo::publishing::publishReport(request, *published) << std::endl;
+  return EXIT_SUCCESS;
+}
+
+int rollback(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
+  if (args.words.size() != 1) return usage("rollback takes no argument");
+  auto app = *args.last("app");
+  auto channel = args.last("channel");
+  if (!channel) return usage("rollback needs --channel");
+  if (!root.hasApp(app)) return failure("No app " + app + " in " + root.path().string());
+  auto lock = qelvo::publishing::AppLock::acquire(root.appDirectory(app));
+  if (!lock) return failure(lock.error());
+  auto record = qelvo::publishing::rollbackChannel(root, *lock, app, *channel, args.last("to"));
+  if (!record) return failure(record.error());
+  std::cout << qelvo::publishing::rollbackReport(app, *channel, *record) << std::endl;
+  return EXIT_SUCCESS;
+}
+
+// The options each command accepts besides --root and --app.
+bool onlyOptionsOf(const qelvo::tools::ParsedArguments& args,
+                   const std::set<std::string>& allowed) {
+  for (const auto& [name, values] : args.options) {
+    if (name != "root" && name != "app" && !allowed.contains(name)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  auto args = qelvo::tools::parseArguments(
+      argc, argv,
+      {.withValue = {"root", "app", "channel", "snapshot", "build", "key", "binary-version", "to"},
+       .flags = {"help"}});
+  if (!args) return usage(args.error());
+  if (args->has("help")) {
+    std::cout << kUsage;
+    return EXIT_SUCCESS;
+  }
+  if (args->words.empty()) return usage("no command");
+  auto root = args->last("root");
+  if (!root) return usage("--root is required");
+  if (!args->last("app")) return usage("--app is required");
+  const auto& command = args->words.front();
+  if (command == "publish") {
+    if (!onlyOptionsOf(*args, {"channel", "snapshot", "build", "key", "binary-version"})) {
+      return usage("publish takes --channel, --snapshot, --build, --key and --binary-version");
+    }
+    return publish(*args, DeployRoot(*root));
+  }
+  if (command == "rollback") {
+    if (!onlyOptionsOf(*args, {"channel", "to"})) return usage("rollback takes --channel and --to");
+    return rollback(*args, DeployRoot(*root));
+  }
+  return usage("unknown command " + command);
+}

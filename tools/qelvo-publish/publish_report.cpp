@@ -1,0 +1,27 @@
+#include "publish_report.h"
+
+#include <nlohmann/json.hpp>
+
+namespace qelvo::publishing {
+
+std::string publishReport(const PublishRequest& request, const PublishedSnapshot& published) {
+  nlohmann::ordered_json report = {{"app_id", request.app},
+                                   {"snapshot", published.record.id},
+                                   {"build", published.record.build},
+                                   {"files", published.fileCount},
+                                   {"archive_bytes", published.archiveBytes},
+                                   {"signatures", request.signers.size()}};
+  if (request.channel) report["channel"] = *request.channel;
+  return report.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string rollbackReport(const std::string& app, const std::string& channel,
+                           const ChannelRecord& record) {
+  nlohmann::ordered_json report = {{"app_id", app},
+                                   {"channel", channel},
+                                   {"snapshot", record.snapshot},
+                                   {"previous", record.previous}};
+  return report.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+}  // namespace qelvo::publishing
