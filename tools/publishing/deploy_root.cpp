@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "client/json_decoding.h"
+#include "platform/json.h"
 #include "core/path_safety.h"
 #include "core/try.h"
 #include "publishing/atomic_write.h"
