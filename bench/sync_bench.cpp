@@ -16,10 +16,10 @@
 // bodies the server sent for the run. Wall time and bytes are the median of N runs
 // (default 3); peak RSS is the largest.
 #include <spawn.h>
-#include <unistd.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -54,10 +54,10 @@ constexpr const char* kManifestFile = "live-update-manifest.json";
 // Web-like files: two thirds text that deflates well, one third incompressible
 // "images", sizes spread around `meanSize`.
 Files makeBundle(std::size_t count, std::size_t meanSize, std::uint64_t seed) {
-  static const std::vector<std::string> words = {"function", "return", "const", "let", "=>",
-                                                 "{", "}", "(", ")", ";", "this", "value",
-                                                 "render", "state", "props", "if", "else",
-                                                 "await", "import", "export", "div", "class"};
+  static const std::vector<std::string> words = {
+      "function", "return", "const",  "let",    "=>",     "{",     "}",     "(",
+      ")",        ";",      "this",   "value",  "render", "state", "props", "if",
+      "else",     "await",  "import", "export", "div",    "class"};
   std::mt19937_64 random(seed);
   std::uniform_int_distribution<std::size_t> size(meanSize / 4, meanSize * 7 / 4);
   Files files;
@@ -122,17 +122,16 @@ class DeployServer {
                    }
                    send(response, body, "application/json");
                  });
-    http_.handle("GET", "/bundles/.*",
-                 [this](const httplib::Request& request, httplib::Response& response) {
-                   std::ifstream in(root_ / request.path.substr(1), std::ios::binary);
-                   if (request.path.find("..") != std::string::npos || !in) {
-                     response.status = 404;
-                     return;
-                   }
-                   std::string body((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-                   send(response, body, "application/octet-stream");
-                 });
+    http_.handle(
+        "GET", "/bundles/.*", [this](const httplib::Request& request, httplib::Response& response) {
+          std::ifstream in(root_ / request.path.substr(1), std::ios::binary);
+          if (request.path.find("..") != std::string::npos || !in) {
+            response.status = 404;
+            return;
+          }
+          std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+          send(response, body, "application/octet-stream");
+        });
   }
 
   std::string origin() const { return http_.origin(); }
@@ -201,13 +200,18 @@ int measureAsChild(const std::string& report, std::vector<std::string> argv) {
   return completed.status;
 }
 
+// This program, which the launcher and the library syncs run as.
+const std::string& selfPath() {
+  static const auto self = fs::read_symlink("/proc/self/exe").string();
+  return self;
+}
+
 // Runs `argv` through the launcher; throws when it fails.
 Measure runChild(const std::vector<std::string>& argv) {
-  static const auto self = fs::read_symlink("/proc/self/exe").string();
   static int runs = 0;
-  const auto report = fs::temp_directory_path() /
-                      ("qelvo-sync-bench-" + std::to_string(getpid()) + "-" + std::to_string(runs++));
-  std::vector<std::string> launcher = {self, "--measure", report.string()};
+  const auto report = fs::temp_directory_path() / ("qelvo-sync-bench-" + std::to_string(getpid()) +
+                                                   "-" + std::to_string(runs++));
+  std::vector<std::string> launcher = {selfPath(), "--measure", report.string()};
   launcher.insert(launcher.end(), argv.begin(), argv.end());
   if (spawnAndWait(launcher).status != 0) {
     std::string command;
@@ -267,7 +271,8 @@ struct Result {
 
 Measure median(std::vector<Measure> runs) {
   Measure result;
-  for (const auto& run : runs) result.peakKilobytes = std::max(result.peakKilobytes, run.peakKilobytes);
+  for (const auto& run : runs)
+    result.peakKilobytes = std::max(result.peakKilobytes, run.peakKilobytes);
   std::sort(runs.begin(), runs.end(), [](auto& a, auto& b) { return a.seconds < b.seconds; });
   result.seconds = runs[runs.size() / 2].seconds;
   std::sort(runs.begin(), runs.end(), [](auto& a, auto& b) { return a.bytes < b.bytes; });
@@ -294,10 +299,7 @@ void print(const std::string& name, const std::string& tools, const Result& resu
 class Bench {
  public:
   Bench(fs::path work, int repeat)
-      : work_(std::move(work)),
-        repeat_(repeat),
-        server_(work_ / "server"),
-        self_(fs::read_symlink("/proc/self/exe")) {}
+      : work_(std::move(work)), repeat_(repeat), server_(work_ / "server") {}
 
   void prepare() {
     const auto served = work_ / "server" / "bundles";
@@ -317,11 +319,11 @@ class Bench {
     }
     writeBundle(served / "diffapp" / "v1", large_);
     writeBundle(served / "diffapp" / "v2", next);
-    std::printf("bundles: zip %zu files / %.1f MB (archive %.1f MB); differential %zu files / "
-                "%.1f MB, %zu changed\n\n",
-                web_.size(), totalBytes(web_) / 1e6,
-                fs::file_size(served / "zipapp" / "web.zip") / 1e6, large_.size(),
-                totalBytes(large_) / 1e6, changed_.size());
+    std::printf(
+        "bundles: zip %zu files / %.1f MB (archive %.1f MB); differential %zu files / "
+        "%.1f MB, %zu changed\n\n",
+        web_.size(), totalBytes(web_) / 1e6, fs::file_size(served / "zipapp" / "web.zip") / 1e6,
+        large_.size(), totalBytes(large_) / 1e6, changed_.size());
   }
 
   Result zip() {
@@ -331,8 +333,9 @@ class Bench {
         [&](const fs::path& out) {
           return runShell("curl -sS --fail -o " + quoted((out / "web.zip").string()) + " " +
                           quoted(server_.url("/bundles/zipapp/web.zip")) + " && unzip -q " +
-                          quoted((out / "web.zip").string()) + " -d " + quoted((out / "web").string()) +
-                          " && rm " + quoted((out / "web.zip").string()));
+                          quoted((out / "web.zip").string()) + " -d " +
+                          quoted((out / "web").string()) + " && rm " +
+                          quoted((out / "web.zip").string()));
         });
   }
 
@@ -348,11 +351,10 @@ class Bench {
         [&](const fs::path& out) {
           auto hrefs = changed_;
           hrefs.push_back(kManifestFile);
-          auto config = curlConfig(out / "curl.cfg", server_.url("/bundles/diffapp/v2/"), hrefs,
-                                   out / "v2");
+          auto config =
+              curlConfig(out / "curl.cfg", server_.url("/bundles/diffapp/v2/"), hrefs, out / "v2");
           return runShell("cp -r " + quoted((work_ / "server/bundles/diffapp/v1").string()) + " " +
-                          quoted((out / "v2").string()) +
-                          " && curl --parallel -K " +
+                          quoted((out / "v2").string()) + " && curl --parallel -K " +
                           quoted(config.string()));
         });
   }
@@ -360,7 +362,9 @@ class Bench {
   Result fullDifferential() {
     server_.offer("fullapp", "web", "/bundles/fullapp/web/live-update-manifest.json");
     return measure(
-        [&](const fs::path& container) { return syncLibrary(container, "fullapp", "differential"); },
+        [&](const fs::path& container) {
+          return syncLibrary(container, "fullapp", "differential");
+        },
         [&](const fs::path& out) {
           std::vector<std::string> hrefs{kManifestFile};
           for (const auto& [href, content] : web_) hrefs.push_back(href);
@@ -373,8 +377,7 @@ class Bench {
  private:
   Measure syncLibrary(const fs::path& container, const std::string& appId,
                       const std::string& strategy) {
-    return runChild({self_.string(), "--sync", server_.origin(), container.string(), appId,
-                     strategy});
+    return runChild({selfPath(), "--sync", server_.origin(), container.string(), appId, strategy});
   }
 
   // Runs each side `repeat_` times, alternating, each in a fresh directory.
@@ -399,7 +402,6 @@ class Bench {
   fs::path work_;
   int repeat_;
   DeployServer server_;
-  fs::path self_;
   Files web_;
   Files large_;
   std::vector<std::string> changed_;
@@ -432,7 +434,8 @@ int main(int argc, char** argv) {
     bench.prepare();
     std::printf("%-28s %11s %12s %14s\n", "median of runs", "wall", "peak RSS", "bytes sent");
     print("zip, 2,000 files / 30 MB", "curl + unzip", bench.zip());
-    print("differential, 10,000 files, 1% changed", "cp -r + curl --parallel", bench.differential());
+    print("differential, 10,000 files, 1% changed", "cp -r + curl --parallel",
+          bench.differential());
     print("full differential, 2,000 files", "curl --parallel", bench.fullDifferential());
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());

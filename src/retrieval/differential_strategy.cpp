@@ -67,8 +67,8 @@ void clearStaging(FileManagerUtilProtocol& files, const std::string& snapshotId)
 std::expected<void, Error> createStaging(FileManagerUtilProtocol& files, const std::string& appId,
                                          const std::filesystem::path& staging) {
   if (auto created = files.createDirectory(staging); !created) {
-    return std::unexpected(
-        makeSyncError(appId, FailStep::unpack, SyncError::Reason::fileManagerError(created.error())));
+    return std::unexpected(makeSyncError(appId, FailStep::unpack,
+                                         SyncError::Reason::fileManagerError(created.error())));
   }
   return {};
 }

@@ -21,7 +21,9 @@ Files bundle(const std::string& version) {
 
 class DifferentialSync : public SyncTest {
  protected:
-  void SetUp() override { manager_->add(LiveUpdate("app", "production", false, Strategy::differential)); }
+  void SetUp() override {
+    manager_->add(LiveUpdate("app", "production", false, Strategy::differential));
+  }
 
   void publish(const std::string& id, const Files& files, std::int64_t build = 1) {
     server_.offer("app", id, build, server_.putManifest("app", id, files));
@@ -59,8 +61,9 @@ TEST_F(DifferentialSync, TheFirstSyncDownloadsEveryFile) {
   testing::internal::CaptureStdout();
   auto result = logging->sync("app").get();
   auto output = testing::internal::GetCapturedStdout();
-  EXPECT_NE(output.find("LiveUpdateManager - Existing manifest not found, performing full download\n"),
-            std::string::npos)
+  EXPECT_NE(
+      output.find("LiveUpdateManager - Existing manifest not found, performing full download\n"),
+      std::string::npos)
       << output;
   EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
   EXPECT_EQ(result.id(), "snap-1");
@@ -80,7 +83,8 @@ TEST_F(DifferentialSync, IdenticalManifestsTransferNothing) {
   EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
   EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/.*"), 1u) << "the manifest alone";
   expectCurrent("snap-2", files);
-  EXPECT_EQ(filesIn(snapshotDir("snap-1")), withManifestFile(files)) << "the previous one is only read";
+  EXPECT_EQ(filesIn(snapshotDir("snap-1")), withManifestFile(files))
+      << "the previous one is only read";
 }
 
 TEST_F(DifferentialSync, OnlyNewAndChangedFilesAreTransferred) {
@@ -150,7 +154,8 @@ TEST_F(DifferentialSync, AnUnusablePreviousManifestMeansAFullDownload) {
     testing::internal::CaptureStdout();
     auto result = logging->sync("app").get();
     auto output = testing::internal::GetCapturedStdout();
-    EXPECT_NE(output.find("Existing manifest not found, performing full download\n"), std::string::npos)
+    EXPECT_NE(output.find("Existing manifest not found, performing full download\n"),
+              std::string::npos)
         << output;
     EXPECT_EQ(result.id(), id);
     EXPECT_EQ(transferred(id), hrefsOf(files)) << id;
@@ -183,7 +188,8 @@ TEST_F(DifferentialSync, TheHostsShippedCopyServesAsThePreviousSnapshot) {
 TEST_F(DifferentialSync, OneFailingFileStopsTheOthersAndRemovesStaging) {
   syncTo("snap-1", bundle("v1"));
   Files files;
-  for (int i = 0; i < 300; ++i) files["f/" + std::to_string(i) + ".js"] = "file " + std::to_string(i);
+  for (int i = 0; i < 300; ++i)
+    files["f/" + std::to_string(i) + ".js"] = "file " + std::to_string(i);
   const std::string base = "/bundles/app/snap-2/";
   publish("snap-2", files);
   // The files are requested in the order of the decoded manifest: the first one fails
@@ -205,15 +211,20 @@ TEST_F(DifferentialSync, OneFailingFileStopsTheOthersAndRemovesStaging) {
 }
 
 TEST_F(DifferentialSync, UnsafeHrefsAreRefusedBeforeAnythingIsFetched) {
-  const std::vector<std::string> hrefs = {"/etc/escaped.js", "../escaped.js", "a/../../escaped.js",
-                                          std::string("a\0b.js", 6), "..", "a/.."};
+  const std::vector<std::string> hrefs = {"/etc/escaped.js",
+                                          "../escaped.js",
+                                          "a/../../escaped.js",
+                                          std::string("a\0b.js", 6),
+                                          "..",
+                                          "a/.."};
   // First with no previous snapshot (full download), then against a previous one.
   for (bool hasPrevious : {false, true}) {
     if (hasPrevious) syncTo("snap-1", bundle("v1"));
     int n = 0;
     for (const auto& href : hrefs) {
       const std::string id = "bad-" + std::to_string(hasPrevious) + "-" + std::to_string(++n);
-      offerManifest(id, {manifestItem("index.html", "<html>v1</html>"), manifestItem(href, "evil")});
+      offerManifest(id,
+                    {manifestItem("index.html", "<html>v1</html>"), manifestItem(href, "evil")});
       auto error = syncError("app");
       EXPECT_EQ(error.failStep, FailStep::download) << id;
       EXPECT_EQ(metadataText(error), "Manifest contains an unsafe href: " + href) << id;

@@ -38,7 +38,9 @@ class ZipSync : public SyncTest {
     server_.serve(path, readFile(archive));
     server_.offer("app", id, 2, server_.http().origin() + path);
   }
-  fs::path archivePath(const std::string& id) const { return host_.cacheRoot() / "app" / (id + ".zip"); }
+  fs::path archivePath(const std::string& id) const {
+    return host_.cacheRoot() / "app" / (id + ".zip");
+  }
 
   void expectCurrent(const std::string& id) {
     EXPECT_EQ(manager_->latestAppDirectory("app"), snapshotDir(id));
