@@ -8,8 +8,13 @@
 namespace qelvo::test {
 
 SyncError SyncTest::syncError(LiveUpdateManager& manager, const std::string& appId) {
+  // The shared state (and the error in it) outlives the handler. Otherwise the sync's
+  // worker may drop the last reference to the error while it is copied here, ordered
+  // only by std::exception_ptr's reference count, which ThreadSanitizer cannot see in
+  // the uninstrumented standard library: a false report.
+  auto future = manager.sync(appId).share();
   try {
-    manager.sync(appId).get();
+    future.get();
   } catch (const SyncError& error) {
     return error;
   } catch (const std::exception& error) {
