@@ -14,7 +14,8 @@
 // so its wall time and peak resident set (getrusage of that child and what it waited
 // for: the server is not included) compare like with like. Bytes are the response
 // bodies the server sent for the run. Wall time and bytes are the median of N runs
-// (default 3); peak RSS is the largest.
+// (default 3), the two sides taking turns at going first, each started after a sync(2);
+// peak RSS is the largest.
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -211,6 +212,9 @@ Measure runChild(const std::vector<std::string>& argv) {
   static int runs = 0;
   const auto report = fs::temp_directory_path() / ("qelvo-sync-bench-" + std::to_string(getpid()) +
                                                    "-" + std::to_string(runs++));
+  // Each run starts with no dirty pages pending, so none pays for the writeback of
+  // the run before it.
+  ::sync();
   std::vector<std::string> launcher = {selfPath(), "--measure", report.string()};
   launcher.insert(launcher.end(), argv.begin(), argv.end());
   if (spawnAndWait(launcher).status != 0) {
@@ -252,6 +256,24 @@ int syncAsChild(const std::string& origin, const fs::path& container, const std:
 // ---- Scenarios ---------------------------------------------------------------------
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+// Checks that a run left the whole bundle behind: `count` regular files in `directory`.
+void requireFiles(const fs::path& directory, std::size_t count) {
+  std::size_t found = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(directory)) {
+    if (entry.is_regular_file()) ++found;
+  }
+  if (found != count) {
+    throw std::runtime_error(directory.string() + " holds " + std::to_string(found) +
+                             " files, not " + std::to_string(count));
+  }
+}
+
+// Where the library keeps snapshot `snapshot` of `appId` in `container`.
+fs::path snapshotIn(const fs::path& container, const std::string& appId,
+                    const std::string& snapshot) {
+  return container / "Library" / "qelvo_apps" / appId / snapshot;
+}
 
 // A curl config that fetches every file of `hrefs` under `base` into `directory`.
 fs::path curlConfig(const fs::path& file, const std::string& base,
@@ -329,13 +351,19 @@ class Bench {
   Result zip() {
     server_.offer("zipapp", "web", "/bundles/zipapp/web.zip");
     return measure(
-        [&](const fs::path& container) { return syncLibrary(container, "zipapp", "zip"); },
+        [&](const fs::path& container) {
+          auto measured = syncLibrary(container, "zipapp", "zip");
+          requireFiles(snapshotIn(container, "zipapp", "web"), web_.size());
+          return measured;
+        },
         [&](const fs::path& out) {
-          return runShell("curl -sS --fail -o " + quoted((out / "web.zip").string()) + " " +
-                          quoted(server_.url("/bundles/zipapp/web.zip")) + " && unzip -q " +
-                          quoted((out / "web.zip").string()) + " -d " +
-                          quoted((out / "web").string()) + " && rm " +
-                          quoted((out / "web.zip").string()));
+          auto measured = runShell("curl -sS --fail -o " + quoted((out / "web.zip").string()) +
+                                   " " + quoted(server_.url("/bundles/zipapp/web.zip")) +
+                                   " && unzip -q " + quoted((out / "web.zip").string()) + " -d " +
+                                   quoted((out / "web").string()) + " && rm " +
+                                   quoted((out / "web.zip").string()));
+          requireFiles(out / "web", web_.size());
+          return measured;
         });
   }
 
@@ -346,16 +374,20 @@ class Bench {
           syncLibrary(container, "diffapp", "differential");
           server_.offer("diffapp", "v2", "/bundles/diffapp/v2/live-update-manifest.json");
           server_.takeBytesSent();
-          return syncLibrary(container, "diffapp", "differential");
+          auto measured = syncLibrary(container, "diffapp", "differential");
+          requireFiles(snapshotIn(container, "diffapp", "v2"), large_.size() + 1);
+          return measured;
         },
         [&](const fs::path& out) {
           auto hrefs = changed_;
           hrefs.push_back(kManifestFile);
           auto config =
               curlConfig(out / "curl.cfg", server_.url("/bundles/diffapp/v2/"), hrefs, out / "v2");
-          return runShell("cp -r " + quoted((work_ / "server/bundles/diffapp/v1").string()) + " " +
-                          quoted((out / "v2").string()) + " && curl --parallel -K " +
-                          quoted(config.string()));
+          auto measured = runShell(
+              "cp -r " + quoted((work_ / "server/bundles/diffapp/v1").string()) + " " +
+              quoted((out / "v2").string()) + " && curl --parallel -K " + quoted(config.string()));
+          requireFiles(out / "v2", large_.size() + 1);
+          return measured;
         });
   }
 
@@ -363,14 +395,18 @@ class Bench {
     server_.offer("fullapp", "web", "/bundles/fullapp/web/live-update-manifest.json");
     return measure(
         [&](const fs::path& container) {
-          return syncLibrary(container, "fullapp", "differential");
+          auto measured = syncLibrary(container, "fullapp", "differential");
+          requireFiles(snapshotIn(container, "fullapp", "web"), web_.size() + 1);
+          return measured;
         },
         [&](const fs::path& out) {
           std::vector<std::string> hrefs{kManifestFile};
           for (const auto& [href, content] : web_) hrefs.push_back(href);
           auto config = curlConfig(out / "curl.cfg", server_.url("/bundles/fullapp/web/"), hrefs,
                                    out / "web");
-          return runShell("curl --parallel -K " + quoted(config.string()));
+          auto measured = runShell("curl --parallel -K " + quoted(config.string()));
+          requireFiles(out / "web", web_.size() + 1);
+          return measured;
         });
   }
 
@@ -380,20 +416,33 @@ class Bench {
     return runChild({selfPath(), "--sync", server_.origin(), container.string(), appId, strategy});
   }
 
-  // Runs each side `repeat_` times, alternating, each in a fresh directory.
+  // Runs each side `repeat_` times, taking turns at going first, each in a fresh
+  // directory.
   template <class Library, class Tools>
   Result measure(Library library, Tools tools) {
     Result result;
     for (int i = 0; i < repeat_; ++i) {
       auto directory = work_ / ("run-" + std::to_string(run_++));
       fs::create_directories(directory / "tools");
-      server_.takeBytesSent();
-      auto ours = library(directory / "container");
-      ours.bytes = server_.takeBytesSent();
-      result.library.push_back(ours);
-      auto theirs = tools(directory / "tools");
-      theirs.bytes = server_.takeBytesSent();
-      result.tools.push_back(theirs);
+      auto runLibrary = [&] {
+        server_.takeBytesSent();
+        auto ours = library(directory / "container");
+        ours.bytes = server_.takeBytesSent();
+        result.library.push_back(ours);
+      };
+      auto runTools = [&] {
+        server_.takeBytesSent();
+        auto theirs = tools(directory / "tools");
+        theirs.bytes = server_.takeBytesSent();
+        result.tools.push_back(theirs);
+      };
+      if (i % 2 == 0) {
+        runLibrary();
+        runTools();
+      } else {
+        runTools();
+        runLibrary();
+      }
       fs::remove_all(directory);
     }
     return result;
