@@ -62,8 +62,10 @@ struct DeployServiceOptions {
   std::size_t maxActiveTransfers = 64;
 };
 
-// Configures the standard client that managers use. Takes effect only if called before
-// the standard client is first used (the first manager creation).
+// Configures the standard client that managers use. A new `baseUrl` holds for managers
+// created afterwards (managers already created keep the service they were made with).
+// All of them share one transfer engine, made when the first manager is created: the
+// CA file and the limits in effect at that moment stay in force for the process.
 void configureDeployService(DeployServiceOptions options);
 
 // Declares a named embedding component as loaded in this process; the check request

@@ -12,10 +12,15 @@
 namespace qelvo {
 namespace {
 
+// The options last configured, and the standard client made from them. Every standard
+// client shares one transfer engine, made at first use, so connections stay pooled
+// and the transfer limits hold for the whole process.
 struct DeployServiceConfiguration {
   std::mutex mutex;
   DeployServiceOptions options;
-  bool liveClientCreated = false;
+  std::shared_ptr<TransferEngine> engine;
+  std::shared_ptr<const LiveUpdatesClient> client;
+  std::string clientBaseUrl;  // the base URL text `client` was made for
 };
 
 DeployServiceConfiguration& deployServiceConfiguration() {
@@ -30,46 +35,16 @@ TransferEngineSettings engineSettings(const DeployServiceOptions& options) {
                                 .caFile = options.caFile};
 }
 
-std::shared_ptr<const LiveUpdatesClient> createLiveClient() {
-  DeployServiceOptions options;
-  {
-    auto& configuration = deployServiceConfiguration();
-    std::lock_guard lock(configuration.mutex);
-    configuration.liveClientCreated = true;
-    options = configuration.options;
-  }
-  std::string text = options.baseUrl.value_or(QELVO_DEPLOY_BASE_URL);
-  auto baseUrl = Url::parse(text);
-  if (!baseUrl || baseUrl->host().empty()) {
-    throw ConfigurationError("The deploy service base URL is not an absolute URL: " + text);
-  }
-  return LiveUpdatesClient::make(*baseUrl, options);
-}
-
-}  // namespace
-
-void configureDeployService(DeployServiceOptions options) {
-  auto& configuration = deployServiceConfiguration();
-  std::lock_guard lock(configuration.mutex);
-  if (!configuration.liveClientCreated) configuration.options = std::move(options);
-}
-
-std::shared_ptr<const LiveUpdatesClient> LiveUpdatesClient::live() {
-  // Never destroyed: detached sync tasks may still use it while the process exits.
-  static const auto* client = new std::shared_ptr<const LiveUpdatesClient>(createLiveClient());
-  return *client;
-}
-
-std::shared_ptr<const LiveUpdatesClient> LiveUpdatesClient::make(
-    const Url& baseUrl, const DeployServiceOptions& options) {
-  // The three operations share the client's one engine; it ends with the client.
-  auto engine = std::make_shared<TransferEngine>(engineSettings(options));
+// The three operations of a client for `baseUrl`, all running on `engine`.
+std::shared_ptr<const LiveUpdatesClient> clientOn(std::shared_ptr<TransferEngine> engine,
+                                                  const Url& baseUrl) {
   auto client = std::make_shared<LiveUpdatesClient>();
   client->checkForUpdate = [engine, baseUrl](const CheckRequest& request, std::stop_token stop) {
     return qelvo::checkForUpdate(*engine, baseUrl, request, std::move(stop));
   };
-  client->downloadFile = [engine](HttpRequest request, MoveFile moveFile, std::stop_token stop,
-                                  DownloadCompletion completion) {
+  client->downloadFile = [engine](HttpRequest request, LiveUpdatesClient::MoveFile moveFile,
+                                  std::stop_token stop,
+                                  LiveUpdatesClient::DownloadCompletion completion) {
     qelvo::downloadFile(*engine, std::move(request), std::move(moveFile), std::move(stop),
                         std::move(completion));
   };
@@ -77,6 +52,38 @@ std::shared_ptr<const LiveUpdatesClient> LiveUpdatesClient::make(
     return qelvo::fetchManifest(*engine, url, std::move(stop));
   };
   return client;
+}
+
+}  // namespace
+
+void configureDeployService(DeployServiceOptions options) {
+  auto& configuration = deployServiceConfiguration();
+  std::lock_guard lock(configuration.mutex);
+  configuration.options = std::move(options);
+}
+
+std::shared_ptr<const LiveUpdatesClient> LiveUpdatesClient::live() {
+  auto& configuration = deployServiceConfiguration();
+  std::lock_guard lock(configuration.mutex);
+  std::string text = configuration.options.baseUrl.value_or(QELVO_DEPLOY_BASE_URL);
+  if (configuration.client && configuration.clientBaseUrl == text) return configuration.client;
+  auto baseUrl = Url::parse(text);
+  if (!baseUrl || baseUrl->host().empty()) {
+    throw ConfigurationError("The deploy service base URL is not an absolute URL: " + text);
+  }
+  // Never destroyed: detached sync tasks may still use it while the process exits.
+  if (!configuration.engine) {
+    configuration.engine = std::make_shared<TransferEngine>(engineSettings(configuration.options));
+  }
+  configuration.client = clientOn(configuration.engine, *baseUrl);
+  configuration.clientBaseUrl = std::move(text);
+  return configuration.client;
+}
+
+std::shared_ptr<const LiveUpdatesClient> LiveUpdatesClient::make(
+    const Url& baseUrl, const DeployServiceOptions& options) {
+  // The three operations share the client's one engine; it ends with the client.
+  return clientOn(std::make_shared<TransferEngine>(engineSettings(options)), baseUrl);
 }
 
 std::expected<void, Error> downloadFileAndWait(const LiveUpdatesClient& client, HttpRequest request,

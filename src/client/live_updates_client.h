@@ -59,8 +59,9 @@ struct LiveUpdatesClient {
   std::function<std::expected<FetchedBody, Error>(const Url& url, std::stop_token stop)>
       fetchManifest;
 
-  // The standard client, created on first use from `configureDeployService` options
-  // and shared by every manager. Throws ConfigurationError when the base URL is not an
+  // The standard client for the base URL last given to `configureDeployService`, made
+  // again only when that URL changes; every standard client runs on one transfer
+  // engine, made at first use. Throws ConfigurationError when the base URL is not an
   // absolute URL.
   static std::shared_ptr<const LiveUpdatesClient> live();
 

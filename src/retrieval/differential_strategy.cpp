@@ -59,6 +59,18 @@ void clearStaging(FileManagerUtilProtocol& files, const std::string& snapshotId)
   (void)files.removeTemporaryItem(snapshotId);
 }
 
+// The staging directory appears with the first file placed in it; a bundle with no file
+// to fetch or copy (an empty one, or one whose files cannot be requested) still needs
+// it to hold its manifest.
+std::expected<void, Error> createStaging(FileManagerUtilProtocol& files, const std::string& appId,
+                                         const std::filesystem::path& staging) {
+  if (auto created = files.createDirectory(staging); !created) {
+    return std::unexpected(makeSyncError(appId, FailStep::unpack,
+                                         SyncError::Reason::fileManagerError(created.error())));
+  }
+  return {};
+}
+
 // Before the final move: a destination that exists but is not a usable cached snapshot
 // (a crash between the move and the metadata save, or an emptied directory) is removed,
 // so that it cannot block every later sync of the snapshot.
@@ -152,6 +164,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   if (!appDirectory) {
     return fail(metadataError(appId, FailStep::unpack, appId + " not registered with LiveUpdateManager"));
   }
+  if (auto created = createStaging(fileManager(), appId, staging); !created) {
+    return fail(created.error());
+  }
   if (auto written = writeManifest(staging, fetched.manifest, appId); !written) {
     return fail(written.error());
   }
@@ -191,6 +206,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
   if (auto downloaded = downloadFileList(appId, requestsFor(items, fetched->url), staging, stop);
       !downloaded) {
     return fail(downloaded.error());
+  }
+  if (auto created = createStaging(fileManager(), appId, staging); !created) {
+    return fail(created.error());
   }
   if (auto written = writeManifest(staging, fetched->manifest, appId); !written) {
     return fail(written.error());

@@ -3,7 +3,7 @@
 #include <future>
 #include <thread>
 
-#include "core/sync_fixture.h"
+#include "support/sync_fixture.h"
 
 namespace qelvo::test {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <regex>
 
-#include "core/sync_fixture.h"
+#include "support/sync_fixture.h"
 
 namespace qelvo::test {
 namespace {

@@ -1,6 +1,8 @@
 #include "support/test_deploy_server.h"
 
 #include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <regex>
 
 #include "publishing/signed_manifest_writer.h"
@@ -38,7 +40,19 @@ void TestDeployServer::answer(const std::string& key, const httplib::Request&,
   }
   if (resource.delay.count() > 0 && http_.waitForStop(resource.delay)) return;
   response.status = resource.status;
-  response.set_content(resource.body, "application/octet-stream");
+  if (!resource.stallAfter) {
+    response.set_content(resource.body, "application/octet-stream");
+    return;
+  }
+  const std::size_t sent = std::min(*resource.stallAfter, resource.body.size());
+  response.set_content_provider(
+      resource.body.size(), "application/octet-stream",
+      [this, body = std::move(resource.body), sent](std::size_t offset, std::size_t,
+                                                    httplib::DataSink& sink) {
+        if (offset < sent) return sink.write(body.data() + offset, sent - offset);
+        http_.waitForStop(std::chrono::hours(1));
+        return false;
+      });
 }
 
 void TestDeployServer::answerCheck(const std::string& appId, int status, std::string body,
@@ -69,6 +83,12 @@ void TestDeployServer::serve(const std::string& path, std::string content, int s
                              std::chrono::milliseconds delay) {
   std::lock_guard lock(mutex_);
   resources_["GET " + path] = {status, std::move(content), delay};
+}
+
+void TestDeployServer::serveStalled(const std::string& path, std::string content,
+                                    std::size_t sent) {
+  std::lock_guard lock(mutex_);
+  resources_["GET " + path] = {200, std::move(content), {}, sent};
 }
 
 std::string TestDeployServer::putZip(const std::string& appId, const std::string& snapshotId,
@@ -107,6 +127,12 @@ ManifestItem manifestItem(const std::string& href, const std::string& content) {
   return {href, content.size(), contentDigestText(content)};
 }
 
+Files filesIn(const std::filesystem::path& root) {
+  Files files;
+  for (const auto& href : listFiles(root)) files[href] = readFile(root / href);
+  return files;
+}
+
 namespace {
 std::vector<ManifestItem> itemsOf(const Files& files) {
   std::vector<ManifestItem> items;
@@ -116,6 +142,11 @@ std::vector<ManifestItem> itemsOf(const Files& files) {
 }  // namespace
 
 std::string manifestOf(const Files& files) { return Manifest::fromItems(itemsOf(files)).encode(); }
+
+Files withManifestFile(Files files) {
+  files["live-update-manifest.json"] = manifestOf(files);
+  return files;
+}
 
 std::string signedManifestOf(const Files& files, const publishing::RsaSigner& signer) {
   auto payload = Manifest::fromItems(itemsOf(files))._payload;

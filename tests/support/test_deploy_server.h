@@ -33,6 +33,7 @@ class TestDeployServer {
   TestDeployServer();
 
   LoopbackServer& http() { return http_; }
+  const LoopbackServer& http() const { return http_; }
   // A standard client for this server's "/apps" base URL.
   std::shared_ptr<const LiveUpdatesClient> client() const { return client_; }
 
@@ -49,6 +50,9 @@ class TestDeployServer {
   // Serves `content` at `path` (GET) with `status`, after `delay`.
   void serve(const std::string& path, std::string content, int status = 200,
              std::chrono::milliseconds delay = {});
+  // Serves the first `sent` bytes of `content` at `path`, announcing its whole length,
+  // then sends nothing more until the server stops: a transfer caught half-way.
+  void serveStalled(const std::string& path, std::string content, std::size_t sent);
   // Serves the files as one archive at /bundles/<appId>/<snapshotId>.zip; its URL.
   std::string putZip(const std::string& appId, const std::string& snapshotId, const Files& files);
   // Serves each file under /bundles/<appId>/<snapshotId>/ and their manifest there, as
@@ -65,6 +69,7 @@ class TestDeployServer {
     int status = 200;
     std::string body;
     std::chrono::milliseconds delay{};
+    std::optional<std::size_t> stallAfter{};
   };
   void answer(const std::string& key, const httplib::Request& request, httplib::Response& response);
 
@@ -76,8 +81,12 @@ class TestDeployServer {
 
 // The manifest item of one file: its href, size and "sha256-" digest.
 ManifestItem manifestItem(const std::string& href, const std::string& content);
+// Every regular file below `root`, by relative href, with its content.
+Files filesIn(const std::filesystem::path& root);
 // The manifest JSON ({"payload": ...}) of the files.
 std::string manifestOf(const Files& files);
+// The files of a file-by-file snapshot directory: `files` and their manifest.
+Files withManifestFile(Files files);
 // The signed manifest JSON of the files.
 std::string signedManifestOf(const Files& files, const publishing::RsaSigner& signer);
 

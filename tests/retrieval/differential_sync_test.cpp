@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include "support/sync_fixture.h"
+#include "support/temp_dir.h"
+
+namespace qelvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kManifestFile = "live-update-manifest.json";
+
+Files bundle(const std::string& version) {
+  return {{"index.html", "<html>" + version + "</html>"},
+          {"js/app.js", "console.log('same');"},
+          {"a/b/c.js", "nested " + version},
+          {"a/b/d.css", "body {}"},
+          {"assets/logo.bin", std::string(50000, 'L')}};
+}
+
+class DifferentialSync : public SyncTest {
+ protected:
+  void SetUp() override {
+    manager_->add(LiveUpdate("app", "production", false, Strategy::differential));
+  }
+
+  void publish(const std::string& id, const Files& files, std::int64_t build = 1) {
+    server_.offer("app", id, build, server_.putManifest("app", id, files));
+  }
+  SyncResult syncTo(const std::string& id, const Files& files, std::int64_t build = 1) {
+    publish(id, files, build);
+    return manager_->sync("app").get();
+  }
+  // Serves a manifest of the given items as snapshot `id`, and offers it.
+  void offerManifest(const std::string& id, const std::vector<ManifestItem>& items) {
+    const std::string path = "/bundles/app/" + id + "/" + kManifestFile;
+    server_.serve(path, Manifest::fromItems(items).encode());
+    server_.offer("app", id, 1, server_.http().origin() + path);
+  }
+
+  void expectCurrent(const std::string& id, const Files& files) {
+    EXPECT_EQ(manager_->latestAppDirectory("app"), snapshotDir(id));
+    EXPECT_EQ(filesIn(snapshotDir(id)), withManifestFile(files));
+    EXPECT_TRUE(leftInTmp().empty()) << leftInTmp().front();
+  }
+};
+
+std::vector<std::string> hrefsOf(const Files& files) {
+  std::vector<std::string> hrefs;
+  for (const auto& [href, content] : files) hrefs.push_back(href);
+  return hrefs;
+}
+
+TEST_F(DifferentialSync, TheFirstSyncDownloadsEveryFile) {
+  auto logging = makeTestManager(server_.client(), "logging", true);
+  logging->add(LiveUpdate("app", "production", false, Strategy::differential));
+  const auto files = bundle("v1");
+  publish("snap-1", files, 4);
+
+  testing::internal::CaptureStdout();
+  auto result = logging->sync("app").get();
+  auto output = testing::internal::GetCapturedStdout();
+  EXPECT_NE(
+      output.find("LiveUpdateManager - Existing manifest not found, performing full download\n"),
+      std::string::npos)
+      << output;
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
+  EXPECT_EQ(result.id(), "snap-1");
+  EXPECT_EQ(result.buildId(), "4");
+  EXPECT_EQ(transferred("snap-1"), hrefsOf(files)) << "each file once";
+  EXPECT_EQ(logging->latestAppDirectory("app"), snapshotDir("snap-1"));
+  EXPECT_EQ(filesIn(snapshotDir("snap-1")), withManifestFile(files));
+  EXPECT_EQ(logging->record("app")->channels.begin()->currentSnapshot->id, "snap-1");
+  EXPECT_LT(abs(*logging->lastSync("app") - *result.lastUsed()), 1ms) << "stored as seconds";
+  EXPECT_TRUE(leftInTmp().empty());
+}
+
+TEST_F(DifferentialSync, IdenticalManifestsTransferNothing) {
+  const auto files = bundle("v1");
+  syncTo("snap-1", files);
+  auto result = syncTo("snap-2", files, 2);
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
+  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/.*"), 1u) << "the manifest alone";
+  expectCurrent("snap-2", files);
+  EXPECT_EQ(filesIn(snapshotDir("snap-1")), withManifestFile(files))
+      << "the previous one is only read";
+}
+
+TEST_F(DifferentialSync, OnlyNewAndChangedFilesAreTransferred) {
+  syncTo("snap-1", bundle("v1"));
+  auto next = bundle("v1");
+  next["index.html"] = "<html>v2</html>";  // same size, other content
+  next["a/b/c.js"] = "nested v2, longer";
+  next["x/y/z/new.js"] = "new";
+  next.erase("a/b/d.css");
+  ASSERT_EQ(next["index.html"].size(), bundle("v1")["index.html"].size());
+
+  syncTo("snap-2", next, 2);
+  EXPECT_EQ(transferred("snap-2"),
+            (std::vector<std::string>{"a/b/c.js", "index.html", "x/y/z/new.js"}));
+  expectCurrent("snap-2", next);
+}
+
+TEST_F(DifferentialSync, AManifestUrlWithoutAHostDownloadsNothing) {
+  TempDir shipped;
+  const auto files = bundle("v1");
+  for (const auto& [href, content] : withManifestFile(files)) writeFile(shipped / href, content);
+  auto inner = server_.client();
+  auto hostless = std::make_shared<LiveUpdatesClient>(*inner);
+  hostless->fetchManifest = [inner](const Url& url, std::stop_token stop) {
+    auto fetched = inner->fetchManifest(url, std::move(stop));
+    if (fetched) fetched->url = *Url::parse("file:///m.json");
+    return fetched;
+  };
+  auto manager = makeTestManager(hostless, "hostless");
+  manager->add(LiveUpdate("app", "production", false, Strategy::differential), shipped.path());
+  auto next = files;
+  next["index.html"] = "<html>changed</html>";
+  next["new.js"] = "new";
+  publish("snap-2", next);
+
+  auto result = manager->sync("app").get();
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
+  EXPECT_TRUE(transferred("snap-2").empty());
+  auto copied = files;
+  copied.erase("index.html");
+  copied[kManifestFile] = manifestOf(next);
+  EXPECT_EQ(filesIn(snapshotDir("snap-2")), copied) << "the copied files and the new manifest";
+  EXPECT_TRUE(leftInTmp().empty());
+}
+
+TEST_F(DifferentialSync, AnUnusablePreviousManifestMeansAFullDownload) {
+  auto logging = makeTestManager(server_.client(), "logging", true);
+  logging->add(LiveUpdate("app", "production", false, Strategy::differential));
+  const auto files = bundle("v1");
+  server_.offer("app", "snap-1", 1, server_.putManifest("app", "snap-1", files));
+  testing::internal::CaptureStdout();
+  logging->sync("app").get();
+  testing::internal::GetCapturedStdout();
+
+  const std::vector<std::optional<std::string>> previousManifests = {
+      std::nullopt, "{not json", R"({"payload":"not base64!"})", R"({"items":[]})"};
+  int n = 1;
+  for (const auto& previous : previousManifests) {
+    const auto current = *logging->latestAppDirectory("app");
+    if (previous) {
+      writeFile(current / kManifestFile, *previous);
+    } else {
+      fs::remove(current / kManifestFile);
+    }
+    const std::string id = "snap-" + std::to_string(++n);
+    server_.offer("app", id, n, server_.putManifest("app", id, files));
+    testing::internal::CaptureStdout();
+    auto result = logging->sync("app").get();
+    auto output = testing::internal::GetCapturedStdout();
+    EXPECT_NE(output.find("Existing manifest not found, performing full download\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(result.id(), id);
+    EXPECT_EQ(transferred(id), hrefsOf(files)) << id;
+    EXPECT_EQ(filesIn(snapshotDir(id)), withManifestFile(files));
+  }
+  EXPECT_TRUE(leftInTmp().empty());
+}
+
+TEST_F(DifferentialSync, TheHostsShippedCopyServesAsThePreviousSnapshot) {
+  TempDir shipped;
+  const auto files = bundle("v1");
+  for (const auto& [href, content] : withManifestFile(files)) writeFile(shipped / href, content);
+  manager_->add(LiveUpdate("app", "production", false, Strategy::differential), shipped.path());
+  auto next = files;
+  next["a/b/c.js"] = "nested v2";
+
+  syncTo("snap-1", next);
+  EXPECT_EQ(transferred("snap-1"), std::vector<std::string>{"a/b/c.js"});
+  expectCurrent("snap-1", next);
+  EXPECT_EQ(filesIn(shipped.path()), withManifestFile(files)) << "the shipped copy is only read";
+
+  auto later = next;
+  later["index.html"] = "<html>v3</html>";
+  syncTo("snap-2", later);
+  EXPECT_EQ(transferred("snap-2"), std::vector<std::string>{"index.html"})
+      << "the current snapshot, not the shipped copy, is compared";
+  expectCurrent("snap-2", later);
+}
+
+TEST_F(DifferentialSync, OneFailingFileStopsTheOthersAndRemovesStaging) {
+  syncTo("snap-1", bundle("v1"));
+  Files files;
+  for (int i = 0; i < 300; ++i)
+    files["f/" + std::to_string(i) + ".js"] = "file " + std::to_string(i);
+  const std::string base = "/bundles/app/snap-2/";
+  publish("snap-2", files);
+  // The files are requested in the order of the decoded manifest: the first one fails
+  // at once, every other one answers slowly.
+  const auto first = Manifest::decode(manifestOf(files))->payload.begin()->href;
+  for (const auto& [href, content] : files) server_.serve(base + href, content, 200, 100ms);
+  server_.serve(base + first, "gone", 404);
+
+  auto error = syncError("app");
+  EXPECT_EQ(error.failStep, FailStep::download);
+  auto* network = networkReason(error);
+  ASSERT_TRUE(network);
+  EXPECT_EQ(network->value(), NetworkClientError::Value(NetworkClientError::InvalidResponse{
+                                  HttpResponse{404, server_.http().url(base + first)}}));
+  EXPECT_LT(transferred("snap-2").size(), 40u) << "the queued files were never requested";
+  EXPECT_TRUE(leftInTmp().empty());
+  EXPECT_FALSE(fs::exists(snapshotDir("snap-2")));
+  expectCurrent("snap-1", bundle("v1"));
+}
+
+TEST_F(DifferentialSync, UnsafeHrefsAreRefusedBeforeAnythingIsFetched) {
+  const std::vector<std::string> hrefs = {"/etc/escaped.js",
+                                          "../escaped.js",
+                                          "a/../../escaped.js",
+                                          std::string("a\0b.js", 6),
+                                          "..",
+                                          "a/.."};
+  // First with no previous snapshot (full download), then against a previous one.
+  for (bool hasPrevious : {false, true}) {
+    if (hasPrevious) syncTo("snap-1", bundle("v1"));
+    int n = 0;
+    for (const auto& href : hrefs) {
+      const std::string id = "bad-" + std::to_string(hasPrevious) + "-" + std::to_string(++n);
+      offerManifest(id,
+                    {manifestItem("index.html", "<html>v1</html>"), manifestItem(href, "evil")});
+      auto error = syncError("app");
+      EXPECT_EQ(error.failStep, FailStep::download) << id;
+      EXPECT_EQ(metadataText(error), "Manifest contains an unsafe href: " + href) << id;
+      EXPECT_TRUE(transferred(id).empty()) << id;
+      EXPECT_TRUE(leftInTmp().empty());
+      EXPECT_FALSE(fs::exists(snapshotDir(id)));
+    }
+  }
+  EXPECT_EQ(server_.count("GET", "(?!/bundles/app/snap-1/).*"), 2 * hrefs.size())
+      << "the refused manifests only";
+  EXPECT_FALSE(fs::exists(host_.cacheRoot() / "app" / "escaped.js"));
+  expectCurrent("snap-1", bundle("v1"));
+}
+
+TEST_F(DifferentialSync, LeftOversOfInterruptedAttemptsAreCleared) {
+  const auto files = bundle("v1");
+  // A staging directory holding stale files under the names the download writes.
+  auto leaveStaging = [&](const std::string& id) {
+    writeFile(host_.tmp() / id / "index.html", "stale");
+    writeFile(host_.tmp() / id / "js/app.js", "stale");
+    writeFile(host_.tmp() / id / "stale.js", "stale");
+  };
+  leaveStaging("snap-1");
+  syncTo("snap-1", files);
+  expectCurrent("snap-1", files);
+
+  leaveStaging("snap-2");
+  syncTo("snap-2", files);
+  expectCurrent("snap-2", files);
+
+  // A snapshot directory moved in by an attempt that never recorded it.
+  writeFile(snapshotDir("snap-3") / "stale.js", "stale");
+  syncTo("snap-3", files);
+  expectCurrent("snap-3", files);
+
+  // A recorded snapshot whose directory was emptied.
+  putSnapshot(*manager_, host_.cacheRoot(), "app", "snap-4", "1.0.0", Date{});
+  fs::remove(snapshotDir("snap-4") / "index.html");
+  syncTo("snap-4", files);
+  expectCurrent("snap-4", files);
+
+  // The same without a previous manifest (full download).
+  fs::remove(snapshotDir("snap-4") / kManifestFile);
+  writeFile(snapshotDir("snap-5") / "stale.js", "stale");
+  leaveStaging("snap-5");
+  syncTo("snap-5", files);
+  expectCurrent("snap-5", files);
+  EXPECT_EQ(transferred("snap-5"), hrefsOf(files));
+}
+
+TEST_F(DifferentialSync, AnEmptyBundleStillGetsItsManifest) {
+  syncTo("snap-1", {});
+  expectCurrent("snap-1", {});
+  syncTo("snap-2", {});
+  expectCurrent("snap-2", {});
+}
+
+TEST_F(DifferentialSync, FailuresAfterTheDownloadsRemoveStaging) {
+  const std::string fileError =
+      "Failure occured during unpack step.\nFile Manager Error - The operation couldn\u2019t be "
+      "completed. (QelvoLiveUpdates.FileOperationError error 0.)";
+  syncTo("snap-1", bundle("v1"));
+  auto next = bundle("v1");
+  next["index.html"] = "<html>v2</html>";
+
+  // An unchanged file that the previous snapshot no longer holds cannot be copied.
+  fs::remove(snapshotDir("snap-1") / "a/b/d.css");
+  publish("snap-2", next);
+  testing::internal::CaptureStdout();
+  auto error = syncError("app");
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("a/b/d.css"), std::string::npos)
+      << "the platform's description is printed";
+  EXPECT_EQ(error.errorDescription(), fileError);
+  EXPECT_EQ(transferred("snap-2"), std::vector<std::string>{"index.html"});
+  EXPECT_TRUE(leftInTmp().empty());
+  EXPECT_FALSE(fs::exists(snapshotDir("snap-2")));
+  EXPECT_EQ(manager_->latestAppDirectory("app"), snapshotDir("snap-1"));
+
+  // Without its application directory the assembled snapshot has nowhere to go.
+  fs::remove_all(host_.cacheRoot() / "app");
+  publish("snap-3", next);
+  error = syncError("app");
+  EXPECT_EQ(error.failStep, FailStep::unpack);
+  EXPECT_EQ(metadataText(error), "app not registered with LiveUpdateManager");
+  EXPECT_EQ(transferred("snap-3"), hrefsOf(next));
+  EXPECT_TRUE(leftInTmp().empty());
+}
+
+TEST_F(DifferentialSync, CancellingDuringASlowFileRemovesStaging) {
+  syncTo("snap-1", bundle("v1"));
+  auto next = bundle("v1");
+  next["big.bin"] = std::string(1 << 20, 'b');
+  publish("snap-2", next);
+  server_.serveStalled("/bundles/app/snap-2/big.bin", next["big.bin"], 64 * 1024);
+
+  auto sync = manager_->sync("app");
+  ASSERT_TRUE(eventually([&] { return downloadUnderway(); }));
+  manager_->cancelSync("app");
+  EXPECT_THROW(sync.get(), CancellationError);
+  EXPECT_FALSE(fs::exists(snapshotDir("snap-2")));
+  expectCurrent("snap-1", bundle("v1"));
+}
+
+}  // namespace
+}  // namespace qelvo::test

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "support/sync_fixture.h"
+#include "support/temp_dir.h"
+#include "support/zip_builder.h"
+
+namespace qelvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kFileError =
+    "Failure occured during unpack step.\nFile Manager Error - The operation couldn\u2019t be "
+    "completed. (QelvoLiveUpdates.FileOperationError error 0.)";
+
+// A bundle whose files all carry `version`.
+Files bundle(const std::string& version) {
+  std::string binary(70000, '\0');
+  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 31 + 7);
+  return {{"index.html", "<html>" + version + "</html>"},
+          {"js/app.js", "console.log('" + version + "');"},
+          {"assets/img/logo.bin", binary + version}};
+}
+
+class ZipSync : public SyncTest {
+ protected:
+  void SetUp() override { manager_->add(LiveUpdate("app", "production", false, Strategy::zip)); }
+
+  // Publishes the files as snapshot `id`, offers it and syncs.
+  SyncResult syncTo(const std::string& id, const Files& files, std::int64_t build = 1) {
+    server_.offer("app", id, build, server_.putZip("app", id, files));
+    return manager_->sync("app").get();
+  }
+  // Offers snapshot `id` as the archive bytes of `archive`.
+  void offerArchive(const std::string& id, const fs::path& archive) {
+    const std::string path = "/bundles/app/" + id + ".zip";
+    server_.serve(path, readFile(archive));
+    server_.offer("app", id, 2, server_.http().origin() + path);
+  }
+  fs::path archivePath(const std::string& id) const {
+    return host_.cacheRoot() / "app" / (id + ".zip");
+  }
+
+  void expectCurrent(const std::string& id) {
+    EXPECT_EQ(manager_->latestAppDirectory("app"), snapshotDir(id));
+    auto record = manager_->record("app");
+    ASSERT_TRUE(record && record->channels.size() == 1u);
+    EXPECT_EQ(record->channels.begin()->currentSnapshot->id, id);
+    EXPECT_TRUE(leftInTmp().empty()) << leftInTmp().front();
+  }
+};
+
+TEST_F(ZipSync, ANewSnapshotIsUnpackedRecordedThenServedFromCache) {
+  const auto files = bundle("v1");
+  auto result = syncTo("snap-1", files, 7);
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
+  EXPECT_EQ(result.id(), "snap-1");
+  EXPECT_EQ(result.buildId(), "7");
+  EXPECT_EQ(result.binaryVersion(), "1.0.0");
+  EXPECT_EQ(filesIn(snapshotDir("snap-1")), files);
+  EXPECT_FALSE(fs::exists(archivePath("snap-1")));
+  expectCurrent("snap-1");
+  auto record = manager_->record("app");
+  ASSERT_EQ(record->snapshots.size(), 1u);
+  EXPECT_EQ(record->snapshots.begin()->buildId, "7");
+  EXPECT_LT(abs(*manager_->lastSync("app") - *result.lastUsed()), 1ms) << "stored as seconds";
+
+  auto again = manager_->sync("app").get();
+  EXPECT_EQ(again.source, SyncResult::Source(SyncResult::Cache{false}));
+  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-1.zip"), 1u) << "not downloaded again";
+  EXPECT_EQ(filesIn(snapshotDir("snap-1")), files);
+}
+
+TEST_F(ZipSync, AnAppDirectoryRemovedAfterAddFailsBeforeAnyTransfer) {
+  fs::remove_all(host_.cacheRoot() / "app");
+  server_.offer("app", "snap-1", 1, server_.putZip("app", "snap-1", bundle("v1")));
+  auto error = syncError("app");
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_EQ(metadataText(error), "Application directory was not created for app");
+  EXPECT_EQ(server_.count("GET", ".*"), 0u);
+  EXPECT_FALSE(manager_->latestAppDirectory("app"));
+}
+
+TEST_F(ZipSync, ALeftOverArchiveIsReplacedByTheDownload) {
+  writeFile(archivePath("snap-1"), "the first half of an archive");
+  const auto files = bundle("v1");
+  syncTo("snap-1", files);
+  EXPECT_EQ(filesIn(snapshotDir("snap-1")), files);
+  EXPECT_FALSE(fs::exists(archivePath("snap-1")));
+  expectCurrent("snap-1");
+}
+
+TEST_F(ZipSync, ACorruptArchiveFailsTheUnpackAndARetrySucceeds) {
+  syncTo("snap-1", bundle("v1"));
+  TempDir dir;
+  ZipBuilder()
+      .file("index.html", std::string(4096, 'a'), ZipBuilder::Method::stored)
+      .file("js/app.js", std::string(4096, 'c'), ZipBuilder::Method::stored)
+      .write(dir / "corrupt.zip");
+  ASSERT_EQ(patchBytes(dir / "corrupt.zip", std::string(64, 'c'), std::string(64, 'x')), 64);
+  offerArchive("snap-2", dir / "corrupt.zip");
+
+  auto error = syncError("app");
+  EXPECT_EQ(error.failStep, FailStep::unpack);
+  EXPECT_EQ(error.errorDescription(), kFileError);
+  expectCurrent("snap-1");
+  EXPECT_EQ(manager_->record("app")->snapshots.size(), 1u) << "the failed snapshot is not recorded";
+
+  const auto files = bundle("v2");
+  auto result = syncTo("snap-2", files);
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
+  EXPECT_EQ(filesIn(snapshotDir("snap-2")), files) << "nothing of the failed unpack remains";
+  EXPECT_FALSE(fs::exists(archivePath("snap-2")));
+  expectCurrent("snap-2");
+}
+
+TEST_F(ZipSync, HostileArchivesAreRefusedAndThePreviousSnapshotStays) {
+  syncTo("snap-1", bundle("v1"));
+  std::vector<ZipBuilder> hostile = {
+      ZipBuilder().file("index.html", "x").file("../escaped.js", "evil"),
+      ZipBuilder().file("index.html", "x").file("/escaped.js", "evil"),
+      ZipBuilder().file("index.html", "x").symlink("link", "../../escaped.js"),
+      ZipBuilder().file("js/../../escaped.js", "evil"),
+  };
+  int n = 0;
+  for (const auto& archive : hostile) {
+    TempDir dir;
+    archive.write(dir / "hostile.zip");
+    const std::string id = "hostile-" + std::to_string(++n);
+    offerArchive(id, dir / "hostile.zip");
+    auto error = syncError("app");
+    EXPECT_EQ(error.failStep, FailStep::unpack) << id;
+    EXPECT_EQ(error.errorDescription(), kFileError) << id;
+    expectCurrent("snap-1");
+  }
+  EXPECT_FALSE(fs::exists(host_.cacheRoot() / "app" / "escaped.js"));
+  EXPECT_FALSE(fs::exists(host_.cacheRoot() / "escaped.js"));
+  EXPECT_FALSE(fs::exists(fs::path("/escaped.js")));
+  EXPECT_EQ(filesIn(snapshotDir("snap-1")), bundle("v1"));
+}
+
+TEST_F(ZipSync, ARefusedArchiveIsANetworkErrorOfTheDownload) {
+  syncTo("snap-1", bundle("v1"));
+  const auto url = server_.http().url("/bundles/app/missing.zip");
+  server_.offer("app", "snap-2", 2, url.text());
+  auto error = syncError("app");
+  EXPECT_EQ(error.failStep, FailStep::download);
+  auto* network = networkReason(error);
+  ASSERT_TRUE(network);
+  EXPECT_EQ(network->value(),
+            NetworkClientError::Value(NetworkClientError::InvalidResponse{HttpResponse{404, url}}));
+  EXPECT_EQ(error.errorDescription(),
+            "Failure occured during download step.\nNetwork Error - The operation couldn\u2019t be "
+            "completed. (QelvoLiveUpdates.NetworkClientError error 0.)");
+  expectCurrent("snap-1");
+  EXPECT_FALSE(fs::exists(snapshotDir("snap-2")));
+}
+
+TEST_F(ZipSync, AnArchiveEntersTheAppDirectoryOnlyWhenComplete) {
+  syncTo("snap-1", bundle("v1"));
+  server_.serveStalled("/bundles/app/snap-2.zip", std::string(1 << 20, 'z'), 64 * 1024);
+  server_.offer("app", "snap-2", 2, server_.http().origin() + "/bundles/app/snap-2.zip");
+  auto sync = manager_->sync("app");
+
+  ASSERT_TRUE(eventually([&] { return downloadUnderway(); }));
+  EXPECT_FALSE(fs::exists(archivePath("snap-2"))) << "a partial archive is never in place";
+  manager_->cancelSync("app");
+  EXPECT_THROW(sync.get(), CancellationError);
+  EXPECT_FALSE(fs::exists(archivePath("snap-2")));
+  EXPECT_FALSE(fs::exists(snapshotDir("snap-2")));
+  expectCurrent("snap-1");
+}
+
+}  // namespace
+}  // namespace qelvo::test

@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include "publishing/signed_manifest_writer.h"
+#include "qelvo/secure_live_update_manager.h"
+#include "support/sync_fixture.h"
+#include "support/temp_dir.h"
+#include "support/test_keys.h"
+
+namespace qelvo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kManifestFile = "live-update-manifest.json";
+const std::string kSecureFailure = "Secure Update Failure -";
+const std::string kMissing =
+    " The live update bundle did not contain a live-update-manifest.json file.";
+const std::string kInvalid =
+    " The live update bundle did not contain a valid live-update-manifest.json file.";
+const std::string kUnsigned =
+    " The signature of the live-update-manifest payload was not signed with the private key "
+    "associated with the provided public key.";
+const std::string kIntegrity =
+    " The integrity checks specified for the files included in live-update-manifest.json failed "
+    "for the following files in the bundle:\n";
+
+std::string failure(const std::string& step, const std::string& detail) {
+  return "Failure occured during " + step + " step.\n" + kSecureFailure + detail;
+}
+
+std::string invalidHash(const std::string& href, const std::string& expected,
+                        const std::string& actual) {
+  return href + ": Invalid hash - Expected " + manifestItem(href, expected).integrity +
+         " but got " + manifestItem(href, actual).integrity + "\n";
+}
+
+// The violation lines of listed files, in the order in which their manifest's items are
+// visited (the order of the report).
+std::string inManifestOrder(const Files& listed, const std::map<std::string, std::string>& lines) {
+  std::string text;
+  const auto manifest = Manifest::decode(manifestOf(listed));
+  for (const auto& item : manifest->payload) {
+    if (auto line = lines.find(item.href); line != lines.end()) text += line->second;
+  }
+  return text;
+}
+
+Files bundle(const std::string& version) {
+  return {{"index.html", "<html>" + version + "</html>"},
+          {"js/app.js", "console.log('" + version + "');"},
+          {"assets/logo.bin", std::string(20000, 'L')}};
+}
+
+// `files` with a manifest file of the given text.
+Files withManifestText(Files files, std::string manifest) {
+  files[kManifestFile] = std::move(manifest);
+  return files;
+}
+
+// The payload text of the files' manifest, which signatures cover.
+std::string payloadOf(const Files& files) { return Manifest::decode(manifestOf(files))->_payload; }
+
+class SecureSync : public SyncTest {
+ protected:
+  void SetUp() override {
+    // Secure managers always use the standard client: point it at this test's server.
+    configureDeployService({.baseUrl = server_.http().origin() + "/apps"});
+    secure_ = std::make_shared<SecureLiveUpdateManager>("secure", testKey().publicKeyPem(), 3);
+    secure_->setLoggingEnabled(false);
+  }
+
+  SyncError secureError() { return syncError(*secure_, "app"); }
+  void expectCurrent(const std::string& id, const Files& files) {
+    EXPECT_EQ(secure_->latestAppDirectory("app"), snapshotDir(id));
+    EXPECT_EQ(filesIn(snapshotDir(id)), files);
+    EXPECT_TRUE(leftInTmp().empty()) << leftInTmp().front();
+  }
+
+  std::shared_ptr<SecureLiveUpdateManager> secure_;
+};
+
+class SecureZipSync : public SecureSync {
+ protected:
+  void SetUp() override {
+    SecureSync::SetUp();
+    secure_->add(LiveUpdate("app", "production", false, Strategy::zip));
+  }
+  void offerZip(const std::string& id, const Files& zipFiles) {
+    server_.offer("app", id, 1, server_.putZip("app", id, zipFiles));
+  }
+};
+
+TEST_F(SecureZipSync, ASignedBundleIsAcceptedAndLaterAppliedWithoutVerification) {
+  const auto signedFiles =
+      withManifestText(bundle("v1"), signedManifestOf(bundle("v1"), testKey()));
+  offerZip("snap-1", signedFiles);
+  auto result = secure_->sync("app").get();
+  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
+  expectCurrent("snap-1", signedFiles);
+
+  // A cached snapshot is applied as it is on disk: verification belongs to downloads.
+  writeFile(snapshotDir("snap-1") / "extra.js", "added later");
+  auto again = secure_->sync("app").get();
+  EXPECT_EQ(again.source, SyncResult::Source(SyncResult::Cache{false}));
+  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-1.zip"), 1u);
+}
+
+TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {
+  const auto v1 = withManifestText(bundle("v1"), signedManifestOf(bundle("v1"), testKey()));
+  offerZip("snap-1", v1);
+  secure_->sync("app").get();
+  const auto synced = secure_->lastSync("app");
+
+  const auto files = bundle("v2");
+  const auto signedByUs = signedManifestOf(files, testKey());
+  auto tampered = withManifestText(files, signedByUs);
+  tampered["js/app.js"] = "console.log('evil');";
+  auto extra = withManifestText(files, signedByUs);
+  extra["assets/extra.png"] = "png";
+  extra[".hidden"] = "h";
+  auto missingFile = withManifestText(files, signedByUs);
+  missingFile.erase("index.html");
+  auto everything = withManifestText(files, signedByUs);
+  everything.erase("index.html");
+  everything["js/app.js"] = "changed";
+  everything["zzz.txt"] = "z";
+
+  const std::vector<std::pair<Files, std::string>> cases = {
+      {withManifestText(files, publishing::encodeSignedManifest(payloadOf(files), {})), kUnsigned},
+      {withManifestText(files, signedManifestOf(files, otherTestKey())), kUnsigned},
+      {withManifestText(files, signedManifestOf(bundle("v1"), testKey())),
+       kIntegrity + inManifestOrder(bundle("v1"),
+                                    {{"index.html", invalidHash("index.html", "<html>v1</html>",
+                                                                "<html>v2</html>")},
+                                     {"js/app.js", invalidHash("js/app.js", "console.log('v1');",
+                                                               "console.log('v2');")}})},
+      {tampered,
+       kIntegrity + invalidHash("js/app.js", files.at("js/app.js"), tampered["js/app.js"])},
+      {extra, kIntegrity + ".hidden: File not included in manifest\n" +
+                  "assets/extra.png: File not included in manifest\n"},
+      {missingFile, kIntegrity + "index.html: File not found\n"},
+      {everything,
+       kIntegrity +
+           inManifestOrder(
+               files, {{"index.html", "index.html: File not found\n"},
+                       {"js/app.js", invalidHash("js/app.js", files.at("js/app.js"), "changed")}}) +
+           "zzz.txt: File not included in manifest\n"},
+      {files, kMissing},
+      {withManifestText(files, manifestOf(files)), kInvalid},
+      {withManifestText(files, "{not json"), kInvalid},
+  };
+  int n = 1;
+  for (const auto& [zipFiles, detail] : cases) {
+    const std::string id = "snap-" + std::to_string(++n);
+    offerZip(id, zipFiles);
+    auto error = secureError();
+    EXPECT_EQ(error.failStep, FailStep::unpack) << id;
+    EXPECT_EQ(error.errorDescription(), failure("unpack", detail)) << id;
+    expectCurrent("snap-1", v1);
+    EXPECT_EQ(secure_->lastSync("app"), synced) << "nothing recorded";
+  }
+}
+
+class SecureDifferentialSync : public SecureSync {
+ protected:
+  void SetUp() override {
+    SecureSync::SetUp();
+    secure_->add(LiveUpdate("app", "production", false, Strategy::differential));
+  }
+  void offerSigned(const std::string& id, const Files& files,
+                   const publishing::RsaSigner& signer = testKey()) {
+    server_.offer("app", id, 1, server_.putManifest("app", id, files, &signer));
+  }
+  void offerManifestText(const std::string& id, const Files& files, std::string manifest) {
+    server_.putManifest("app", id, files);
+    const std::string path = "/bundles/app/" + id + "/" + kManifestFile;
+    server_.serve(path, std::move(manifest));
+    server_.offer("app", id, 1, server_.http().origin() + path);
+  }
+};
+
+TEST_F(SecureDifferentialSync, SignedManifestsAreAcceptedWithAKeyFile) {
+  TempDir keys;
+  writeFile(keys / "key.pem", testKey().publicKeyPkcs1Pem());
+  secure_ = std::make_shared<SecureLiveUpdateManager>("from-file", keys / "key.pem", 3);
+  secure_->setLoggingEnabled(false);
+  secure_->add(LiveUpdate("app", "production", false, Strategy::differential));
+
+  offerSigned("snap-1", bundle("v1"));
+  EXPECT_EQ(secure_->sync("app").get().source, SyncResult::Source(SyncResult::Download{}));
+  expectCurrent("snap-1", withManifestFile(bundle("v1")));
+
+  auto next = bundle("v1");
+  next["js/app.js"] = "console.log('v2');";
+  offerSigned("snap-2", next);
+  secure_->sync("app").get();
+  EXPECT_EQ(transferred("snap-2"), std::vector<std::string>{"js/app.js"});
+  expectCurrent("snap-2", withManifestFile(next));
+}
+
+TEST_F(SecureDifferentialSync, RefusedManifestsFetchNoFile) {
+  offerSigned("snap-1", bundle("v1"));
+  secure_->sync("app").get();
+  const auto files = bundle("v2");
+
+  offerManifestText("snap-2", files, publishing::encodeSignedManifest(payloadOf(files), {}));
+  auto error = secureError();
+  EXPECT_EQ(error.failStep, FailStep::unpack);
+  EXPECT_EQ(error.errorDescription(), failure("unpack", kUnsigned));
+
+  offerSigned("snap-3", files, otherTestKey());
+  EXPECT_EQ(secureError().errorDescription(), failure("unpack", kUnsigned));
+
+  // A manifest that is not a signed manifest, or that cannot be fetched, fails with the
+  // error met, unchanged.
+  offerManifestText("snap-4", files, manifestOf(files));
+  EXPECT_THROW(secure_->sync("app").get(), DecodingError);
+  server_.offer("app", "snap-5", 1,
+                server_.http().origin() + "/bundles/app/snap-5/live-update-manifest.json");
+  auto refused = secure_->sync("app").share();  // outlives the handler, as in syncError
+  try {
+    refused.get();
+    ADD_FAILURE() << "the sync succeeded";
+  } catch (const NetworkClientError& error) {
+    EXPECT_TRUE(std::holds_alternative<NetworkClientError::InvalidResponse>(error.value()));
+  }
+
+  for (const std::string id : {"snap-2", "snap-3", "snap-4", "snap-5"}) {
+    EXPECT_TRUE(transferred(id).empty()) << id;
+    EXPECT_FALSE(fs::exists(snapshotDir(id))) << id;
+  }
+  expectCurrent("snap-1", withManifestFile(bundle("v1")));
+}
+
+TEST_F(SecureDifferentialSync, FilesThatDoNotMatchTheManifestAreRefused) {
+  offerSigned("snap-1", bundle("v1"));
+  secure_->sync("app").get();
+  auto next = bundle("v1");
+  next["index.html"] = "<html>v2</html>";
+
+  // A served file other than the signed manifest says.
+  offerSigned("snap-2", next);
+  server_.serve("/bundles/app/snap-2/index.html", "<html>evil</html>");
+  auto error = secureError();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_EQ(error.errorDescription(),
+            failure("download", kIntegrity + invalidHash("index.html", "<html>v2</html>",
+                                                         "<html>evil</html>")));
+  EXPECT_FALSE(fs::exists(snapshotDir("snap-2")));
+  EXPECT_TRUE(leftInTmp().empty());
+
+  // An unchanged file copied from a previous snapshot that was altered on disk.
+  writeFile(snapshotDir("snap-1") / "js/app.js", "altered");
+  offerSigned("snap-3", next);
+  error = secureError();
+  EXPECT_EQ(
+      error.errorDescription(),
+      failure("download", kIntegrity + invalidHash("js/app.js", next.at("js/app.js"), "altered")));
+  EXPECT_EQ(transferred("snap-3"), std::vector<std::string>{"index.html"});
+  EXPECT_FALSE(fs::exists(snapshotDir("snap-3")));
+  EXPECT_EQ(secure_->latestAppDirectory("app"), snapshotDir("snap-1"));
+  EXPECT_TRUE(leftInTmp().empty());
+}
+
+}  // namespace
+}  // namespace qelvo::test

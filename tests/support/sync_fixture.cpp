@@ -1,0 +1,77 @@
+#include "support/sync_fixture.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "core/sync_errors.h"
+
+namespace qelvo::test {
+
+SyncError SyncTest::syncError(LiveUpdateManager& manager, const std::string& appId) {
+  // The shared state (and the error in it) outlives the handler. Otherwise the sync's
+  // worker may drop the last reference to the error while it is copied here, ordered
+  // only by std::exception_ptr's reference count, which ThreadSanitizer cannot see in
+  // the uninstrumented standard library: a false report.
+  auto future = manager.sync(appId).share();
+  try {
+    future.get();
+  } catch (const SyncError& error) {
+    return error;
+  } catch (const std::exception& error) {
+    ADD_FAILURE() << "another error: " << error.what();
+  }
+  ADD_FAILURE() << "the sync succeeded";
+  return metadataErrorForTests();
+}
+
+SyncError SyncTest::metadataErrorForTests() {
+  return metadataError("", FailStep::check, "no error");
+}
+
+std::vector<std::string> SyncTest::transferred(const std::string& snapshotId,
+                                               const std::string& appId) const {
+  const std::string base = "/bundles/" + appId + "/" + snapshotId + "/";
+  std::vector<std::string> hrefs;
+  for (const auto& request : server_.http().requests()) {
+    if (request.path.starts_with(base) && request.path != base + "live-update-manifest.json") {
+      hrefs.push_back(request.path.substr(base.size()));
+    }
+  }
+  std::sort(hrefs.begin(), hrefs.end());
+  return hrefs;
+}
+
+std::vector<std::string> SyncTest::leftInTmp() const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(host_.tmp(), ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool SyncTest::downloadUnderway() const {
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(host_.tmp(), ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    std::error_code sizeError;
+    if (it->path().filename().string().starts_with("qelvo-download-") &&
+        std::filesystem::file_size(it->path(), sizeError) > 0 && !sizeError) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+}  // namespace qelvo::test
