@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/sync_fixture.h"
+#include "support/sync_fixture.h"
 
 namespace qelvo::test {
 namespace {
