@@ -1,9 +1,9 @@
 """Deterministic web bundles for the benchmarks, published into a deploy root.
 
 A bundle looks like the output of a web build: most files 1-50 KiB, spread over a few
-hundred directories; a little under half of the bytes are incompressible (images,
-fonts), the rest text that deflates about four to one. The same name and seed always
-give the same bytes.
+hundred directories; a third of the bytes are incompressible (images, fonts), the rest
+text that deflates about three to one, so that the archive is a little over half the
+size of the files. The same name and seed always give the same bytes.
 """
 
 import math
@@ -22,7 +22,7 @@ WORDS = (
 PUNCTUATION = [" ", " ", " ", ".", ", ", "(", ") ", "{\n  ", "}\n", ";\n", " = ", " => ", "[", "]"]
 TEXT_KINDS = [("js", "js"), ("css", "css"), ("i18n", "json"), ("views", "html")]
 BINARY_KINDS = [("img", "png"), ("fonts", "woff2"), ("media", "webp")]
-BINARY_SHARE = 0.45
+BINARY_SHARE = 0.33
 FILES_PER_DIRECTORY = 64
 
 
