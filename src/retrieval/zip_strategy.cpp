@@ -42,7 +42,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const LiveUpdate& live
                                          "Application directory was not created for " + appId));
   }
   const auto archive = *appDirectory / (snapshotId + ".zip");
-  HttpRequest request{.url = url};
+  const auto bounds = limits();
+  HttpRequest request{
+      .url = url, .idleTimeout = bounds.idleTimeout, .maxBodyBytes = bounds.maxArchiveBytes};
   if (auto progress = progressReporter(appId)) {
     progress->phase(ProgressReporter::Phase::download);
     request.onBodyProgress = [progress](std::uint64_t done, std::optional<std::uint64_t> expected) {
