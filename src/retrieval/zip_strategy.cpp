@@ -56,6 +56,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const LiveUpdate& live
       [&appId, archive](const std::filesystem::path& file) { return placeArchive(appId, file, archive); },
       stop);
   if (!downloaded) {
+    // The body of a refused request (an error page) was moved into place all the same.
+    std::error_code ignored;
+    std::filesystem::remove(archive, ignored);
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, downloaded.error()));
   }
   QELVO_TRY(auto applied, completeDownload(appId, snapshotId, build));

@@ -9,20 +9,45 @@ namespace fs = std::filesystem;
 Files HostileSync::goodBundle() {
   return {{"index.html", "<html>good</html>"},
           {"js/app.js", "console.log('good');"},
-          {"assets/logo.bin", std::string(5000, 'L')}};
+          {"assets/logo.bin", std::string(64, 'L')}};
 }
 
-void HostileSync::startWith(Strategy strategy) {
-  manager_->add(LiveUpdate("app", "production", false, strategy));
+void HostileSync::startWith(Strategy strategy) { startWith(strategy, {manager_, "sync"}); }
+
+void HostileSync::startWith(Strategy strategy, Device device) {
+  device_ = std::move(device);
+  store_ = openNamedStore(device_.suite);
+  device_.manager->add(LiveUpdate("app", "production", false, strategy));
+  auto zipped = goodBundle();
+  if (device_.signer) zipped["live-update-manifest.json"] = signedManifestOf(zipped, *device_.signer);
   server_.offer("app", "snap-1", 1,
-                strategy == Strategy::zip ? server_.putZip("app", "snap-1", goodBundle())
-                                          : server_.putManifest("app", "snap-1", goodBundle()));
-  manager_->sync("app").get();
+                strategy == Strategy::zip
+                    ? server_.putZip("app", "snap-1", zipped)
+                    : server_.putManifest("app", "snap-1", goodBundle(), device_.signer));
+  device_.manager->sync("app").get();
+  rememberDevice();
+}
+
+void HostileSync::rememberDevice() {
   before_ = containerContents();
   recordBefore_ = storedRecord();
+  servedBefore_ = device_.manager->latestAppDirectory("app");
+  servedFilesBefore_ = servedBefore_ ? filesIn(*servedBefore_) : Files{};
 }
 
-SyncError HostileSync::refusal() { return syncError("app"); }
+SyncError HostileSync::refusal() { return syncError(*device_.manager, "app"); }
+
+std::optional<std::string> HostileSync::anyFailure() {
+  auto future = device_.manager->sync("app").share();
+  try {
+    future.get();
+  } catch (const SyncError& error) {
+    return error.errorDescription();
+  } catch (const std::exception& error) {
+    return std::string(error.what());
+  }
+  return std::nullopt;
+}
 
 void HostileSync::expectUnchanged(bool cacheUnchanged) const {
   const std::string appCache = "Library/qelvo_apps/app";
@@ -35,10 +60,10 @@ void HostileSync::expectUnchanged(bool cacheUnchanged) const {
   }
   EXPECT_TRUE(leftInTmp().empty()) << leftInTmp().front();
   EXPECT_EQ(storedRecord(), recordBefore_) << "the store is unchanged";
-  EXPECT_EQ(manager_->latestAppDirectory("app"), snapshotDir("snap-1"));
-  auto served = filesIn(snapshotDir("snap-1"));
-  served.erase("live-update-manifest.json");
-  EXPECT_EQ(served, goodBundle()) << "the previous snapshot is still served";
+  EXPECT_EQ(device_.manager->latestAppDirectory("app"), servedBefore_);
+  if (servedBefore_) {
+    EXPECT_EQ(filesIn(*servedBefore_), servedFilesBefore_) << "the previous snapshot is still served";
+  }
 }
 
 void HostileSync::offerArchive(const std::string& id, const std::string& bytes) {
@@ -112,7 +137,7 @@ std::string cause(const Error& error) {
 }
 
 std::string HostileSync::storedRecord() const {
-  auto stored = manager_->userDefaults()->data("LiveUpdateApp-app");
+  auto stored = store_->data("LiveUpdateApp-app");
   return stored && *stored ? **stored : std::string("(none)");
 }
 

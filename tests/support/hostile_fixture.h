@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "store/app_store.h"
 #include "support/sync_fixture.h"
 
 namespace qelvo::test {
@@ -21,11 +22,26 @@ class HostileSync : public SyncTest {
   // The good bundle of "snap-1".
   static Files goodBundle();
 
-  // Registers "app" with `strategy`, syncs "snap-1" and remembers the device as it is.
+  // The manager under test, the name of its metadata suite, and the key that signs what
+  // the server offers (for a secure manager).
+  struct Device {
+    std::shared_ptr<LiveUpdateManager> manager;
+    std::string suite;
+    const publishing::RsaSigner* signer = nullptr;
+  };
+
+  // Registers "app" with `strategy`, syncs "snap-1" and remembers the device as it is;
+  // on `manager_` unless another device is given.
   void startWith(Strategy strategy);
-  // The sync's error as a SyncError, with the checks below.
+  void startWith(Strategy strategy, Device device);
+  // The sync's error as a SyncError.
   SyncError refusal();
-  // The device is as `startWith` left it. `cacheUnchanged` false lets the app's own
+  // The text of whatever the sync throws (a secure manager passes some errors on as
+  // they are); nothing when it succeeds.
+  std::optional<std::string> anyFailure();
+  // Takes the device as it is now for the one `expectUnchanged` compares with.
+  void rememberDevice();
+  // The device is as `startWith` (or `rememberDevice`) left it. `cacheUnchanged` false lets the app's own
   // cache directory hold something new (never outside it, and never recorded).
   void expectUnchanged(bool cacheUnchanged = true) const;
 
@@ -41,8 +57,12 @@ class HostileSync : public SyncTest {
  private:
   std::string storedRecord() const;
 
+  Device device_;
+  std::shared_ptr<KeyValueSuite> store_;
   std::map<std::string, std::string> before_;
   std::string recordBefore_;
+  std::optional<std::filesystem::path> servedBefore_;
+  Files servedFilesBefore_;
 };
 
 }  // namespace qelvo::test
