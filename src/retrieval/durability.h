@@ -16,9 +16,9 @@
 
 namespace qelvo {
 
-// Flushes everything below `snapshotDirectory` and the directory itself, then each of
-// `changedDirectories` (those whose entries changed on the way, such as the directory
-// the snapshot was moved into). Symbolic links are never followed.
+// Writes back everything below `snapshotDirectory` (a syncfs of its filesystem), then
+// flushes each of `changedDirectories` (those whose entries changed on the way, such as
+// the directory the snapshot was moved into).
 std::expected<void, PlatformError> makeDurable(
     const std::filesystem::path& snapshotDirectory,
     std::initializer_list<std::filesystem::path> changedDirectories);
