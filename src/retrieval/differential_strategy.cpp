@@ -6,15 +6,18 @@
 #include "core/path_safety.h"
 #include "core/progress_reporter.h"
 #include "core/sync_errors.h"
+#include "core/sync_limits.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "core/try.h"
 #include "platform/host.h"
 #include "qelvo/live_update_manager.h"
+#include "retrieval/durability.h"
 #include "retrieval/file_copy.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_url.h"
+#include "retrieval/work_area.h"
 
 namespace qelvo {
 namespace {
@@ -48,7 +51,10 @@ std::vector<DownloadFileRequest> requestsFor(const std::vector<ManifestItem>& it
   auto builder = makeDownloadFileRequestBuilder(manifestUrl);
   std::vector<DownloadFileRequest> requests;
   for (const auto& item : items) {
-    if (auto request = builder(item.href)) requests.push_back(std::move(*request));
+    if (auto request = builder(item.href)) {
+      request->size = item.size;
+      requests.push_back(std::move(*request));
+    }
   }
   return requests;
 }
@@ -85,7 +91,7 @@ void removeUnusableDestination(bool unusable, const std::filesystem::path& desti
 
 std::expected<LiveUpdateManager::FetchedManifest, Error> LiveUpdateManager::fetchManifest(
     const Url& url, const std::string& appId, std::stop_token stop) {
-  auto fetched = client().fetchManifest(url, stop);
+  auto fetched = client().fetchManifest(url, stop, manifestExchangeLimits(limits()));
   if (!fetched) {
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, fetched.error()));
   }
@@ -127,6 +133,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   }
 
   const auto staging = platform::temporaryDirectory() / snapshotId;
+  const StagingMark mark(staging.parent_path(), snapshotId);
   auto fail = [&](Error error) -> Outcome {
     (void)fileManager().removeTemporaryItem(snapshotId);
     return std::unexpected(std::move(error));
@@ -175,6 +182,10 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   if (auto moved = fileManager().moveItem(staging, destination); !moved) {
     return fail(moved.error());
   }
+  if (auto durable = makeSnapshotDurable(appId, destination, {*appDirectory, staging.parent_path()});
+      !durable) {
+    return fail(durable.error());
+  }
   log("Copied differential update to live update directory");
   auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
   if (!applied) return fail(applied.error());
@@ -190,6 +201,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
   log("Existing manifest not found, performing full download");
   const double start = secondsSince1970();
   const auto staging = platform::temporaryDirectory() / snapshotId;
+  const StagingMark mark(staging.parent_path(), snapshotId);
   auto fail = [&](Error error, bool removeStaging = true) -> Outcome {
     if (removeStaging) (void)fileManager().removeTemporaryItem(snapshotId);
     log("Time to full download " + elapsedSince(start) + "s");
@@ -222,6 +234,10 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
   removeUnusableDestination(needsDownload(appId, snapshotId), destination);
   if (auto moved = fileManager().moveItem(staging, destination); !moved) {
     return fail(makeSyncError(appId, FailStep::unpack, SyncError::Reason::fileManagerError(moved.error())));
+  }
+  if (auto durable = makeSnapshotDurable(appId, destination, {*appDirectory, staging.parent_path()});
+      !durable) {
+    return fail(durable.error());
   }
   auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
   if (!applied) return fail(applied.error());
