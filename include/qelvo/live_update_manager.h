@@ -21,6 +21,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -91,6 +92,31 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
     std::vector<SyncError> errors;
   };
 
+  // Bounds on what one sync accepts from the deploy service, so that no answer, however
+  // large, endless or slow, can exhaust the device. A sync that passes one fails with a
+  // SyncError at the step where it happened (`check`, `download` or `unpack`) and leaves
+  // nothing new in the cache. The defaults are far beyond any real web bundle.
+  //
+  //   auto limits = manager->limits();
+  //   limits.maxArchiveBytes = 256 << 20;
+  //   manager->setLimits(limits);
+  //
+  // Each file of a file-by-file download is also held to the size its manifest gives.
+  struct Limits {
+    std::uint64_t maxCheckResponseBytes = std::uint64_t{1} << 20;  // the check-device answer
+    std::uint64_t maxManifestBytes = std::uint64_t{64} << 20;      // a fetched manifest
+    std::uint64_t maxArchiveBytes = std::uint64_t{1} << 30;        // a downloaded archive
+    // All entries of an archive, uncompressed, as its directory declares them.
+    std::uint64_t maxUnpackedBytes = std::uint64_t{4} << 30;
+    std::uint64_t maxArchiveEntries = 100'000;
+    // Uncompressed over compressed size of an archive entry larger than 1 MiB.
+    std::uint64_t maxCompressionRatio = 1100;
+    // A transfer that moves no data for this long fails; one that keeps moving never does.
+    std::chrono::seconds idleTimeout{60};
+
+    friend bool operator==(const Limits&, const Limits&) = default;
+  };
+
   using AppComplete = std::function<void(std::expected<SyncResult, SyncError>)>;
   using SyncComplete = std::function<void()>;
 
@@ -136,6 +162,10 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   // value is kept as given and trims like 0.
   virtual int maxVersions() const;
   virtual void setMaxVersions(int maxVersions);
+
+  // The bounds syncs started from now on keep to.
+  Limits limits() const;
+  void setLimits(const Limits& limits);
 
   // A copy of the registry: application id to its registration.
   virtual std::unordered_map<std::string, LiveUpdate> apps() const;
@@ -304,6 +334,8 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   mutable ConcurrentDictionary<std::string, std::filesystem::path> existingCaches_{
       "qelvo.liveupdates.existingcaches"};
   std::atomic<int> maxVersions_ = 3;
+  mutable std::mutex limitsMutex_;
+  Limits limits_;
   std::shared_ptr<KeyValueSuite> userDefaults_;
   std::shared_ptr<const LiveUpdatesClient> client_;
   std::shared_ptr<FileManagerUtilProtocol> fileManager_;

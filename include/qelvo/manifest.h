@@ -63,6 +63,8 @@ struct DownloadFileRequest {
   std::optional<std::vector<Url::QueryItem>> queryItems;
   std::string parentHref;
   std::string filename;
+  // The size the manifest gives the file: a body that grows past it is cut off.
+  std::optional<std::uint64_t> size{};
 
   friend bool operator==(const DownloadFileRequest&, const DownloadFileRequest&) = default;
 };

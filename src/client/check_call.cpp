@@ -5,7 +5,8 @@ namespace qelvo {
 
 std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine, const Url& baseUrl,
                                                          const CheckRequest& request,
-                                                         std::stop_token stop) {
+                                                         std::stop_token stop,
+                                                         const ExchangeLimits& limits) {
   Url url = baseUrl.appendingPathComponent(request.appId)
                 .appendingPathComponent("channels")
                 .appendingPathComponent("check-device");
@@ -13,9 +14,17 @@ std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine,
   HttpRequest http{.url = std::move(url),
                    .method = "POST",
                    .headers = {{"Content-Type", "application/json; charset=utf-8"}},
-                   .body = std::move(body)};
-  // A failed transfer is passed on as it is.
-  QELVO_TRY(auto response, engine.perform(std::move(http), MemoryBody{}, std::move(stop)));
+                   .body = std::move(body),
+                   .idleTimeout = limits.idleTimeout,
+                   .maxBodyBytes = limits.maxBodyBytes};
+  auto outcome = engine.perform(std::move(http), MemoryBody{}, std::move(stop));
+  if (!outcome) {
+    if (isBodyOverCap(outcome.error())) {
+      return std::unexpected(NetworkClientError::networkError(std::move(outcome).error()));
+    }
+    return std::unexpected(std::move(outcome).error());  // a failed transfer as it is
+  }
+  auto& response = *outcome;
 
   if (isSuccessStatus(response.statusCode)) {
     auto decoded = SuccessResponse::fromJson(response.body);

@@ -51,7 +51,7 @@ std::optional<HttpRequest> makeHttpRequest(const DownloadFileRequest& request) {
   auto url = Url::compose(request.scheme, request.host, request.port, percentEncodePath(path),
                           request.queryItems);
   if (!url) return std::nullopt;
-  return HttpRequest{.url = std::move(*url)};
+  return HttpRequest{.url = std::move(*url), .maxBodyBytes = request.size};
 }
 
 }  // namespace qelvo

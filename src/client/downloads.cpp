@@ -1,4 +1,7 @@
 #include "client/service_operations.h"
+
+#include <curl/curl.h>
+
 #include "platform/host.h"
 #include "qelvo/configuration.h"
 
@@ -35,6 +38,15 @@ Error transferFailure(const Error& error) {
 
 }  // namespace
 
+bool isBodyOverCap(const Error& error) {
+  if (const auto* client = error.get<NetworkClientError>()) {
+    const auto* network = std::get_if<NetworkClientError::NetworkError>(&client->value());
+    return network && network->error && isBodyOverCap(*network->error);
+  }
+  const auto* transfer = error.get<TransferError>();
+  return transfer && transfer->curlCode == CURLE_FILESIZE_EXCEEDED;
+}
+
 void downloadFile(TransferEngine& engine, HttpRequest request, LiveUpdatesClient::MoveFile moveFile,
                   std::stop_token stop, LiveUpdatesClient::DownloadCompletion completion) {
   engine.submit(std::move(request), FileBody{createDownloadFile}, std::move(stop),
@@ -59,8 +71,10 @@ void downloadFile(TransferEngine& engine, HttpRequest request, LiveUpdatesClient
 }
 
 std::expected<FetchedBody, Error> fetchManifest(TransferEngine& engine, const Url& url,
-                                                std::stop_token stop) {
-  auto outcome = engine.perform(HttpRequest{.url = url}, MemoryBody{}, std::move(stop));
+                                                std::stop_token stop, const ExchangeLimits& limits) {
+  auto outcome = engine.perform(
+      HttpRequest{.url = url, .idleTimeout = limits.idleTimeout, .maxBodyBytes = limits.maxBodyBytes},
+      MemoryBody{}, std::move(stop));
   if (!outcome) return std::unexpected(transferFailure(outcome.error()));
   if (!isSuccessStatus(outcome->statusCode)) {
     return std::unexpected(

@@ -21,10 +21,20 @@ struct HttpRequest {
   // A transfer that moves no data for this long fails (connecting included); a
   // transfer that keeps flowing is never cut off, however long it takes.
   std::chrono::seconds idleTimeout{60};
+  // The largest body accepted; a response that declares or sends more fails the
+  // transfer as soon as it does. Absent: only the engine's own cap on bodies kept in
+  // memory applies.
+  std::optional<std::uint64_t> maxBodyBytes{};
   // Called on the transfer engine's thread as body bytes arrive: the bytes received so
   // far and the length the response declares, if any. Must return quickly.
   std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)>
       onBodyProgress{};
+};
+
+// Bounds a caller puts on one exchange whose request the client builds itself.
+struct ExchangeLimits {
+  std::optional<std::uint64_t> maxBodyBytes{};
+  std::chrono::seconds idleTimeout{60};
 };
 
 // Whether an HTTP status means success: 200 to 299 inclusive.

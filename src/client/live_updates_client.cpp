@@ -39,8 +39,9 @@ TransferEngineSettings engineSettings(const DeployServiceOptions& options) {
 std::shared_ptr<const LiveUpdatesClient> clientOn(std::shared_ptr<TransferEngine> engine,
                                                   const Url& baseUrl) {
   auto client = std::make_shared<LiveUpdatesClient>();
-  client->checkForUpdate = [engine, baseUrl](const CheckRequest& request, std::stop_token stop) {
-    return qelvo::checkForUpdate(*engine, baseUrl, request, std::move(stop));
+  client->checkForUpdate = [engine, baseUrl](const CheckRequest& request, std::stop_token stop,
+                                              const ExchangeLimits& limits) {
+    return qelvo::checkForUpdate(*engine, baseUrl, request, std::move(stop), limits);
   };
   client->downloadFile = [engine](HttpRequest request, LiveUpdatesClient::MoveFile moveFile,
                                   std::stop_token stop,
@@ -48,8 +49,9 @@ std::shared_ptr<const LiveUpdatesClient> clientOn(std::shared_ptr<TransferEngine
     qelvo::downloadFile(*engine, std::move(request), std::move(moveFile), std::move(stop),
                         std::move(completion));
   };
-  client->fetchManifest = [engine](const Url& url, std::stop_token stop) {
-    return qelvo::fetchManifest(*engine, url, std::move(stop));
+  client->fetchManifest = [engine](const Url& url, std::stop_token stop,
+                                   const ExchangeLimits& limits) {
+    return qelvo::fetchManifest(*engine, url, std::move(stop), limits);
   };
   return client;
 }

@@ -4,7 +4,7 @@
 // thread) that every manager shares.
 //
 //   auto client = LiveUpdatesClient::make(*Url::parse("https://deploy.example.com/apps"), {});
-//   auto data = client->checkForUpdate(request, stop);   // waits for the answer
+//   auto data = client->checkForUpdate(request, stop, {});   // waits for the answer
 #pragma once
 
 #include <cstdint>
@@ -40,10 +40,11 @@ struct LiveUpdatesClient {
   using DownloadCompletion = std::function<void(std::expected<void, Error>)>;
 
   // POSTs the check-device request; the answer's data, or an error: NetworkClientError
-  // (invalidResponse, decodingError, qelvo), a TransferError unchanged, EncodingError,
-  // or CancellationError. Waits for the answer.
-  std::function<std::expected<SuccessResponseData, Error>(const CheckRequest& request,
-                                                          std::stop_token stop)>
+  // (invalidResponse, decodingError, qelvo), a TransferError unchanged (an answer over
+  // `limits.maxBodyBytes` included), EncodingError, or CancellationError. Waits for the
+  // answer.
+  std::function<std::expected<SuccessResponseData, Error>(
+      const CheckRequest& request, std::stop_token stop, const ExchangeLimits& limits)>
       checkForUpdate;
 
   // Downloads the body of `request` to a temporary file, calls `moveFile` with it
@@ -54,9 +55,11 @@ struct LiveUpdatesClient {
                      DownloadCompletion completion)>
       downloadFile;
 
-  // GETs a manifest: its body and the final URL after redirects; networkError,
-  // invalidResponse, or CancellationError. Waits for the answer.
-  std::function<std::expected<FetchedBody, Error>(const Url& url, std::stop_token stop)>
+  // GETs a manifest: its body and the final URL after redirects; networkError (a body
+  // over `limits.maxBodyBytes` included), invalidResponse, or CancellationError. Waits
+  // for the answer.
+  std::function<std::expected<FetchedBody, Error>(const Url& url, std::stop_token stop,
+                                                  const ExchangeLimits& limits)>
       fetchManifest;
 
   // The standard client for the base URL last given to `configureDeployService`, made

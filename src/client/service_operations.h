@@ -9,10 +9,17 @@
 
 namespace qelvo {
 
-// POST {baseUrl}/{appId}/channels/check-device.
+// Whether `error` is a transfer cut off because its body passed the cap the caller set,
+// as it is or carried by NetworkClientError::networkError.
+bool isBodyOverCap(const Error& error);
+
+// POST {baseUrl}/{appId}/channels/check-device. A transfer failure is passed on as it
+// is, except an answer over `limits.maxBodyBytes`: that is the service's fault, a
+// networkError.
 std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine, const Url& baseUrl,
                                                          const CheckRequest& request,
-                                                         std::stop_token stop);
+                                                         std::stop_token stop,
+                                                         const ExchangeLimits& limits);
 
 // The body of `request` to a temporary file, handed to `moveFile`, then the status.
 void downloadFile(TransferEngine& engine, HttpRequest request, LiveUpdatesClient::MoveFile moveFile,
@@ -20,6 +27,6 @@ void downloadFile(TransferEngine& engine, HttpRequest request, LiveUpdatesClient
 
 // GET `url`, following redirects: the body and the final URL.
 std::expected<FetchedBody, Error> fetchManifest(TransferEngine& engine, const Url& url,
-                                                std::stop_token stop);
+                                                std::stop_token stop, const ExchangeLimits& limits);
 
 }  // namespace qelvo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 #include <string_view>
 
 #include "core/overloaded.h"
@@ -78,6 +79,12 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
       .set(CURLOPT_ACCEPT_ENCODING, "")
       .set(CURLOPT_HTTPHEADER, headers_.get());
   if (settings.caFile) options.set(CURLOPT_CAINFO, settings.caFile->c_str());
+  // A declared length beyond the cap is refused before the first byte of the body.
+  if (request_.maxBodyBytes) {
+    constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max());
+    options.set(CURLOPT_MAXFILESIZE_LARGE,
+                static_cast<curl_off_t>(std::min(*request_.maxBodyBytes, kLargest)));
+  }
   // Over TLS, a new transfer waits for a connection being set up to the same host: if
   // ALPN agrees on HTTP/2 it becomes one more stream there instead of another
   // connection. Plain HTTP stays HTTP/1.1, where that wait would last until the first
@@ -130,16 +137,18 @@ void Transfer::reportProgress(std::size_t bytes) noexcept {
   }
 }
 
+bool Transfer::exceedsCap(std::size_t bytes, std::uint64_t cap) noexcept {
+  if (received_ + bytes <= cap) return false;
+  storeError_ = TransferError(CURLE_FILESIZE_EXCEEDED,
+                              "The response body is larger than " + std::to_string(cap) + " bytes");
+  return true;
+}
+
 bool Transfer::store(std::string_view bytes) noexcept {
   try {
+    if (request_.maxBodyBytes && exceedsCap(bytes.size(), *request_.maxBodyBytes)) return false;
     return std::visit(Overloaded{[&](const MemoryBody& memory) {
-                                   if (body_.size() + bytes.size() > memory.maxBytes) {
-                                     storeError_ = TransferError(
-                                         CURLE_FILESIZE_EXCEEDED,
-                                         "The response body is larger than " +
-                                             std::to_string(memory.maxBytes) + " bytes");
-                                     return false;
-                                   }
+                                   if (exceedsCap(bytes.size(), memory.maxBytes)) return false;
                                    body_.append(bytes);
                                    return true;
                                  },
@@ -168,6 +177,11 @@ bool Transfer::store(std::string_view bytes) noexcept {
 
 TransferEngine::Outcome Transfer::conclude(CURLcode result) {
   if (storeError_) return std::unexpected(std::move(*storeError_));
+  if (result == CURLE_FILESIZE_EXCEEDED && request_.maxBodyBytes) {
+    return std::unexpected(TransferError(result, "The response body is larger than " +
+                                                     std::to_string(*request_.maxBodyBytes) +
+                                                     " bytes"));
+  }
   if (result != CURLE_OK) {
     std::string message = errorText_[0] ? errorText_.data() : curl_easy_strerror(result);
     return std::unexpected(TransferError(result, std::move(message)));

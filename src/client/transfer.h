@@ -48,6 +48,8 @@ class Transfer {
  private:
   static size_t receive(char* data, size_t size, size_t count, void* self) noexcept;
   bool store(std::string_view bytes) noexcept;
+  // Records the failure and answers true when `bytes` more would pass `cap`.
+  bool exceedsCap(std::size_t bytes, std::uint64_t cap) noexcept;
   void reportProgress(std::size_t bytes) noexcept;
 
   HttpRequest request_;

@@ -66,6 +66,16 @@ int LiveUpdateManager::maxVersions() const { return maxVersions_; }
 
 void LiveUpdateManager::setMaxVersions(int maxVersions) { maxVersions_ = maxVersions; }
 
+LiveUpdateManager::Limits LiveUpdateManager::limits() const {
+  std::lock_guard lock(limitsMutex_);
+  return limits_;
+}
+
+void LiveUpdateManager::setLimits(const Limits& limits) {
+  std::lock_guard lock(limitsMutex_);
+  limits_ = limits;
+}
+
 std::shared_ptr<QelvoLogger> LiveUpdateManager::logger() const {
   std::lock_guard lock(loggerMutex_);
   if (!logger_) logger_ = std::make_shared<QelvoLogger>(loggingEnabled_);

@@ -5,7 +5,10 @@
 
 #include "core/sync_errors.h"
 #include "core/sync_task.h"
+#include "platform/host.h"
 #include "qelvo/live_update_manager.h"
+#include "retrieval/file_manager_util.h"
+#include "retrieval/work_area.h"
 
 namespace qelvo {
 namespace {
@@ -66,6 +69,8 @@ std::shared_ptr<SyncTask> LiveUpdateManager::syncTask(const std::string& appId) 
     task->start(
         [self = shared_from_this(), appId](std::stop_token stop) -> SyncTask::Outcome {
           try {
+            const auto lease = WorkAreaLease::acquire(platform::temporaryDirectory(),
+                                                      self->fileManager().liveUpdatesUrl());
             return self->runReportedPipeline(appId, stop);
           } catch (const std::exception& e) {
             // A configuration problem met mid-sync (for example the host identity

@@ -9,9 +9,11 @@
 #include "core/path_safety.h"
 #include "core/progress_reporter.h"
 #include "core/sync_errors.h"
+#include "core/sync_limits.h"
 #include "core/timing.h"
 #include "core/try.h"
 #include "qelvo/live_update_manager.h"
+#include "retrieval/durability.h"
 #include "retrieval/file_manager_util.h"
 #include "store/app_store.h"
 #include "store/record_lookup.h"
@@ -22,6 +24,23 @@ namespace {
 using FailStep = SyncError::FailStep;
 
 constexpr const char* kManifestFileName = "live-update-manifest.json";
+
+// A recorded snapshot is downloaded again only when its directory is missing or empty.
+// The record forgets it before the archive is unpacked in that directory, so that an
+// interrupted unpack can never leave the record naming a half-written snapshot.
+void forgetSnapshot(KeyValueSuite& store, QelWebApp& app, const std::string& snapshotId) {
+  if (!findSnapshot(app, snapshotId)) return;
+  app.snapshots.erase(Snapshot{snapshotId, {}, {}, {}});
+  decltype(app.channels) channels;
+  for (auto channel : app.channels) {
+    if (channel.currentSnapshot && channel.currentSnapshot->id == snapshotId) {
+      channel.currentSnapshot.reset();
+    }
+    channels.insert(std::move(channel));
+  }
+  app.channels = std::move(channels);
+  saveApp(store, app);
+}
 
 std::optional<Manifest> readManifest(const std::filesystem::path& directory) {
   std::ifstream in(directory / kManifestFileName, std::ios::binary);
@@ -47,7 +66,7 @@ std::expected<SuccessResponseData, Error> LiveUpdateManager::check(const std::st
   CheckRequest request(Device::describe(*userDefaults_),
                        liveUpdate->strategy == LiveUpdate::Strategy::differential, appId,
                        liveUpdate->channel);
-  auto response = client().checkForUpdate(request, stop);
+  auto response = client().checkForUpdate(request, stop, checkExchangeLimits(limits()));
   if (!response) {
     return std::unexpected(syncErrorFromClient(appId, FailStep::check, response.error()));
   }
@@ -173,8 +192,16 @@ std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
         appId, FailStep::unpack,
         prefix + " was not configured to receive live updates for " + liveUpdate->channel));
   }
-  auto directory = fileManager_->unzipSnapshot(appId, snapshotId);
+  forgetSnapshot(*userDefaults_, *app, snapshotId);
+  auto directory = fileManager_->unzipSnapshot(appId, snapshotId, extractLimits(limits()));
   if (!directory) {
+    // A refused or broken archive leaves nothing behind: the next attempt downloads it
+    // again in any case.
+    (void)fileManager_->removeSnapshotDirectory(appId, snapshotId);
+    if (auto application = fileManager_->appDirectory(appId)) {
+      std::error_code ignored;
+      std::filesystem::remove(*application / (snapshotId + ".zip"), ignored);
+    }
     return std::unexpected(makeSyncError(appId, FailStep::unpack,
                                          SyncError::Reason::fileManagerError(directory.error())));
   }
@@ -186,6 +213,8 @@ std::expected<LiveUpdateManager::AppliedSnapshot, Error> LiveUpdateManager::comp
     const std::string& appId, const std::string& snapshotId, std::int64_t build) {
   if (auto progress = progressReporter(appId)) progress->phase(ProgressReporter::Phase::unpack);
   QELVO_TRY(auto unpacked, unpack(appId, snapshotId));
+  QELVO_TRY_VOID(makeSnapshotDurable(appId, unpacked.snapshotDirectory,
+                                     {unpacked.snapshotDirectory.parent_path()}));
   const Date now = std::chrono::system_clock::now();
   Snapshot snapshot{snapshotId, std::to_string(build), currentBinaryVersion(), now};
   saveMetadata(unpacked.app, unpacked.channel, snapshot, now);

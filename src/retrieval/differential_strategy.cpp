@@ -6,14 +6,17 @@
 #include "core/path_safety.h"
 #include "core/progress_reporter.h"
 #include "core/sync_errors.h"
+#include "core/sync_limits.h"
 #include "core/timing.h"
 #include "core/try.h"
 #include "platform/host.h"
 #include "qelvo/live_update_manager.h"
+#include "retrieval/durability.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_url.h"
 #include "retrieval/unchanged_files.h"
+#include "retrieval/work_area.h"
 
 namespace qelvo {
 namespace {
@@ -47,7 +50,10 @@ std::vector<DownloadFileRequest> requestsFor(const std::vector<ManifestItem>& it
   auto builder = makeDownloadFileRequestBuilder(manifestUrl);
   std::vector<DownloadFileRequest> requests;
   for (const auto& item : items) {
-    if (auto request = builder(item.href)) requests.push_back(std::move(*request));
+    if (auto request = builder(item.href)) {
+      request->size = item.size;
+      requests.push_back(std::move(*request));
+    }
   }
   return requests;
 }
@@ -84,7 +90,7 @@ void removeUnusableDestination(bool unusable, const std::filesystem::path& desti
 
 std::expected<LiveUpdateManager::FetchedManifest, Error> LiveUpdateManager::fetchManifest(
     const Url& url, const std::string& appId, std::stop_token stop) {
-  auto fetched = client().fetchManifest(url, stop);
+  auto fetched = client().fetchManifest(url, stop, manifestExchangeLimits(limits()));
   if (!fetched) {
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, fetched.error()));
   }
@@ -126,6 +132,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   }
 
   const auto staging = platform::temporaryDirectory() / snapshotId;
+  const StagingMark mark(staging.parent_path(), snapshotId);
   auto fail = [&](Error error) -> Outcome {
     (void)fileManager().removeTemporaryItem(snapshotId);
     return std::unexpected(std::move(error));
@@ -169,6 +176,10 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   if (auto moved = fileManager().moveItem(staging, destination); !moved) {
     return fail(moved.error());
   }
+  if (auto durable = makeSnapshotDurable(appId, destination, {*appDirectory, staging.parent_path()});
+      !durable) {
+    return fail(durable.error());
+  }
   log("Copied differential update to live update directory");
   auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
   if (!applied) return fail(applied.error());
@@ -184,6 +195,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
   log("Existing manifest not found, performing full download");
   const double start = secondsSince1970();
   const auto staging = platform::temporaryDirectory() / snapshotId;
+  const StagingMark mark(staging.parent_path(), snapshotId);
   auto fail = [&](Error error, bool removeStaging = true) -> Outcome {
     if (removeStaging) (void)fileManager().removeTemporaryItem(snapshotId);
     log("Time to full download " + elapsedSince(start) + "s");
@@ -216,6 +228,10 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
   removeUnusableDestination(needsDownload(appId, snapshotId), destination);
   if (auto moved = fileManager().moveItem(staging, destination); !moved) {
     return fail(makeSyncError(appId, FailStep::unpack, SyncError::Reason::fileManagerError(moved.error())));
+  }
+  if (auto durable = makeSnapshotDurable(appId, destination, {*appDirectory, staging.parent_path()});
+      !durable) {
+    return fail(durable.error());
   }
   auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
   if (!applied) return fail(applied.error());

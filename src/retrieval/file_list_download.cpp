@@ -112,6 +112,7 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
   if (requests.empty()) return {};
   auto group = std::make_shared<DownloadGroup>(requests.size());
   auto progress = progressReporter(appId);
+  const auto idleTimeout = limits().idleTimeout;
   std::stop_callback forwardCancel(stop, [group] { group->stop(); });
 
   return group->run([&](std::size_t index) {
@@ -122,6 +123,7 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
           appId, FailStep::download, "Unable to form a download URL for " + request.href)));
       return;
     }
+    http->idleTimeout = idleTimeout;
     log("Download file href " + request.href + " from " + http->url.text());
     auto moveFile = [this, appId, staging, request, progress,
                      group](const std::filesystem::path& file) -> std::expected<void, Error> {

@@ -8,6 +8,7 @@
 #include "platform/host.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_system.h"
+#include "retrieval/work_area.h"
 #include "retrieval/zip_extractor.h"
 
 namespace qelvo {
@@ -22,6 +23,18 @@ std::expected<path, PlatformError> child(const path& parent, const std::string& 
   if (isSafePathComponent(name)) return parent / name;
   return std::unexpected(PlatformError::fromErrno(
       EINVAL, "The " + kind + " \"" + name + "\" is not a single path component"));
+}
+
+// Snapshots and the cache go in one step, so that a removal cut short never leaves a
+// directory that a record names half deleted.
+std::expected<void, PlatformError> removeWhole(const path& item) {
+  path temporaryDirectory;
+  try {
+    temporaryDirectory = platform::temporaryDirectory();
+  } catch (const std::exception&) {
+    return files::removeRecursively(item);
+  }
+  return removeInOneStep(item, temporaryDirectory);
 }
 
 std::optional<path> existing(const std::expected<path, PlatformError>& item) {
@@ -84,13 +97,13 @@ std::optional<path> FileManagerUtil::snapshotDirectory(const std::string& appId,
 }
 
 FileManagerUtil::Result<void> FileManagerUtil::removeAllApps() {
-  return performFileOperation(files::removeRecursively(liveUpdatesUrl_));
+  return performFileOperation(removeWhole(liveUpdatesUrl_));
 }
 
 FileManagerUtil::Result<void> FileManagerUtil::removeSnapshotDirectory(
     const std::string& appId, const std::string& snapshotId) {
   QELVO_TRY(auto directory, performFileOperation(snapshotLocation(appId, snapshotId)));
-  return performFileOperation(files::removeRecursively(directory));
+  return performFileOperation(removeWhole(directory));
 }
 
 bool FileManagerUtil::directoryHasContents(const path& directory) const {
@@ -119,19 +132,20 @@ FileManagerUtil::Result<path> FileManagerUtil::emptySnapshotDirectory(
   // Whatever an interrupted unpack left there must not be merged with the new bundle.
   QELVO_TRY(bool occupied, performFileOperation(files::hasEntries(*directory)));
   if (!occupied) return *directory;
-  QELVO_TRY_VOID(performFileOperation(files::removeRecursively(*directory)));
+  QELVO_TRY_VOID(performFileOperation(removeWhole(*directory)));
   return createSnapshotDirectory(appId, snapshotId);
 }
 
 FileManagerUtil::Result<path> FileManagerUtil::unzipSnapshot(const std::string& appId,
-                                                             const std::string& snapshotId) {
+                                                             const std::string& snapshotId,
+                                                             const ExtractLimits& limits) {
   auto application = appDirectory(appId);
   if (!application) return std::unexpected(FileOperationError::invalidZipPath());
   QELVO_TRY(auto snapshot, performFileOperation(child(*application, snapshotId, "snapshot id")));
   auto archive = snapshot;
   archive += ".zip";
   QELVO_TRY(auto destination, emptySnapshotDirectory(appId, snapshotId));
-  QELVO_TRY_VOID(performFileOperation(extractZip(archive, destination)));
+  QELVO_TRY_VOID(performFileOperation(extractZip(archive, destination, limits)));
   // Only a complete unpack may consume the archive: after a failure it stays for a retry.
   QELVO_TRY_VOID(performFileOperation(files::removeRecursively(archive)));
   return destination;

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "qelvo/errors.h"
+#include "retrieval/zip_extractor.h"
 
 namespace qelvo {
 
@@ -56,7 +57,9 @@ class FileManagerUtilProtocol {
   virtual std::expected<void, PlatformError> removeTemporaryItem(const std::string& name) = 0;
   // Extracts {appId}/{snapshotId}.zip into an emptied snapshot directory, then
   // deletes the archive. `invalidZipPath` without an application directory.
-  virtual Result<path> unzipSnapshot(const std::string& appId, const std::string& snapshotId) = 0;
+  // `limits` bound what the archive may unpack to.
+  virtual Result<path> unzipSnapshot(const std::string& appId, const std::string& snapshotId,
+                                     const ExtractLimits& limits = {}) = 0;
 
   // Writes `text` to `file` in place (not atomically), replacing it.
   Result<void> writeString(std::string_view text, const path& file);
@@ -87,7 +90,8 @@ class FileManagerUtil : public FileManagerUtilProtocol {
   bool directoryHasContents(const path& directory) const override;
   Result<void> moveItem(const path& from, const path& to) override;
   std::expected<void, PlatformError> removeTemporaryItem(const std::string& name) override;
-  Result<path> unzipSnapshot(const std::string& appId, const std::string& snapshotId) override;
+  Result<path> unzipSnapshot(const std::string& appId, const std::string& snapshotId,
+                             const ExtractLimits& limits = {}) override;
 
  private:
   // Where the directories of an id would be, or why the id cannot name one.

@@ -2,8 +2,8 @@
 // the host, and trimming of unused snapshots beyond `maxVersions`.
 #include <algorithm>
 #include <set>
+#include <span>
 
-#include "platform/output.h"
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
 #include "store/app_store.h"
@@ -52,6 +52,8 @@ void LiveUpdateManager::removeStaleVersions(const std::string& appId) {
         " was built for a different binary version (v" + snapshot.binaryVersion +
         " and no longer used, removing from device...");
     // A failed removal is printed by the file layer; the record forgets it all the same.
+    // Each directory goes in one step, so an interruption leaves the record naming a
+    // missing directory (downloaded again if offered), never a half-deleted one.
     (void)fileManager().removeSnapshotDirectory(appId, snapshot.id);
     removed.push_back(snapshot);
   }
@@ -82,12 +84,10 @@ void LiveUpdateManager::trimVersions(const std::string& appId) {
   const auto keep = static_cast<std::size_t>(std::max(0, maxVersions()));
   if (candidates.size() <= keep) return saveApp(*userDefaults(), *app);
 
-  for (auto it = candidates.begin() + static_cast<std::ptrdiff_t>(keep); it != candidates.end(); ++it) {
-    log("Cleanup - Removing excess app " + appId + " snapshot " + it->id);
-    std::error_code ec;
-    std::filesystem::remove_all(fileManager().liveUpdatesUrl() / appId / it->id, ec);
-    if (ec) platform::printLine(ec.message());
-    app->snapshots.erase(*it);
+  for (const auto& snapshot : std::span(candidates).subspan(keep)) {
+    log("Cleanup - Removing excess app " + appId + " snapshot " + snapshot.id);
+    (void)fileManager().removeSnapshotDirectory(appId, snapshot.id);  // as above
+    app->snapshots.erase(snapshot);
   }
   saveApp(*userDefaults(), *app);
 }

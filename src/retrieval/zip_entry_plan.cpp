@@ -14,6 +14,8 @@ namespace {
 
 using std::filesystem::path;
 
+constexpr std::uint64_t kLocalHeaderBytes = 30;  // before the name and extra field
+
 class Planner {
  public:
   Planner(zip_t* archive, const path& archivePath, const ExtractLimits& limits)
@@ -36,6 +38,7 @@ class Planner {
       entries.push_back(std::move(entry));
     }
     QELVO_TRY_VOID(checkNoFileIsADirectory());
+    QELVO_TRY_VOID(checkNoDataIsShared());
     return entries;
   }
 
@@ -118,6 +121,7 @@ class Planner {
                                          " bytes"));
     }
     totalBytes_ += stat.size;
+    storedBytes_ += kLocalHeaderBytes + entry.name.size() + stat.comp_size;
     auto ratio = stat.size / std::max<std::uint64_t>(stat.comp_size, 1);
     if (stat.size > limits_.ratioCheckFromBytes && ratio > limits_.maxCompressionRatio) {
       return std::unexpected(refused(
@@ -146,6 +150,20 @@ class Planner {
     return {};
   }
 
+  // Entries whose data overlap (a known way to make a small archive unpack to a huge
+  // one, every entry re-reading the same compressed bytes) show as entries that need
+  // more bytes than the archive has.
+  std::expected<void, PlatformError> checkNoDataIsShared() const {
+    std::error_code ec;
+    const auto archiveBytes = std::filesystem::file_size(archivePath_, ec);
+    if (ec || storedBytes_ <= archiveBytes) return {};
+    return std::unexpected(PlatformError(
+        kArchiveErrorDomain, static_cast<int>(ArchiveRefusal::overlappingEntries),
+        "Refused archive " + files::quoted(archivePath_) + ": its entries need " +
+            std::to_string(storedBytes_) + " bytes but it has " + std::to_string(archiveBytes) +
+            ", so their data overlap"));
+  }
+
   std::expected<void, PlatformError> checkNoFileIsADirectory() const {
     for (const auto& [key, name] : files_) {
       if (auto directory = directories_.find(key); directory != directories_.end()) {
@@ -161,6 +179,8 @@ class Planner {
   const path& archivePath_;
   const ExtractLimits& limits_;
   std::uint64_t totalBytes_ = 0;
+  // The local headers (without extra fields) and compressed data of the file entries.
+  std::uint64_t storedBytes_ = 0;
   // Normalised path to the archive name of the entry that claimed it.
   std::map<std::string, std::string> entries_;
   std::map<std::string, std::string> files_;

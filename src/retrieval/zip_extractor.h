@@ -7,7 +7,9 @@
 // naming the entry, when one has an absolute path, a ".." that leaves the destination,
 // a backslash, a symbolic-link or other special type, a duplicate name (after
 // normalisation, or a name that is both a file and a directory), encryption, a
-// compression method other than stored or deflate, or sizes beyond `ExtractLimits`.
+// compression method other than stored or deflate, sizes beyond `ExtractLimits`, or
+// entries whose data overlap; and when its local headers disagree with its central
+// directory (a name that differs, for one).
 // Writing then never follows a symbolic link: directories are entered and files created
 // with O_NOFOLLOW, and files must not exist yet, so a link already in the destination
 // cannot redirect a write.
@@ -48,6 +50,7 @@ enum class ArchiveRefusal {
   unsupportedCompression,
   limitExceeded,
   corruptEntry,
+  overlappingEntries,
 };
 
 // Extracts every entry of `archive` into the existing directory `destination`. On

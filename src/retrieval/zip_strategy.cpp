@@ -42,7 +42,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const LiveUpdate& live
                                          "Application directory was not created for " + appId));
   }
   const auto archive = *appDirectory / (snapshotId + ".zip");
-  HttpRequest request{.url = url};
+  const auto bounds = limits();
+  HttpRequest request{
+      .url = url, .idleTimeout = bounds.idleTimeout, .maxBodyBytes = bounds.maxArchiveBytes};
   if (auto progress = progressReporter(appId)) {
     progress->phase(ProgressReporter::Phase::download);
     request.onBodyProgress = [progress](std::uint64_t done, std::optional<std::uint64_t> expected) {
@@ -54,6 +56,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const LiveUpdate& live
       [&appId, archive](const std::filesystem::path& file) { return placeArchive(appId, file, archive); },
       stop);
   if (!downloaded) {
+    // The body of a refused request (an error page) was moved into place all the same.
+    std::error_code ignored;
+    std::filesystem::remove(archive, ignored);
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, downloaded.error()));
   }
   QELVO_TRY(auto applied, completeDownload(appId, snapshotId, build));

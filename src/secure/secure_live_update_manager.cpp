@@ -7,8 +7,10 @@
 #include <sstream>
 
 #include "client/live_updates_client.h"
+#include "client/service_operations.h"
 #include "core/progress_reporter.h"
 #include "core/sync_errors.h"
+#include "core/sync_limits.h"
 #include "core/try.h"
 #include "retrieval/file_manager_util.h"
 #include "secure/integrity.h"
@@ -100,14 +102,19 @@ std::expected<LiveUpdateManager::UnpackResult, Error> SecureLiveUpdateManager::u
 
 std::expected<LiveUpdateManager::FetchedManifest, Error> SecureLiveUpdateManager::fetchManifest(
     const Url& url, const std::string& appId, std::stop_token stop) {
-  // Client and decoding failures are handed on as they are, not as sync errors.
-  QELVO_TRY(auto fetched, client().fetchManifest(url, stop));
-  auto document = SecureManifest::decode(fetched.body);
+  // Client and decoding failures are handed on as they are, not as sync errors; only a
+  // manifest over its size limit is reported like every other limit, as the download's.
+  auto fetched = client().fetchManifest(url, stop, manifestExchangeLimits(limits()));
+  if (!fetched && isBodyOverCap(fetched.error())) {
+    return std::unexpected(syncErrorFromClient(appId, FailStep::download, fetched.error()));
+  }
+  if (!fetched) return std::unexpected(fetched.error());
+  auto document = SecureManifest::decode(fetched->body);
   if (!document) return std::unexpected(document.error());
   if (!verifyAnySignature(*document, *publicKey_)) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::SignatureValidationError{}));
   }
-  return FetchedManifest{std::move(document->manifest), std::move(fetched.url)};
+  return FetchedManifest{std::move(document->manifest), std::move(fetched->url)};
 }
 
 std::expected<void, Error> SecureLiveUpdateManager::writeManifest(

@@ -33,7 +33,7 @@ void answerChecks(LoopbackServer& server, int status, std::string body) {
 
 std::expected<SuccessResponseData, Error> check(LoopbackServer& server, const std::string& appId) {
   auto client = LiveUpdatesClient::make(server.url("/apps"), {});
-  return client->checkForUpdate(CheckRequest(sampleDevice(), true, appId, "production"), {});
+  return client->checkForUpdate(CheckRequest(sampleDevice(), true, appId, "production"), {}, {});
 }
 
 constexpr const char* kMinimalData =
@@ -165,7 +165,7 @@ TEST(CheckCall, TransferFailureIsPassedOnUnchanged) {
     return gone.url("/apps");
   }();
   auto client = LiveUpdatesClient::make(closedPort, {});
-  auto outcome = client->checkForUpdate(CheckRequest(sampleDevice(), false, "abc", "p"), {});
+  auto outcome = client->checkForUpdate(CheckRequest(sampleDevice(), false, "abc", "p"), {}, {});
   ASSERT_FALSE(outcome.has_value());
   const auto* error = outcome.error().get<TransferError>();
   ASSERT_NE(error, nullptr) << outcome.error().localizedDescription();

@@ -26,7 +26,7 @@ TEST(FetchManifest, ReportsTheUrlAfterRedirectsAndFilesAreRequestedFromThere) {
   });
   auto client = LiveUpdatesClient::make(server.url("/apps"), {});
 
-  auto fetched = client->fetchManifest(server.url("/apps/abc/manifest"), {});
+  auto fetched = client->fetchManifest(server.url("/apps/abc/manifest"), {}, {});
   ASSERT_TRUE(fetched.has_value()) << fetched.error().localizedDescription();
   EXPECT_EQ(fetched->body, "{\"payload\":\"W10=\"}");
   EXPECT_EQ(fetched->url, server.url("/cdn/b%20uild/live-update-manifest.json?v=2&sig=a%2Bb"));
@@ -56,7 +56,7 @@ TEST(FetchManifest, RefusalIsInvalidResponseWithTheFinalUrl) {
     res.set_content("gone", "text/plain");
   });
   auto client = LiveUpdatesClient::make(server.url("/apps"), {});
-  auto fetched = client->fetchManifest(server.url("/old"), {});
+  auto fetched = client->fetchManifest(server.url("/old"), {}, {});
   ASSERT_FALSE(fetched.has_value());
   EXPECT_EQ(fetched.error(),
             Error(NetworkClientError::invalidResponse(HttpResponse{410, server.url("/gone")})));
@@ -67,7 +67,7 @@ TEST(FetchManifest, EndlessRedirectsFailAsANetworkError) {
   server.handle("GET", "/loop",
                 [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
   auto client = LiveUpdatesClient::make(server.url("/apps"), {});
-  auto fetched = client->fetchManifest(server.url("/loop"), {});
+  auto fetched = client->fetchManifest(server.url("/loop"), {}, {});
   ASSERT_FALSE(fetched.has_value());
   const auto* redirects = test::carriedTransferError(fetched.error());
   ASSERT_NE(redirects, nullptr) << fetched.error().localizedDescription();

@@ -21,7 +21,7 @@ struct NoUpdateServer {
 
 std::expected<SuccessResponseData, Error> check(const LiveUpdatesClient& client) {
   Device device{"ios", "1", "1.0", "id", std::nullopt, std::nullopt};
-  return client.checkForUpdate(CheckRequest(device, false, "abc", "production"), {});
+  return client.checkForUpdate(CheckRequest(device, false, "abc", "production"), {}, {});
 }
 
 TEST(LiveClient, FollowsTheBaseUrlLastConfigured) {

@@ -94,10 +94,10 @@ TEST(TransferEngine, StoppingARunningCallReturnsPromptly) {
   std::stop_source fetchStop;
   auto check = std::async(std::launch::async, [&] {
     Device device{"ios", "1", "1.0", "id", std::nullopt, std::nullopt};
-    return client->checkForUpdate(CheckRequest(device, false, "abc", "p"), checkStop.get_token());
+    return client->checkForUpdate(CheckRequest(device, false, "abc", "p"), checkStop.get_token(), {});
   });
   auto fetch = std::async(std::launch::async, [&] {
-    return client->fetchManifest(server.url("/slow"), fetchStop.get_token());
+    return client->fetchManifest(server.url("/slow"), fetchStop.get_token(), {});
   });
   waitUntil([&] { return server.requestCount() == 2; });
 
@@ -118,7 +118,7 @@ TEST(TransferEngine, AStopAlreadyRequestedSendsNothing) {
   auto client = LiveUpdatesClient::make(server.url("/apps"), {});
   std::stop_source stop;
   stop.request_stop();
-  auto fetched = client->fetchManifest(server.url("/m"), stop.get_token());
+  auto fetched = client->fetchManifest(server.url("/m"), stop.get_token(), {});
   ASSERT_FALSE(fetched.has_value());
   EXPECT_NE(fetched.error().get<CancellationError>(), nullptr);
   EXPECT_EQ(server.requestCount(), 0u);
@@ -241,12 +241,12 @@ TEST(TransferEngine, CertificatesAreVerifiedAgainstTheGivenAuthority) {
 
   auto trusting =
       LiveUpdatesClient::make(server.url("/apps"), {.caFile = certificates.caCertificate});
-  auto fetched = trusting->fetchManifest(server.url("/m"), {});
+  auto fetched = trusting->fetchManifest(server.url("/m"), {}, {});
   ASSERT_TRUE(fetched.has_value()) << fetched.error().localizedDescription();
   EXPECT_EQ(fetched->body, "secret");
 
   auto defaults = LiveUpdatesClient::make(server.url("/apps"), {});
-  auto refused = defaults->fetchManifest(server.url("/m"), {});
+  auto refused = defaults->fetchManifest(server.url("/m"), {}, {});
   ASSERT_FALSE(refused.has_value());
   const auto* verification = test::carriedTransferError(refused.error());
   ASSERT_NE(verification, nullptr) << refused.error().localizedDescription();

@@ -108,8 +108,9 @@ TEST_F(DifferentialSync, AManifestUrlWithoutAHostDownloadsNothing) {
   for (const auto& [href, content] : withManifestFile(files)) writeFile(shipped / href, content);
   auto inner = server_.client();
   auto hostless = std::make_shared<LiveUpdatesClient>(*inner);
-  hostless->fetchManifest = [inner](const Url& url, std::stop_token stop) {
-    auto fetched = inner->fetchManifest(url, std::move(stop));
+  hostless->fetchManifest = [inner](const Url& url, std::stop_token stop,
+                                    const ExchangeLimits& limits) {
+    auto fetched = inner->fetchManifest(url, std::move(stop), limits);
     if (fetched) fetched->url = *Url::parse("file:///m.json");
     return fetched;
   };

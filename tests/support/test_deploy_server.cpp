@@ -40,6 +40,11 @@ void TestDeployServer::answer(const std::string& key, const httplib::Request&,
   }
   if (resource.delay.count() > 0 && http_.waitForStop(resource.delay)) return;
   response.status = resource.status;
+  if (resource.location) {
+    response.set_redirect(*resource.location);
+    return;
+  }
+  if (resource.endless || resource.trickle.count() > 0) return stream(resource, response);
   if (!resource.stallAfter) {
     response.set_content(resource.body, "application/octet-stream");
     return;
@@ -55,10 +60,59 @@ void TestDeployServer::answer(const std::string& key, const httplib::Request&,
       });
 }
 
+void TestDeployServer::stream(const Resource& resource, httplib::Response& response) {
+  if (resource.endless) {
+    response.set_chunked_content_provider(
+        "application/octet-stream", [this](std::size_t, httplib::DataSink& sink) {
+          static const std::string chunk(64 * 1024, ' ');
+          return !http_.waitForStop(std::chrono::milliseconds(0)) &&
+                 sink.write(chunk.data(), chunk.size());
+        });
+    return;
+  }
+  response.set_content_provider(
+      resource.body.size(), "application/octet-stream",
+      [this, body = resource.body, pause = resource.trickle](std::size_t offset, std::size_t,
+                                                             httplib::DataSink& sink) {
+        if (offset > 0 && http_.waitForStop(pause)) return false;
+        return sink.write(body.data() + offset, 1);
+      });
+}
+
+void TestDeployServer::serveEndless(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  resources_["GET " + path] = Resource{};
+  resources_["GET " + path].endless = true;
+}
+
+void TestDeployServer::answerCheckEndlessly(const std::string& appId) {
+  std::lock_guard lock(mutex_);
+  resources_["CHECK " + appId] = Resource{};
+  resources_["CHECK " + appId].endless = true;
+}
+
+void TestDeployServer::serveTrickle(const std::string& path, std::string content,
+                                    std::chrono::milliseconds interval) {
+  std::lock_guard lock(mutex_);
+  auto& resource = resources_["GET " + path] = Resource{};
+  resource.body = std::move(content);
+  resource.trickle = interval;
+}
+
+void TestDeployServer::redirect(const std::string& path, const std::string& location) {
+  std::lock_guard lock(mutex_);
+  auto& resource = resources_["GET " + path] = Resource{};
+  resource.status = 302;
+  resource.location = location;
+}
+
 void TestDeployServer::answerCheck(const std::string& appId, int status, std::string body,
                                    std::chrono::milliseconds delay) {
   std::lock_guard lock(mutex_);
-  resources_["CHECK " + appId] = {status, std::move(body), delay};
+  auto& resource = resources_["CHECK " + appId] = Resource{};
+  resource.status = status;
+  resource.body = std::move(body);
+  resource.delay = delay;
 }
 
 void TestDeployServer::offerNothing(const std::string& appId) {
@@ -82,13 +136,18 @@ void TestDeployServer::offer(const std::string& appId, std::optional<std::string
 void TestDeployServer::serve(const std::string& path, std::string content, int status,
                              std::chrono::milliseconds delay) {
   std::lock_guard lock(mutex_);
-  resources_["GET " + path] = {status, std::move(content), delay};
+  auto& resource = resources_["GET " + path] = Resource{};
+  resource.status = status;
+  resource.body = std::move(content);
+  resource.delay = delay;
 }
 
 void TestDeployServer::serveStalled(const std::string& path, std::string content,
                                     std::size_t sent) {
   std::lock_guard lock(mutex_);
-  resources_["GET " + path] = {200, std::move(content), {}, sent};
+  auto& resource = resources_["GET " + path] = Resource{};
+  resource.body = std::move(content);
+  resource.stallAfter = sent;
 }
 
 std::string TestDeployServer::putZip(const std::string& appId, const std::string& snapshotId,

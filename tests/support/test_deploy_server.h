@@ -53,6 +53,14 @@ class TestDeployServer {
   // Serves the first `sent` bytes of `content` at `path`, announcing its whole length,
   // then sends nothing more until the server stops: a transfer caught half-way.
   void serveStalled(const std::string& path, std::string content, std::size_t sent);
+  // Serves a body without end (no length announced) at `path`, until the client gives up
+  // or the server stops; `answerCheckEndlessly` does the same for the check of `appId`.
+  void serveEndless(const std::string& path);
+  void answerCheckEndlessly(const std::string& appId);
+  // Serves `content` one byte every `interval`, announcing its whole length.
+  void serveTrickle(const std::string& path, std::string content, std::chrono::milliseconds interval);
+  // Answers `path` with a redirect (302) to `location`.
+  void redirect(const std::string& path, const std::string& location);
   // Serves the files as one archive at /bundles/<appId>/<snapshotId>.zip; its URL.
   std::string putZip(const std::string& appId, const std::string& snapshotId, const Files& files);
   // Serves each file under /bundles/<appId>/<snapshotId>/ and their manifest there, as
@@ -70,7 +78,11 @@ class TestDeployServer {
     std::string body;
     std::chrono::milliseconds delay{};
     std::optional<std::size_t> stallAfter{};
+    bool endless = false;
+    std::chrono::milliseconds trickle{};  // the pause between bytes, when not zero
+    std::optional<std::string> location{};
   };
+  void stream(const Resource& resource, httplib::Response& response);
   void answer(const std::string& key, const httplib::Request& request, httplib::Response& response);
 
   LoopbackServer http_;

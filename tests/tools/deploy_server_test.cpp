@@ -27,7 +27,7 @@ CheckRequest checkRequest(const std::string& appId, const std::string& channel, 
 std::expected<SuccessResponseData, Error> check(const std::string& appsUrl,
                                                 const CheckRequest& request,
                                                 const DeployServiceOptions& options = {}) {
-  return LiveUpdatesClient::make(*Url::parse(appsUrl), options)->checkForUpdate(request, {});
+  return LiveUpdatesClient::make(*Url::parse(appsUrl), options)->checkForUpdate(request, {}, {});
 }
 
 // The envelope of a refused check, or a failed test.

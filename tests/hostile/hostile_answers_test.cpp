@@ -1,0 +1,236 @@
+// Answers of the deploy service that are malformed, oversized, endless, slow or
+// circular.
+#include <gtest/gtest.h>
+
+#include "support/hostile_fixture.h"
+
+namespace qelvo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The error a sync throws, whatever its type, and how long it took.
+struct Failure {
+  std::optional<Error> error;
+  std::chrono::steady_clock::duration took;
+};
+
+Failure failureOf(LiveUpdateManager& manager, const std::string& appId) {
+  const auto start = std::chrono::steady_clock::now();
+  auto future = manager.sync(appId).share();
+  Failure failure;
+  try {
+    future.get();
+  } catch (const SyncError& error) {
+    failure.error = error;
+  } catch (const TransferError& error) {
+    failure.error = error;
+  } catch (const NetworkClientError& error) {
+    failure.error = error;
+  } catch (const DecodingError& error) {
+    failure.error = error;
+  }
+  failure.took = std::chrono::steady_clock::now() - start;
+  return failure;
+}
+
+std::string available(const std::string& extra) {
+  return R"({"data":{"available":true,"partial":false,"compatible":true,)"
+         R"("incompatibleUpdateAvailable":false)" + extra + "}}";
+}
+
+TEST_F(HostileSync, MalformedCheckAnswersFailTheCheck) {
+  startWith(Strategy::zip);
+  for (const std::string& body : std::vector<std::string>{
+           "", "not json", "{}", "[]", R"({"data":null})", R"({"data":{"available":"yes"}})",
+        available(R"(,"snapshot":"snap-2","build":"2"})").substr(0, 40),
+        available(R"(,"snapshot":7,"build":2)"), available(R"(,"snapshot":"s","build":1e400)"),
+        available(R"(,"snapshot":"s","build":99999999999999999999999)"),
+        std::string(1000, '{')}) {
+    server_.answerCheck("app", 200, body);
+    auto error = refusal();
+    EXPECT_EQ(error.failStep, FailStep::check) << body;
+    expectUnchanged();
+  }
+  // A snapshot without a usable URL.
+  for (const std::string url : {R"(,"url":"")", R"(,"url":"::not a url")", R"()"}) {
+    server_.answerCheck("app", 200, available(R"(,"snapshot":"snap-2","build":2)" + url));
+    auto error = refusal();
+    EXPECT_EQ(error.failStep, FailStep::download) << url;
+    EXPECT_EQ(metadataText(error), "Invalid url received from Braxo for download location");
+    expectUnchanged();
+  }
+}
+
+TEST_F(HostileSync, OversizedAndEndlessCheckAnswersAreCutOffAtTheLimit) {
+  startWith(Strategy::zip);
+  // Valid JSON, padded past the 1 MiB default.
+  server_.answerCheck("app", 200,
+                      available(R"(,"padding":")" + std::string(1 << 20, ' ') + "\""));
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::check);
+  EXPECT_NE(networkReason(error), nullptr);
+  EXPECT_NE(cause(error).find("larger than 1048576 bytes"), std::string::npos) << cause(error);
+  expectUnchanged();
+
+  server_.answerCheckEndlessly("app");
+  error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::check);
+  EXPECT_NE(cause(error).find("larger than 1048576 bytes"), std::string::npos) << cause(error);
+  expectUnchanged();
+}
+
+TEST_F(HostileSync, MalformedAndOversizedManifestsFailTheDownload) {
+  startWith(Strategy::differential);
+  const std::string malformed = "'Manifest' data was malformed - ";
+  for (const std::string text :
+       {R"()", "null", "{}", R"({"payload":7})", R"({"payload":"not base64!"})",
+        R"({"payload":"W3siaHJlZiI6MX1d"})" /* [{"href":1}] */,
+        R"({"payload":"e30="})" /* {} */}) {
+    offerManifestText("snap-2", text);
+    auto error = refusal();
+    EXPECT_EQ(error.failStep, FailStep::download) << text;
+    EXPECT_TRUE(metadataText(error).starts_with(malformed)) << metadataText(error);
+    expectUnchanged();
+  }
+
+  auto limits = manager_->limits();
+  limits.maxManifestBytes = 4096;
+  manager_->setLimits(limits);
+  Files many;
+  for (int i = 0; i < 200; ++i) many["file-" + std::to_string(i) + ".js"] = "x";
+  offerManifestText("snap-2", manifestOf(many), many);
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_NE(cause(error).find("larger than 4096 bytes"), std::string::npos) << cause(error);
+  expectUnchanged();
+
+  server_.serveEndless("/bundles/app/snap-3/live-update-manifest.json");
+  server_.offer("app", "snap-3", 3,
+                server_.http().origin() + "/bundles/app/snap-3/live-update-manifest.json");
+  error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_NE(cause(error).find("larger than 4096 bytes"), std::string::npos) << cause(error);
+  expectUnchanged();
+  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/file-.*"), 0u);
+}
+
+TEST_F(HostileSync, FilesLargerThanTheirManifestSaysAreCutOff) {
+  startWith(Strategy::differential);
+  Files files = {{"index.html", "<html>2</html>"}, {"big.js", std::string(10, 'b')}};
+  offerManifestText("snap-2", manifestOf(files), files);
+  server_.serve("/bundles/app/snap-2/big.js", std::string(1 << 20, 'B'));  // announced
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_NE(cause(error).find("larger than 10 bytes"), std::string::npos) << cause(error);
+  expectUnchanged();
+
+  server_.serveEndless("/bundles/app/snap-2/big.js");  // never announced, never ending
+  error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_NE(cause(error).find("larger than 10 bytes"), std::string::npos) << cause(error);
+  expectUnchanged();
+}
+
+TEST_F(HostileSync, SilentServersFailAfterTheIdleTimeout) {
+  startWith(Strategy::differential);
+  auto limits = manager_->limits();
+  limits.idleTimeout = 1s;
+  manager_->setLimits(limits);
+
+  // A connection accepted and never answered. (A check would take a few seconds more:
+  // libcurl averages the speed over seconds, and its request body counts.)
+  Files files = {{"index.html", "<html>2</html>"}};
+  offerManifestText("snap-2", manifestOf(files), files);
+  server_.serve("/bundles/app/snap-2/live-update-manifest.json", manifestOf(files), 200, 1h);
+  auto failure = failureOf(*manager_, "app");
+  ASSERT_TRUE(failure.error);
+  ASSERT_NE(failure.error->get<SyncError>(), nullptr) << failure.error->localizedDescription();
+  EXPECT_EQ(failure.error->get<SyncError>()->failStep, FailStep::download);
+  EXPECT_NE(cause(*failure.error).find("Operation too slow"), std::string::npos)
+      << cause(*failure.error);
+  EXPECT_LT(failure.took, 5s);
+  expectUnchanged();
+}
+
+TEST_F(HostileSync, TricklingFilesAndManifestsFailAfterTheIdleTimeout) {
+  startWith(Strategy::differential);
+  auto limits = manager_->limits();
+  limits.idleTimeout = 1s;
+  manager_->setLimits(limits);
+
+  // One byte every few seconds: each file keeps the transfer alive for less than the
+  // idle timeout at a time.
+  Files files = {{"index.html", "<html>2</html>"}, {"slow.js", "0123456789"}};
+  offerManifestText("snap-2", manifestOf(files), files);
+  server_.serveTrickle("/bundles/app/snap-2/slow.js", files.at("slow.js"), 2s);
+  auto failure = failureOf(*manager_, "app");
+  ASSERT_TRUE(failure.error);
+  ASSERT_NE(failure.error->get<SyncError>(), nullptr) << failure.error->localizedDescription();
+  EXPECT_EQ(failure.error->get<SyncError>()->failStep, FailStep::download);
+  EXPECT_LT(failure.took, 10s);
+  expectUnchanged();
+  // The manifest itself, trickling.
+  server_.serveTrickle("/bundles/app/snap-2/live-update-manifest.json", manifestOf(files), 2s);
+  failure = failureOf(*manager_, "app");
+  ASSERT_TRUE(failure.error);
+  EXPECT_LT(failure.took, 10s);
+  expectUnchanged();
+}
+
+TEST_F(HostileSync, OneMissingFileAmongHundredsFailsTheWholeDownload) {
+  startWith(Strategy::differential);
+  Files files;
+  for (int i = 0; i < 400; ++i) {
+    files["dir-" + std::to_string(i % 9) + "/file-" + std::to_string(i) + ".js"] =
+        "content " + std::to_string(i);
+  }
+  const auto url = server_.putManifest("app", "snap-2", files);
+  server_.serve("/bundles/app/snap-2/dir-3/file-201.js", "gone", 404);
+  server_.offer("app", "snap-2", 2, url);
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_EQ(cause(error), "HTTP status 404");
+  expectUnchanged();
+}
+
+TEST_F(HostileSync, RedirectLoopsFailTheDownload) {
+  startWith(Strategy::differential);
+  server_.redirect("/bundles/app/loop/live-update-manifest.json",
+                   "/bundles/app/loop/live-update-manifest.json");
+  server_.offer("app", "snap-2", 2,
+                server_.http().origin() + "/bundles/app/loop/live-update-manifest.json");
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_NE(cause(error).find("redirect"), std::string::npos) << cause(error);
+  expectUnchanged();
+
+  // Two files that redirect to each other.
+  Files files = {{"index.html", "<html>2</html>"}, {"a.js", "a"}, {"b.js", "b"}};
+  offerManifestText("snap-3", manifestOf(files), files);
+  server_.redirect("/bundles/app/snap-3/a.js", "/bundles/app/snap-3/b.js");
+  server_.redirect("/bundles/app/snap-3/b.js", "/bundles/app/snap-3/a.js");
+  error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_NE(cause(error).find("redirect"), std::string::npos) << cause(error);
+  expectUnchanged();
+}
+
+TEST_F(HostileSync, ZipRedirectLoopsAndRefusalsFailTheDownload) {
+  startWith(Strategy::zip);
+  server_.redirect("/bundles/app/loop.zip", "/bundles/app/loop.zip");
+  server_.offer("app", "snap-2", 2, server_.http().origin() + "/bundles/app/loop.zip");
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_NE(cause(error).find("redirect"), std::string::npos) << cause(error);
+  expectUnchanged();
+
+  server_.serve("/bundles/app/gone.zip", "<html>not found</html>", 404);
+  server_.offer("app", "snap-2", 2, server_.http().origin() + "/bundles/app/gone.zip");
+  error = refusal();
+  EXPECT_EQ(cause(error), "HTTP status 404");
+  expectUnchanged();
+}
+
+}  // namespace
+}  // namespace qelvo::test

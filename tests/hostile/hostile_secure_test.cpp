@@ -1,0 +1,156 @@
+// A secure manager offered manifests and archives that are not what the key signed.
+#include <gtest/gtest.h>
+
+#include "publishing/signed_manifest_writer.h"
+#include "qelvo/secure_live_update_manager.h"
+#include "support/hostile_fixture.h"
+#include "support/test_keys.h"
+#include "support/zip_builder.h"
+
+namespace qelvo::test {
+namespace {
+
+constexpr const char* kManifestFile = "live-update-manifest.json";
+
+Files nextBundle() {
+  return {{"index.html", "<html>next</html>"},
+          {"js/app.js", "console.log('next');"},
+          {"assets/logo.bin", std::string(64, 'N')}};
+}
+
+std::string payloadOf(const Files& files) { return Manifest::decode(manifestOf(files))->_payload; }
+
+std::string zipOf(const Files& files) {
+  TempDir dir;
+  ZipBuilder builder;
+  for (const auto& [href, content] : files) builder.file(href, content);
+  builder.write(dir / "bundle.zip");
+  return readFile(dir / "bundle.zip");
+}
+
+std::string flipped(std::string bytes, std::size_t bit) {
+  bytes.at(bit / 8) = static_cast<char>(bytes.at(bit / 8) ^ (1 << (bit % 8)));
+  return bytes;
+}
+
+class HostileSecure : public HostileSync {
+ protected:
+  void SetUp() override {
+    configureDeployService({.baseUrl = server_.http().origin() + "/apps"});
+    secure_ = std::make_shared<SecureLiveUpdateManager>("secure", testKey().publicKeyPem(), 3);
+    secure_->setLoggingEnabled(false);
+  }
+  void start(Strategy strategy) { startWith(strategy, {secure_, "secure", &testKey()}); }
+
+  // Offers `id` and expects the sync to fail and leave the device as it was, or to
+  // succeed with exactly `signedFiles` (a change the signature does not cover, such as an
+  // unused bit of the Base64 text or of an archive header). Whether it failed.
+  bool failsOrServesSigned(const std::function<void()>& offer, const Files& signedFiles,
+                           const std::string& what) {
+    offer();
+    if (auto failure = anyFailure()) {
+      expectUnchanged(false);
+      return true;
+    }
+    auto served = filesIn(*secure_->latestAppDirectory("app"));
+    served.erase(kManifestFile);
+    EXPECT_EQ(served, signedFiles) << what;
+    rememberDevice();
+    return false;
+  }
+
+  std::shared_ptr<SecureLiveUpdateManager> secure_;
+};
+
+TEST_F(HostileSecure, ASignatureOfAnotherManifestIsRefused) {
+  start(Strategy::differential);
+  // The signature is genuine, over the payload of the good bundle.
+  const auto other = publishing::encodeSignedManifest(
+      payloadOf(nextBundle()), {publishing::signPayload(testKey(), payloadOf(goodBundle()))});
+  offerManifestText("snap-2", other, nextBundle());
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::unpack);
+  EXPECT_NE(error.errorDescription().find("was not signed with the private key"), std::string::npos);
+  expectUnchanged();
+  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/(index.html|js/.*|assets/.*)"), 0u);
+}
+
+TEST_F(HostileSecure, ASignatureOfAnotherManifestInAnArchiveIsRefused) {
+  start(Strategy::zip);
+  auto files = nextBundle();
+  files[kManifestFile] = publishing::encodeSignedManifest(
+      payloadOf(nextBundle()), {publishing::signPayload(testKey(), payloadOf(goodBundle()))});
+  offerArchive("snap-2", zipOf(files));
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::unpack);
+  EXPECT_NE(error.errorDescription().find("was not signed with the private key"), std::string::npos);
+  expectUnchanged(false);
+}
+
+TEST_F(HostileSecure, UnsignedManifestsAreRefused) {
+  start(Strategy::differential);
+  offerManifestText("snap-2", manifestOf(nextBundle()), nextBundle());
+  EXPECT_TRUE(anyFailure());
+  expectUnchanged();
+  offerManifestText("snap-3", publishing::encodeSignedManifest(payloadOf(nextBundle()), {}),
+                    nextBundle());
+  EXPECT_TRUE(anyFailure());
+  expectUnchanged();
+}
+
+TEST_F(HostileSecure, UnsignedArchivesAreRefused) {
+  start(Strategy::zip);
+  auto files = nextBundle();
+  offerArchive("snap-2", zipOf(files));  // no manifest at all
+  EXPECT_NE(refusal().errorDescription().find("did not contain a live-update-manifest.json"),
+            std::string::npos);
+  expectUnchanged(false);
+  files[kManifestFile] = manifestOf(nextBundle());  // a manifest without signatures
+  offerArchive("snap-3", zipOf(files));
+  EXPECT_NE(refusal().errorDescription().find("did not contain a valid"), std::string::npos);
+  expectUnchanged(false);
+}
+
+TEST_F(HostileSecure, AFlippedBitInTheManifestOrAFileIsRefused) {
+  start(Strategy::differential);
+  const auto manifest = signedManifestOf(nextBundle(), testKey());
+  const std::size_t bits = manifest.size() * 8;
+  int failed = 0;
+  int n = 0;
+  for (std::size_t bit = 5; bit < bits; bit += bits / 48 + 1) {
+    const auto id = "snap-" + std::to_string(++n + 1);
+    failed += failsOrServesSigned(
+        [&] { offerManifestText(id, flipped(manifest, bit), nextBundle()); }, nextBundle(),
+        "bit " + std::to_string(bit));
+    if (HasFailure()) return;
+  }
+  EXPECT_GE(failed, n - 1) << "only a bit the signature does not cover may pass";
+
+  // A file that differs from its signed digest by one bit (and not in size).
+  auto files = nextBundle();
+  const auto url = server_.putManifest("app", "snap-x", files, &testKey());
+  server_.serve("/bundles/app/snap-x/js/app.js", flipped(files.at("js/app.js"), 3));
+  server_.offer("app", "snap-x", 9, url);
+  EXPECT_NE(refusal().errorDescription().find("js/app.js: Invalid hash"), std::string::npos);
+  expectUnchanged();
+}
+
+TEST_F(HostileSecure, AFlippedBitInASignedArchiveIsRefused) {
+  start(Strategy::zip);
+  auto files = nextBundle();
+  files[kManifestFile] = signedManifestOf(nextBundle(), testKey());
+  const auto archive = zipOf(files);
+  const std::size_t bits = archive.size() * 8;
+  int failed = 0;
+  int n = 0;
+  for (std::size_t bit = 3; bit < bits; bit += bits / 48 + 1) {
+    const auto id = "snap-" + std::to_string(++n + 1);
+    failed += failsOrServesSigned([&] { offerArchive(id, flipped(archive, bit)); }, nextBundle(),
+                                  "bit " + std::to_string(bit));
+    if (HasFailure()) return;
+  }
+  EXPECT_GT(failed, n / 2);
+}
+
+}  // namespace
+}  // namespace qelvo::test
