@@ -54,7 +54,7 @@ struct DeployServiceOptions {
   // verification off.
   std::optional<std::filesystem::path> caFile{};
   // Connections kept open to one host at most. Transfers beyond what they carry wait.
-  std::size_t maxConnectionsPerHost = 8;
+  std::size_t maxConnectionsPerHost = 16;
   // Connections open at most, all hosts together.
   std::size_t maxConnections = 32;
   // Transfers running at once; any number more wait in a queue without holding a

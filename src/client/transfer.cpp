@@ -1,7 +1,9 @@
 #include "client/transfer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
+#include <string_view>
 
 #include "core/overloaded.h"
 
@@ -24,6 +26,16 @@ class Options {
   CURL* easy_;
   CURLcode result_ = CURLE_OK;
 };
+
+// From the URL's text: asking for its parts would cost a parse on every transfer.
+bool isHttps(const Url& url) {
+  constexpr std::string_view scheme = "https:";
+  const auto& text = url.text();
+  return text.size() >= scheme.size() &&
+         std::equal(scheme.begin(), scheme.end(), text.begin(), [](char expected, char actual) {
+           return expected == std::tolower(static_cast<unsigned char>(actual));
+         });
+}
 
 TransferError setupError(CURLcode code) {
   return TransferError(code,
@@ -77,7 +89,7 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
   // ALPN agrees on HTTP/2 it becomes one more stream there instead of another
   // connection. Plain HTTP stays HTTP/1.1, where that wait would last until the first
   // response arrives.
-  if (request_.url.scheme() == "https") options.set(CURLOPT_PIPEWAIT, 1L);
+  if (isHttps(request_.url)) options.set(CURLOPT_PIPEWAIT, 1L);
 
   const std::string& method = request_.method;
   if (method == "GET") {
@@ -179,7 +191,10 @@ TransferEngine::Outcome Transfer::conclude(CURLcode result) {
   curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &effectiveUrl);
   Url finalUrl = request_.url;
-  if (effectiveUrl) finalUrl = Url::parse(effectiveUrl).value_or(request_.url);
+  // Parsed only when a redirect changed it: most transfers end where they started.
+  if (effectiveUrl && request_.url.text() != effectiveUrl) {
+    finalUrl = Url::parse(effectiveUrl).value_or(request_.url);
+  }
 
   if (const auto* fileBody = std::get_if<FileBody>(&target_)) {
     // An empty body still gets its (empty) file.

@@ -1,6 +1,7 @@
 #include "client/transfer_engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <future>
 #include <mutex>
@@ -31,6 +32,11 @@ class TransferEngine::Core {
   // The engine's thread.
   void run();
 
+  // Transfers submitted to this thread and not yet ended; any thread.
+  std::size_t load() const { return load_.load(std::memory_order_relaxed); }
+  void addLoad() { load_.fetch_add(1, std::memory_order_relaxed); }
+  void removeLoad() { load_.fetch_sub(1, std::memory_order_relaxed); }
+
  private:
   void wake() { curl_multi_wakeup(multi_.get()); }
   // Moves submitted transfers into the queue and acts on cancellations; true once
@@ -45,6 +51,7 @@ class TransferEngine::Core {
 
   TransferEngineSettings settings_;
   curl::MultiHandle multi_;
+  std::atomic<std::size_t> load_{0};
 
   std::mutex mutex_;  // guards the three fields below
   std::vector<std::shared_ptr<Transfer>> submitted_;
@@ -74,12 +81,16 @@ TransferEngine::Core::Core(TransferEngineSettings settings) : settings_(std::mov
 }
 
 bool TransferEngine::Core::enqueue(std::shared_ptr<Transfer> transfer) {
+  bool wasEmpty = false;
   {
     std::lock_guard lock(mutex_);
     if (shuttingDown_) return false;
+    wasEmpty = submitted_.empty();
     submitted_.push_back(std::move(transfer));
   }
-  wake();
+  // The loop takes every submitted transfer at once: one wake-up per batch is enough,
+  // where one per transfer would cost thousands of system calls on both threads.
+  if (wasEmpty) wake();
   return true;
 }
 
@@ -239,34 +250,84 @@ void TransferEngine::Core::cancelAll() {
   pending_.clear();
 }
 
-TransferEngine::TransferEngine(TransferEngineSettings settings)
-    : core_(std::make_shared<Core>(std::move(settings))),
-      thread_([core = core_] { core->run(); }) {}
+namespace {
+
+// Each I/O thread has a multi handle of its own, and with it its own connections: the
+// limits are shared out so that together they stay within the settings. Never more
+// threads than any limit allows one each.
+std::size_t ioThreadsFor(const TransferEngineSettings& settings) {
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  return std::max<std::size_t>(
+      1, std::min({cores, settings.maxIoThreads, settings.maxConnectionsPerHost,
+                   settings.maxConnections, settings.maxActiveTransfers}));
+}
+
+std::size_t shareOf(std::size_t total, std::size_t part, std::size_t parts) {
+  return total / parts + (part < total % parts ? 1 : 0);
+}
+
+TransferEngineSettings settingsOfThread(const TransferEngineSettings& settings, std::size_t part,
+                                        std::size_t parts) {
+  auto shared = settings;
+  shared.maxConnectionsPerHost = shareOf(settings.maxConnectionsPerHost, part, parts);
+  shared.maxConnections = shareOf(settings.maxConnections, part, parts);
+  shared.maxActiveTransfers = shareOf(settings.maxActiveTransfers, part, parts);
+  return shared;
+}
+
+}  // namespace
+
+TransferEngine::TransferEngine(TransferEngineSettings settings) {
+  const std::size_t threads = ioThreadsFor(settings);
+  for (std::size_t i = 0; i < threads; ++i) {
+    cores_.push_back(std::make_shared<Core>(settingsOfThread(settings, i, threads)));
+  }
+  for (const auto& core : cores_) threads_.emplace_back([core] { core->run(); });
+}
 
 TransferEngine::~TransferEngine() {
-  core_->requestShutdown();
+  for (const auto& core : cores_) core->requestShutdown();
   // A completion may drop the last reference to its engine; the thread then ends on
-  // its own, keeping the core alive until it does.
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();
-  } else {
-    thread_.join();
+  // its own, keeping its core alive until it does.
+  for (auto& thread : threads_) {
+    if (thread.get_id() == std::this_thread::get_id()) {
+      thread.detach();
+    } else {
+      thread.join();
+    }
   }
+}
+
+// The thread with the fewest transfers, the first one among equals: transfers spread
+// over the cores when many run, and a lone request finds the connection the previous
+// one left open.
+TransferEngine::Core& TransferEngine::leastBusyCore() const {
+  Core* chosen = cores_.front().get();
+  for (const auto& core : cores_) {
+    if (core->load() < chosen->load()) chosen = core.get();
+  }
+  return *chosen;
 }
 
 void TransferEngine::submit(HttpRequest request, BodyTarget body, std::stop_token stop,
                             Completion completion) {
-  auto transfer =
-      std::make_shared<Transfer>(std::move(request), std::move(body), std::move(completion));
+  auto& core = leastBusyCore();
+  core.addLoad();
+  auto transfer = std::make_shared<Transfer>(
+      std::move(request), std::move(body),
+      [&core, completion = std::move(completion)](Outcome outcome) {
+        core.removeLoad();
+        completion(std::move(outcome));
+      });
   // Registered before the transfer is queued: a stop requested already runs the
   // callback here and now, and the engine then finds the flag set.
   if (stop.stop_possible()) {
     std::weak_ptr<Transfer> weak = transfer;
-    transfer->stopCallback.emplace(std::move(stop), [core = core_.get(), weak] {
+    transfer->stopCallback.emplace(std::move(stop), [core = &core, weak] {
       if (auto alive = weak.lock()) core->requestCancel(std::move(alive));
     });
   }
-  if (!core_->enqueue(transfer)) transfer->finish(std::unexpected(CancellationError()));
+  if (!core.enqueue(transfer)) transfer->finish(std::unexpected(CancellationError()));
 }
 
 TransferEngine::Outcome TransferEngine::perform(HttpRequest request, BodyTarget body,

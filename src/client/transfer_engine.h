@@ -1,6 +1,6 @@
-// TransferEngine: every HTTP transfer of a client runs here, on one I/O thread that
-// drives a libcurl multi handle. Callers on any thread submit transfers; each one
-// completes exactly once, on the engine's thread.
+// TransferEngine: every HTTP transfer of a client runs here, on a few I/O threads (one
+// per core, at most two), each driving a libcurl multi handle. Callers on any thread
+// submit transfers; each one completes exactly once, on the thread that ran it.
 //
 //   TransferEngine engine({});
 //   auto outcome = engine.perform(HttpRequest{.url = *Url::parse("https://h/x")},
@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 #include <variant>
+#include <vector>
 
 #include "client/http_request.h"
 #include "client/temporary_file.h"
@@ -32,10 +33,13 @@
 namespace qelvo {
 
 struct TransferEngineSettings {
-  std::size_t maxConnectionsPerHost = 8;
+  std::size_t maxConnectionsPerHost = 16;
   std::size_t maxConnections = 32;
   std::size_t maxActiveTransfers = 64;
   long maxRedirects = 10;
+  // I/O threads, each with its multi handle and a share of the limits above: at most
+  // one per core. Writing thousands of small files costs a core on its own.
+  std::size_t maxIoThreads = 2;
   // CA bundle (PEM) used to verify servers, in place of libcurl's default bundle file.
   std::optional<std::filesystem::path> caFile;
 };
@@ -85,8 +89,10 @@ class TransferEngine {
 
  private:
   class Core;
-  std::shared_ptr<Core> core_;
-  std::thread thread_;
+  Core& leastBusyCore() const;
+
+  std::vector<std::shared_ptr<Core>> cores_;
+  std::vector<std::thread> threads_;
 };
 
 }  // namespace qelvo

@@ -7,16 +7,15 @@
 #include "core/progress_reporter.h"
 #include "core/sync_errors.h"
 #include "core/sync_limits.h"
-#include "core/text.h"
 #include "core/timing.h"
 #include "core/try.h"
 #include "platform/host.h"
 #include "qelvo/live_update_manager.h"
 #include "retrieval/durability.h"
-#include "retrieval/file_copy.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_url.h"
+#include "retrieval/unchanged_files.h"
 #include "retrieval/work_area.h"
 
 namespace qelvo {
@@ -148,22 +147,17 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   log("Total time to download new differential files " + elapsedSince(start));
   log("Copying unchanged files to new snapshot directory");
   startPhase(progress, ProgressReporter::Phase::copy, unchanged);
-  for (const auto& item : unchanged) {
-    log("Copying " + item.href);
-    auto pieces = splitNonEmpty(item.href, '/');
-    auto directory = staging;
-    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) directory /= pieces[i];
-    auto created = fileManager().createDirectory(directory);
-    if (!created) {
+  // The copies run on several threads; their lines and their failure are reported here
+  // in list order, as a loop copying one file after another would report them.
+  auto copyFailure = copyUnchangedFiles(unchanged, previousDirectory, staging);
+  for (std::size_t i = 0; i < unchanged.size(); ++i) {
+    log("Copying " + unchanged[i].href);
+    if (copyFailure && copyFailure->item == i) {
       return fail(makeSyncError(appId, FailStep::unpack,
-                                SyncError::Reason::fileManagerError(created.error())));
+                                SyncError::Reason::fileManagerError(
+                                    reportedFileError(std::move(copyFailure->error)))));
     }
-    auto copied = copyFileExclusive(previousDirectory / item.href, directory / pieces.back());
-    if (!copied) {
-      return fail(makeSyncError(appId, FailStep::unpack,
-                                SyncError::Reason::fileManagerError(reportedFileError(copied.error()))));
-    }
-    if (progress) progress->fileDone(item.size);
+    if (progress) progress->fileDone(unchanged[i].size);
   }
   log("Completed copying unchanged files to new snapshot directory in " + elapsedSince(start));
 

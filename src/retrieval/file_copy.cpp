@@ -33,9 +33,18 @@ bool copyWithReadWrite(int in, int out) {
   }
 }
 
-bool copyContents(int in, int out, off_t size) {
-  if (::ioctl(out, FICLONE, in) == 0) return true;
-  off_t remaining = size;
+// The filesystem (of the sources) this thread found unable to share blocks: asking
+// again for every file of a bundle would cost a system call each.
+thread_local dev_t noCloneDevice = static_cast<dev_t>(-1);
+
+bool copyContents(int in, int out, const struct stat& source) {
+  if (source.st_dev != noCloneDevice) {
+    if (::ioctl(out, FICLONE, in) == 0) return true;
+    if (errno == EOPNOTSUPP || errno == EXDEV || errno == ENOTTY) {
+      noCloneDevice = source.st_dev;
+    }
+  }
+  off_t remaining = source.st_size;
   while (remaining > 0) {
     ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(remaining), 0);
     if (n < 0) {
@@ -64,7 +73,7 @@ std::expected<void, PlatformError> copyFileExclusive(const std::filesystem::path
   UniqueFd out(
       ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
   if (!out) return std::unexpected(PlatformError::fromErrno(errno, what));
-  if (!copyContents(in.get(), out.get(), info.st_size) || out.close() != 0) {
+  if (!copyContents(in.get(), out.get(), info) || out.close() != 0) {
     int err = errno;
     ::unlink(to.c_str());
     return std::unexpected(PlatformError::fromErrno(err, what));

@@ -1,7 +1,11 @@
-// Downloads of many files at once into a staging directory: every file is queued on
-// the transfer engine together; the first failure stops the others.
+// Downloads of many files at once into a staging directory, queued on the transfer
+// engine as fast as it takes them; the first failure stops the others.
+#include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <string>
+#include <unordered_set>
 
 #include "client/download_request.h"
 #include "client/live_updates_client.h"
@@ -16,42 +20,88 @@ namespace {
 
 using FailStep = SyncError::FailStep;
 
-// The outcome of a group of downloads: the first failure, once all have ended.
+// The downloads of one file list: a window of them queued on the transfer engine at a
+// time, refilled by the waiting thread as they end, and the first failure.
+//
+// Every file is requested as soon as the engine can take it, yet the transfers waiting
+// for a connection stay few: ten thousand queued at once would hold ten thousand
+// requests, callbacks and buffers in memory for nothing. Requests are made on the
+// waiting thread, leaving the engine's thread to the transfers.
 class DownloadGroup {
  public:
-  explicit DownloadGroup(std::size_t count) : remaining_(count) {}
+  explicit DownloadGroup(std::size_t count) : count_(count), remaining_(count) {}
 
   std::stop_token token() const { return stop_.get_token(); }
   void stop() { stop_.request_stop(); }
 
+  // Calls `start(index)` for every download in index order, never more than a window
+  // running at once, until all have ended; each start leads to one `finish`. The first
+  // failure, once all started downloads have ended.
+  std::expected<void, Error> run(const std::function<void(std::size_t index)>& start) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      ended_.wait(lock, [this] { return remaining_ == 0 || canStartMore(); });
+      if (remaining_ == 0) break;
+      const std::size_t first = next_;
+      next_ = std::min(count_, next_ + (kWindow - inFlight_));
+      inFlight_ += next_ - first;
+      const std::size_t end = next_;
+      lock.unlock();
+      for (std::size_t index = first; index < end; ++index) start(index);
+      lock.lock();
+    }
+    if (failure_) return std::unexpected(*failure_);
+    return {};
+  }
+
+  // Whether `directory` was created for an earlier file of the group: most files share
+  // a directory with many others, and each is created once rather than once per file.
+  bool created(const std::filesystem::path& directory) {
+    std::lock_guard lock(mutex_);
+    return createdDirectories_.contains(directory.native());
+  }
+  void rememberCreated(const std::filesystem::path& directory) {
+    std::lock_guard lock(mutex_);
+    createdDirectories_.insert(directory.native());
+  }
+
   void finish(std::expected<void, Error> result) {
     bool first = false;
-    bool last = false;
+    bool wake = false;
     {
       std::lock_guard lock(mutex_);
       if (!result && !failure_) {
         failure_ = std::move(result.error());
         first = true;
+        // After a failure, files not yet started never are.
+        remaining_ -= count_ - next_;
+        next_ = count_;
       }
-      last = --remaining_ == 0;
+      --inFlight_;
+      --remaining_;
+      wake = remaining_ == 0 || canStartMore();
     }
     if (first) stop_.request_stop();
-    if (last) ended_.notify_all();
-  }
-
-  std::expected<void, Error> wait() {
-    std::unique_lock lock(mutex_);
-    ended_.wait(lock, [this] { return remaining_ == 0; });
-    if (failure_) return std::unexpected(*failure_);
-    return {};
+    if (wake) ended_.notify_one();
   }
 
  private:
+  static constexpr std::size_t kWindow = 256;
+  // Refills wait until half the window has ended, so that the waiting thread wakes once
+  // per batch rather than once per file.
+  static constexpr std::size_t kRefillBelow = kWindow / 2;
+
+  bool canStartMore() const { return next_ < count_ && inFlight_ <= kRefillBelow; }
+
   std::stop_source stop_;
   std::mutex mutex_;
   std::condition_variable ended_;
-  std::size_t remaining_;
+  const std::size_t count_;
+  std::size_t remaining_;  // downloads not yet ended, started or not
+  std::size_t next_ = 0;
+  std::size_t inFlight_ = 0;
   std::optional<Error> failure_;
+  std::unordered_set<std::string> createdDirectories_;
 };
 
 }  // namespace
@@ -65,17 +115,18 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
   const auto idleTimeout = limits().idleTimeout;
   std::stop_callback forwardCancel(stop, [group] { group->stop(); });
 
-  for (auto& request : requests) {
+  return group->run([&](std::size_t index) {
+    const auto& request = requests[index];
     auto http = makeHttpRequest(request);
     if (!http) {
       group->finish(std::unexpected(metadataError(
           appId, FailStep::download, "Unable to form a download URL for " + request.href)));
-      continue;
+      return;
     }
     http->idleTimeout = idleTimeout;
     log("Download file href " + request.href + " from " + http->url.text());
-    auto moveFile = [this, appId, staging, request,
-                     progress](const std::filesystem::path& file) -> std::expected<void, Error> {
+    auto moveFile = [this, appId, staging, request, progress,
+                     group](const std::filesystem::path& file) -> std::expected<void, Error> {
       auto directory = request.parentHref.empty() ? staging : staging / request.parentHref;
       auto target = directory / request.filename;
       log("Writing file href " + request.href + " from " + fileUrlText(file) + " to " +
@@ -84,8 +135,11 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
         return std::unexpected(
             makeSyncError(appId, FailStep::download, SyncError::Reason::fileManagerError(error)));
       };
-      if (auto created = fileManager().createDirectory(directory); !created) {
-        return failed(created.error());
+      if (!group->created(directory)) {
+        if (auto created = fileManager().createDirectory(directory); !created) {
+          return failed(created.error());
+        }
+        group->rememberCreated(directory);
       }
       if (progress) {
         std::error_code ec;
@@ -103,8 +157,7 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
                             }
                             group->finish(std::move(result));
                           });
-  }
-  return group->wait();
+  });
 }
 
 }  // namespace qelvo

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,13 @@ struct FileCloser {
   int fd;
   ~FileCloser() { ::close(fd); }
 };
+
+// Fetched once: an implicit fetch at every initialisation takes a lock that threads
+// hashing at the same time would contend for.
+const EVP_MD* sha256Digest() {
+  static EVP_MD* digest = EVP_MD_fetch(nullptr, "SHA256", nullptr);  // kept until exit
+  return digest;
+}
 
 std::string digestText(const unsigned char* digest, unsigned int length) {
   return "sha256-" + base64Encode(std::string_view(reinterpret_cast<const char*>(digest), length));
@@ -43,9 +51,14 @@ std::optional<std::string> fileDigestText(const std::filesystem::path& file) {
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
 
-  std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
+  // One context and buffer per thread, reused for every file it hashes.
+  thread_local std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
   thread_local std::vector<unsigned char> buffer(1 << 18);
+  const EVP_MD* sha256 = sha256Digest();
+  if (!context || !sha256 || EVP_DigestInit_ex(context.get(), sha256, nullptr) != 1) {
+    return std::nullopt;
+  }
+  std::uint64_t total = 0;
   for (;;) {
     ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n == 0) break;
@@ -54,6 +67,13 @@ std::optional<std::string> fileDigestText(const std::filesystem::path& file) {
       return std::nullopt;
     }
     EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(n));
+    total += static_cast<std::uint64_t>(n);
+    // A short read that reaches the size the file had when opened is its end: the
+    // read that would only confirm it is saved (one system call per file).
+    if (static_cast<std::size_t>(n) < buffer.size() &&
+        total == static_cast<std::uint64_t>(info.st_size)) {
+      break;
+    }
   }
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;

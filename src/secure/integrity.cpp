@@ -1,9 +1,11 @@
 #include "secure/integrity.h"
 
 #include <algorithm>
-#include <set>
+#include <optional>
+#include <unordered_set>
 
 #include "core/path_safety.h"
+#include "platform/parallel.h"
 #include "secure/file_digest.h"
 
 namespace qelvo {
@@ -11,16 +13,31 @@ namespace {
 
 constexpr std::string_view kManifestFileName = "live-update-manifest.json";
 
-void checkFileIntegrity(const ManifestItem& item, const std::filesystem::path& file,
+// The violation of one listed file, given its digest text (none when it could not be
+// read).
+void checkFileIntegrity(const ManifestItem& item, const std::optional<std::string>& digest,
                         std::vector<IntegrityViolation>& violations) {
-  // An href that leaves the directory names no file of the bundle; nothing outside the
-  // snapshot is read for it.
-  auto digest = isSafeRelativePath(item.href) ? fileDigestText(file) : std::nullopt;
   if (!digest) {
     violations.push_back({item.href, IntegrityViolation::FileNotFound{}});
   } else if (item.integrity.find(*digest) == std::string::npos) {
     violations.push_back({item.href, IntegrityViolation::InvalidSha{item.integrity, *digest}});
   }
+}
+
+// The digests of the listed files, hashed on several threads: hashing is most of the
+// cost of a validation. An href that leaves the directory names no file of the bundle;
+// nothing outside the snapshot is read for it.
+std::vector<std::optional<std::string>> digestsOf(const std::vector<const ManifestItem*>& items,
+                                                  const std::vector<std::filesystem::path>& files) {
+  std::vector<std::optional<std::string>> digests(items.size());
+  platform::forEachInOrder(items.size(), platform::workersFor(items.size()),
+                           [&](std::size_t index, std::size_t) {
+                             if (isSafeRelativePath(items[index]->href)) {
+                               digests[index] = fileDigestText(files[index]);
+                             }
+                             return true;
+                           });
+  return digests;
 }
 
 bool endsWith(std::string_view text, std::string_view suffix) {
@@ -39,13 +56,21 @@ std::string relativeHref(const std::filesystem::path& file, const std::filesyste
 
 std::vector<IntegrityViolation> validateIntegrity(const std::filesystem::path& directory,
                                                   const Manifest& manifest) {
-  std::vector<IntegrityViolation> violations;
-  std::set<std::filesystem::path> expected;
+  // The items in the order the set is visited: the order their violations are listed.
+  std::vector<const ManifestItem*> items;
+  std::vector<std::filesystem::path> files;
+  std::unordered_set<std::string> expected;
+  items.reserve(manifest.payload.size());
+  files.reserve(manifest.payload.size());
   for (const auto& item : manifest.payload) {
-    auto file = directory / item.href;
-    checkFileIntegrity(item, file, violations);
-    expected.insert(file.lexically_normal());
+    items.push_back(&item);
+    files.push_back(directory / item.href);
+    expected.insert(files.back().lexically_normal().native());
   }
+
+  std::vector<IntegrityViolation> violations;
+  auto digests = digestsOf(items, files);
+  for (std::size_t i = 0; i < items.size(); ++i) checkFileIntegrity(*items[i], digests[i], violations);
 
   std::vector<std::filesystem::path> extras;
   std::error_code ec;
@@ -56,7 +81,7 @@ std::vector<IntegrityViolation> validateIntegrity(const std::filesystem::path& d
     std::error_code statusError;
     if (!it->is_regular_file(statusError) || it->is_symlink(statusError)) continue;
     auto normalized = path.lexically_normal();
-    if (!expected.contains(normalized)) extras.push_back(normalized);
+    if (!expected.contains(normalized.native())) extras.push_back(std::move(normalized));
   }
   std::sort(extras.begin(), extras.end());
   for (const auto& extra : extras) {
