@@ -8,9 +8,12 @@
 namespace qelvo {
 namespace {
 
-// Download files go to the host's temporary directory, on the same filesystem as the
-// version cache, so that taking them away is a rename.
-std::expected<TemporaryFile, PlatformError> createDownloadFile() {
+// Download files go to the request's body directory or else to the host's temporary
+// directory, on the same filesystem as the version cache, so that taking them away is a
+// rename.
+std::expected<TemporaryFile, PlatformError> createDownloadFile(
+    const std::optional<std::filesystem::path>& bodyDirectory) {
+  if (bodyDirectory) return TemporaryFile::create(*bodyDirectory);
   std::filesystem::path directory;
   try {
     directory = platform::temporaryDirectory();
@@ -49,7 +52,8 @@ bool isBodyOverCap(const Error& error) {
 
 void downloadFile(TransferEngine& engine, HttpRequest request, LiveUpdatesClient::MoveFile moveFile,
                   std::stop_token stop, LiveUpdatesClient::DownloadCompletion completion) {
-  engine.submit(std::move(request), FileBody{createDownloadFile}, std::move(stop),
+  FileBody body{[directory = request.bodyDirectory] { return createDownloadFile(directory); }};
+  engine.submit(std::move(request), std::move(body), std::move(stop),
                 [moveFile = std::move(moveFile),
                  completion = std::move(completion)](TransferEngine::Outcome outcome) {
                   if (!outcome) {

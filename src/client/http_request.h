@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,6 +30,11 @@ struct HttpRequest {
   // far and the length the response declares, if any. Must return quickly.
   std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)>
       onBodyProgress{};
+  // Where a downloaded body is written while it arrives: the directory its move callback
+  // will put it in, so that taking it there renames it within one directory (a rename
+  // across directories takes a lock that the whole filesystem shares). Absent: the
+  // host's temporary directory.
+  std::optional<std::filesystem::path> bodyDirectory{};
 };
 
 // Bounds a caller puts on one exchange whose request the client builds itself.

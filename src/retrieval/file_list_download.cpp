@@ -125,22 +125,26 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
     }
     http->idleTimeout = idleTimeout;
     log("Download file href " + request.href + " from " + http->url.text());
-    auto moveFile = [this, appId, staging, request, progress,
-                     group](const std::filesystem::path& file) -> std::expected<void, Error> {
-      auto directory = request.parentHref.empty() ? staging : staging / request.parentHref;
+    auto failed = [appId](const FileOperationError& error) {
+      return std::unexpected(
+          makeSyncError(appId, FailStep::download, SyncError::Reason::fileManagerError(error)));
+    };
+    // The file's directory is made before its transfer starts, so that the body is
+    // written there under a temporary name and taken into place by a rename within it.
+    auto directory = request.parentHref.empty() ? staging : staging / request.parentHref;
+    if (!group->created(directory)) {
+      if (auto created = fileManager().createDirectory(directory); !created) {
+        group->finish(failed(created.error()));
+        return;
+      }
+      group->rememberCreated(directory);
+    }
+    http->bodyDirectory = directory;
+    auto moveFile = [this, failed, directory, request, progress](
+                        const std::filesystem::path& file) -> std::expected<void, Error> {
       auto target = directory / request.filename;
       log("Writing file href " + request.href + " from " + fileUrlText(file) + " to " +
           fileUrlText(target));
-      auto failed = [&](const FileOperationError& error) {
-        return std::unexpected(
-            makeSyncError(appId, FailStep::download, SyncError::Reason::fileManagerError(error)));
-      };
-      if (!group->created(directory)) {
-        if (auto created = fileManager().createDirectory(directory); !created) {
-          return failed(created.error());
-        }
-        group->rememberCreated(directory);
-      }
       if (progress) {
         std::error_code ec;
         auto size = std::filesystem::file_size(file, ec);

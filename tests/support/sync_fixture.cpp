@@ -52,10 +52,12 @@ std::vector<std::string> SyncTest::leftInTmp() const {
   return names;
 }
 
+// A body being received: archives arrive in tmp/, the files of a file-by-file download
+// in their own directories of the staging tree.
 bool SyncTest::downloadUnderway() const {
   std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator(host_.tmp(), ec);
-       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+  for (auto it = std::filesystem::recursive_directory_iterator(host_.tmp(), ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
     std::error_code sizeError;
     if (it->path().filename().string().starts_with("qelvo-download-") &&
         std::filesystem::file_size(it->path(), sizeError) > 0 && !sizeError) {
