@@ -48,14 +48,5 @@ TEST(ParallelTest, ReportsTheLowestFailureWithEverythingBelowItRun) {
   }
 }
 
-TEST(ParallelTest, WorkersForScalesWithTheItems) {
-  EXPECT_EQ(workersFor(0), 1u);
-  EXPECT_EQ(workersFor(10), 1u);
-  const auto many = workersFor(100'000);
-  EXPECT_GE(many, 1u);
-  EXPECT_LE(many, 4u);
-  EXPECT_LE(many, std::max(1u, std::thread::hardware_concurrency()));
-}
-
 }  // namespace
 }  // namespace qelvo::platform
