@@ -37,6 +37,13 @@ void HostileSync::rememberDevice() {
 
 SyncError HostileSync::refusal() { return syncError(*device_.manager, "app"); }
 
+void HostileSync::expectRefused(SyncError::FailStep step, const std::string& causeText) {
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, step);
+  EXPECT_NE(cause(error).find(causeText), std::string::npos) << cause(error);
+  expectUnchanged();
+}
+
 std::optional<std::string> HostileSync::anyFailure() {
   auto future = device_.manager->sync("app").share();
   try {

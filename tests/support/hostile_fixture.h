@@ -36,6 +36,9 @@ class HostileSync : public SyncTest {
   void startWith(Strategy strategy, Device device);
   // The sync's error as a SyncError.
   SyncError refusal();
+  // Syncs and expects a SyncError at `step` whose cause mentions `causeText`, with the
+  // device unchanged.
+  void expectRefused(SyncError::FailStep step, const std::string& causeText);
   // The text of whatever the sync throws (a secure manager passes some errors on as
   // they are); nothing when it succeeds.
   std::optional<std::string> anyFailure();
