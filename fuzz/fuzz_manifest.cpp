@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "client/download_request.h"
-#include "core/path_safety.h"
+#include "base/path_safety.h"
 #include "qelvo/manifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

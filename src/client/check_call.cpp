@@ -1,5 +1,5 @@
 #include "client/service_operations.h"
-#include "core/try.h"
+#include "base/try.h"
 
 namespace qelvo {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "client/percent_encoding.h"
-#include "core/text.h"
+#include "base/text.h"
 
 namespace qelvo {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "client/base64.h"
+#include "base/base64.h"
 #include "platform/json.h"
 
 namespace qelvo {

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string_view>
 
-#include "core/overloaded.h"
+#include "base/overloaded.h"
 
 namespace qelvo {
 namespace {

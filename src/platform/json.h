@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "qelvo/errors.h"
 
 namespace qelvo::json {

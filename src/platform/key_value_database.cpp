@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-#include "core/try.h"
+#include "base/try.h"
 
 namespace qelvo {
 namespace {

@@ -1,6 +1,6 @@
 #include "platform/key_value_store.h"
 
-#include "core/try.h"
+#include "base/try.h"
 #include "platform/key_value_database.h"
 
 namespace qelvo {

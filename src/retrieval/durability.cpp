@@ -5,10 +5,10 @@
 
 #include <cerrno>
 
-#include "core/sync_errors.h"
+#include "base/sync_errors.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_system.h"
-#include "retrieval/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qelvo {
 namespace {

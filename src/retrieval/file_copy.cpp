@@ -1,6 +1,6 @@
 #include "retrieval/file_copy.h"
 
-#include "retrieval/unique_fd.h"
+#include "base/unique_fd.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <exception>
 
-#include "core/path_safety.h"
-#include "core/try.h"
+#include "base/path_safety.h"
+#include "base/try.h"
 #include "platform/host.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_system.h"

@@ -8,14 +8,14 @@
 #include <type_traits>
 #include <utility>
 
-#include "platform/output.h"
+#include "base/output.h"
 #include "qelvo/errors.h"
 
 namespace qelvo {
 
 // Prints the platform error's description and wraps it in `ioError`.
 inline FileOperationError reportedFileError(PlatformError error) {
-  platform::printLine(error.description);
+  printLine(error.description);
   return FileOperationError::ioError(std::move(error));
 }
 

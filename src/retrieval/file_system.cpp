@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "retrieval/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qelvo::files {
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/parallel.h"
 #include "retrieval/file_copy.h"
 #include "retrieval/file_system.h"

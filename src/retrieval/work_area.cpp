@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <system_error>
 
-#include "core/path_safety.h"
+#include "base/path_safety.h"
 #include "platform/host.h"
 #include "retrieval/file_system.h"
 

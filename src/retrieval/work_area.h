@@ -16,7 +16,7 @@
 #include <string>
 
 #include "qelvo/errors.h"
-#include "retrieval/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace qelvo {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <map>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "retrieval/file_system.h"
 #include "retrieval/zip_archive.h"
 

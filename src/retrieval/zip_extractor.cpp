@@ -10,10 +10,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "platform/parallel.h"
 #include "retrieval/file_system.h"
-#include "retrieval/unique_fd.h"
+#include "base/unique_fd.h"
 #include "retrieval/zip_archive.h"
 #include "retrieval/zip_entry_plan.h"
 

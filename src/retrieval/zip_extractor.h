@@ -15,7 +15,7 @@
 // cannot redirect a write.
 //
 //   if (auto done = extractZip(archive, snapshotDirectory); !done)
-//     platform::printLine(done.error().description);
+//     printLine(done.error().description);
 #pragma once
 
 #include <cstdint>

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "client/base64.h"
+#include "base/base64.h"
 
 namespace qelvo {
 namespace {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <unordered_set>
 
-#include "core/path_safety.h"
+#include "base/path_safety.h"
 #include "platform/parallel.h"
 #include "secure/file_digest.h"
 

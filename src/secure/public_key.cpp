@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "client/base64.h"
-#include "core/text.h"
+#include "base/base64.h"
+#include "base/text.h"
 
 namespace qelvo {
 namespace {

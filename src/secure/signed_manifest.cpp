@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "client/base64.h"
-#include "core/try.h"
+#include "base/base64.h"
+#include "base/try.h"
 #include "platform/json.h"
 #include "secure/public_key.h"
 

@@ -1,7 +1,7 @@
 #include "store/app_store.h"
 
 #include "platform/host.h"
-#include "platform/output.h"
+#include "base/output.h"
 #include "qelvo/configuration.h"
 #include "store/records_json.h"
 
@@ -19,12 +19,12 @@ std::shared_ptr<KeyValueSuite> openSuiteOrThrow(const std::string& suiteName,
   try {
     path = metadataDatabasePath();
   } catch (const ConfigurationError& e) {
-    platform::printLine(e.what());
+    printLine(e.what());
     throw ConfigurationError(failure);
   }
   auto suite = KeyValueSuite::open(path, suiteName);
   if (!suite) {
-    platform::printLine(suite.error().description);
+    printLine(suite.error().description);
     throw ConfigurationError(failure);
   }
   return std::move(*suite);
@@ -56,24 +56,24 @@ std::shared_ptr<KeyValueSuite> openNamedStore(const std::string& name) {
 void saveApp(KeyValueSuite& store, const QelWebApp& app) {
   auto json = encodeApp(app);
   if (!json) {
-    platform::printLine("Error saving App");
+    printLine("Error saving App");
     return;
   }
   if (auto saved = store.setData(kAppKeyPrefix + app.id, *json); !saved) {
-    platform::printLine(saved.error().description);
+    printLine(saved.error().description);
   }
 }
 
 std::optional<QelWebApp> getApp(const KeyValueSuite& store, const std::string& appId) {
   auto bytes = store.data(kAppKeyPrefix + appId);
   if (!bytes) {
-    platform::printLine(bytes.error().description);
+    printLine(bytes.error().description);
     return std::nullopt;
   }
   if (!*bytes) return std::nullopt;
   auto app = decodeApp(**bytes);
   if (!app) {
-    platform::printLine("Error getting App");
+    printLine("Error getting App");
     return std::nullopt;
   }
   return std::move(*app);
@@ -82,7 +82,7 @@ std::optional<QelWebApp> getApp(const KeyValueSuite& store, const std::string& a
 std::string deviceIdentifier(KeyValueSuite& store) {
   auto identifier = store.stringOrInsert(kDeviceIdentifierKey, platform::randomUuid);
   if (!identifier) {
-    platform::printLine(identifier.error().description);
+    printLine(identifier.error().description);
     return platform::randomUuid();
   }
   return std::move(*identifier);
@@ -90,7 +90,7 @@ std::string deviceIdentifier(KeyValueSuite& store) {
 
 void clearSuite(KeyValueSuite& store, const std::string& suiteName) {
   if (auto cleared = store.removePersistentDomain(suiteName); !cleared) {
-    platform::printLine(cleared.error().description);
+    printLine(cleared.error().description);
   }
 }
 

@@ -1,6 +1,6 @@
 #include <functional>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "qelvo/live_update.h"
 #include "platform/json.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "core/try.h"
+#include "base/try.h"
 #include "platform/json.h"
 
 namespace qelvo {

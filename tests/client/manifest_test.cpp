@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "client/base64.h"
+#include "base/base64.h"
 
 namespace qelvo {
 namespace {

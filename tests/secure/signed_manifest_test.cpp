@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "client/base64.h"
+#include "base/base64.h"
 #include "publishing/signed_manifest_writer.h"
 #include "secure/public_key.h"
 #include "support/test_keys.h"

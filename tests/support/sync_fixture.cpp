@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "core/sync_errors.h"
+#include "base/sync_errors.h"
 
 namespace qelvo::test {
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <map>
 
-#include "core/path_safety.h"
+#include "toolkit/toolkit.h"
 
 namespace qelvo::deploy {
 namespace {

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "client/check_types.h"
-#include "platform/host.h"
+#include "toolkit/toolkit.h"
 
 namespace qelvo::deploy {
 namespace {

@@ -10,12 +10,11 @@
 #include <stdexcept>
 #include <utility>
 
-#include "client/percent_encoding.h"
+#include "toolkit/toolkit.h"
 #include "deploy_server/access_log.h"
 #include "deploy_server/bundle_files.h"
 #include "deploy_server/check_answer.h"
 #include "deploy_server/request_path.h"
-#include "platform/output.h"
 
 namespace qelvo::deploy {
 namespace {
@@ -157,7 +156,7 @@ DeployServer::DeployServer(DeployServerOptions options) : options_(std::move(opt
              scheme + "://" + hostForUrl(options_.host) + ":" + std::to_string(port_)});
 
   auto log = options_.accessLog ? options_.accessLog
-                                : [](std::string_view line) { platform::printLine(line); };
+                                : [](std::string_view line) { printLine(line); };
   server_->new_task_queue = [] { return new httplib::ThreadPool(kServingThreads); };
   server_->set_payload_max_length(kMaxRequestBody);
   // Each request is logged once its answer is ready, before it is sent, so that a client

@@ -1,6 +1,6 @@
 #include "deploy_server/request_path.h"
 
-#include "client/percent_encoding.h"
+#include "toolkit/toolkit.h"
 
 namespace qelvo::deploy {
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "retrieval/unique_fd.h"
+#include "toolkit/toolkit.h"
 
 namespace qelvo::publishing {
 

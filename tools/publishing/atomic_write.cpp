@@ -7,9 +7,7 @@
 
 #include <cerrno>
 
-#include "retrieval/file_copy.h"
-#include "retrieval/file_system.h"
-#include "retrieval/unique_fd.h"
+#include "toolkit/toolkit.h"
 
 namespace qelvo::publishing {
 namespace {

@@ -3,9 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/json.h"
-#include "core/path_safety.h"
-#include "core/try.h"
+#include "toolkit/toolkit.h"
 #include "publishing/atomic_write.h"
 
 namespace qelvo::publishing {

@@ -7,7 +7,7 @@
 
 #include <stdexcept>
 
-#include "client/base64.h"
+#include "toolkit/toolkit.h"
 
 namespace qelvo::publishing {
 namespace {

@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "secure/file_digest.h"
+#include "toolkit/toolkit.h"
 
 namespace qelvo::publishing {
 

@@ -4,8 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/try.h"
-#include "platform/host.h"
+#include "toolkit/toolkit.h"
 #include "publishing/app_lock.h"
 #include "publishing/atomic_write.h"
 #include "publishing/bundle_copy.h"

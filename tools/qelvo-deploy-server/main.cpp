@@ -13,7 +13,7 @@
 
 #include "common/arguments.h"
 #include "deploy_server/deploy_server.h"
-#include "platform/output.h"
+#include "toolkit/toolkit.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
       sigwait(&stopSignals, &received);
       server.stop();
     }).detach();
-    qelvo::platform::printLine("listening on " + server.appsUrl());
+    qelvo::printLine("listening on " + server.appsUrl());
     server.run();
   } catch (const std::exception& error) {
     std::cerr << "qelvo-deploy-server: " << error.what() << "\n";

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <iostream>
 
-#include "platform/output.h"
+#include "toolkit/toolkit.h"
 #include "progress_board.h"
 #include "qelvo/configuration.h"
 #include "qelvo/secure_live_update_manager.h"
-#include "retrieval/file_manager_util.h"
 #include "sync_report.h"
 
 namespace qelvo::cli {
@@ -87,10 +86,10 @@ int runSync(LiveUpdateManager& manager, const CliOptions& options) {
                                [&](const auto& r) { return r.appId() == appId; });
     auto error = std::find_if(outcome.errors.begin(), outcome.errors.end(), byApp);
     if (result != outcome.results.end()) {
-      platform::printLine(successLine(*result, manager.latestAppDirectory(appId)));
+      printLine(successLine(*result, manager.latestAppDirectory(appId)));
     } else {
       allSucceeded = false;
-      if (error != outcome.errors.end()) platform::printLine(failureLine(*error));
+      if (error != outcome.errors.end()) printLine(failureLine(*error));
     }
   }
   return allSucceeded ? 0 : kExitFailure;
@@ -103,7 +102,7 @@ int runDir(LiveUpdateManager& manager, const CliOptions& options) {
   addAll(manager, options);
   auto directory = manager.latestAppDirectory(options.apps.front().appId);
   if (!directory) return kExitNothing;
-  platform::printLine(directory->string());
+  printLine(directory->string());
   return 0;
 }
 
@@ -112,7 +111,7 @@ int runLastSync(LiveUpdateManager& manager, const CliOptions& options) {
   std::optional<Date> latest;
   for (const auto& appId : appIds) latest = std::max(latest, manager.lastSync(appId));
   if (!latest) return kExitNothing;
-  platform::printLine(isoTime(*latest));
+  printLine(isoTime(*latest));
   return 0;
 }
 

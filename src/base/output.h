@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-namespace qelvo::platform {
+namespace qelvo {
 
 void printLine(std::string_view line);
 
-}  // namespace qelvo::platform
+}  // namespace qelvo

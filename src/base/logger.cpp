@@ -1,11 +1,11 @@
-#include "core/logger.h"
+#include "base/logger.h"
 
-#include "platform/output.h"
+#include "base/output.h"
 
 namespace qelvo {
 
 void QelvoLogger::log(const std::string& tag, const std::string& message) const {
-  if (enabled_) platform::printLine(tag + " - " + message);
+  if (enabled_) printLine(tag + " - " + message);
 }
 
 }  // namespace qelvo

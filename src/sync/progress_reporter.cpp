@@ -1,4 +1,4 @@
-#include "core/progress_reporter.h"
+#include "sync/progress_reporter.h"
 
 namespace qelvo {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "client/live_updates_client.h"
-#include "core/progress_reporter.h"
-#include "core/sync_errors.h"
-#include "core/try.h"
+#include "sync/progress_reporter.h"
+#include "base/sync_errors.h"
+#include "base/try.h"
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"

@@ -1,8 +1,8 @@
-#include "core/sync_task.h"
+#include "sync/sync_task.h"
 
 #include <thread>
 
-#include "core/sync_errors.h"
+#include "base/sync_errors.h"
 
 namespace qelvo {
 

@@ -1,4 +1,4 @@
-#include "core/path_safety.h"
+#include "base/path_safety.h"
 
 namespace qelvo {
 

@@ -1,4 +1,4 @@
-#include "client/base64.h"
+#include "base/base64.h"
 
 #include <array>
 #include <cstdint>

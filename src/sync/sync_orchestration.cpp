@@ -3,8 +3,8 @@
 // that is already running for it, if any.
 #include <atomic>
 
-#include "core/sync_errors.h"
-#include "core/sync_task.h"
+#include "base/sync_errors.h"
+#include "sync/sync_task.h"
 #include "platform/host.h"
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/sync_errors.h"
+#include "base/sync_errors.h"
 #include "qelvo/error.h"
 
 namespace qelvo::test {

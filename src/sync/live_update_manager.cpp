@@ -7,9 +7,9 @@
 
 #include "client/check_types.h"
 #include "client/live_updates_client.h"
-#include "core/logger.h"
-#include "core/path_safety.h"
-#include "core/sync_task.h"
+#include "base/logger.h"
+#include "base/path_safety.h"
+#include "sync/sync_task.h"
 #include "platform/host.h"
 #include "retrieval/file_manager_util.h"
 #include "store/app_store.h"

@@ -9,8 +9,8 @@
 
 #include "client/download_request.h"
 #include "client/live_updates_client.h"
-#include "core/progress_reporter.h"
-#include "core/sync_errors.h"
+#include "sync/progress_reporter.h"
+#include "base/sync_errors.h"
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_url.h"

@@ -1,4 +1,4 @@
-#include "core/timing.h"
+#include "base/timing.h"
 
 #include <charconv>
 #include <chrono>

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/overloaded.h"
+#include "base/overloaded.h"
 
 namespace qelvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/progress_reporter.h"
+#include "sync/progress_reporter.h"
 #include "qelvo/live_update_manager.h"
 
 namespace qelvo {
