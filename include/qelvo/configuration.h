@@ -65,7 +65,8 @@ struct DeployServiceOptions {
 // Configures the standard client that managers use. A new `baseUrl` holds for managers
 // created afterwards (managers already created keep the service they were made with).
 // All of them share one transfer engine, made when the first manager is created: the
-// CA file and the limits in effect at that moment stay in force for the process.
+// CA file and the limits in effect at that moment stay in force while any manager
+// exists (the engine's threads end with the last manager).
 void configureDeployService(DeployServiceOptions options);
 
 // Declares a named embedding component as loaded in this process; the check request

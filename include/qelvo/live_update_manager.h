@@ -51,6 +51,7 @@ struct LiveUpdatesClient;
 class FileManagerUtilProtocol;
 class QelvoLogger;
 class ProgressReporter;
+class SyncExecutor;
 class SyncTask;
 struct SuccessResponseData;
 
@@ -247,43 +248,58 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
     Url url;  // the final URL of the response
   };
 
+  // What one sync carries down its steps, fixed when it starts: a `setLimits` or
+  // `setProgressHandler` during a sync applies to the next one, never half-way.
+  struct SyncContext {
+    std::string appId;
+    std::stop_token stop;  // cancelSync requests it
+    Limits limits;
+    std::shared_ptr<ProgressReporter> progress;  // null when nobody watches the progress
+    std::shared_ptr<QelvoLogger> logger;
+    std::string logTag;
+
+    // Prints "<logTag> - <message>" when the manager's logging is on.
+    void log(const std::string& message) const;
+  };
+
   // The overridable steps of a sync.
   virtual std::expected<AppliedSnapshot, Error> applySnapshot(const std::string& appId,
                                                               const std::string& snapshotId,
                                                               const std::string& buildId);
-  virtual void saveMetadata(QelWebApp app, Channel channel, Snapshot snapshot, Date date);
+  // Records `snapshot` as the current one of `channel`, used at `date`, in the stored
+  // record of `app.id` as it stands (one transaction: concurrent writers of the record
+  // are never overwritten). Records nothing, and returns false, when the snapshot's
+  // directory is no longer on disk (a trim in another thread or process removed it).
+  virtual bool saveMetadata(QelWebApp app, Channel channel, Snapshot snapshot, Date date);
   virtual std::vector<Snapshot> storedSnapshots(const std::string& appId) const;
   virtual void registerApp(const LiveUpdate& liveUpdate);
-  virtual std::expected<UnpackResult, Error> unpack(const std::string& appId,
+  virtual std::expected<UnpackResult, Error> unpack(const SyncContext& context,
                                                     const std::string& snapshotId);
-  virtual std::expected<AppliedSnapshot, Error> completeDownload(const std::string& appId,
+  virtual std::expected<AppliedSnapshot, Error> completeDownload(const SyncContext& context,
                                                                  const std::string& snapshotId,
                                                                  std::int64_t build);
-  virtual Outcome runPipeline(const std::string& appId, std::stop_token stop);
-  virtual Outcome downloadZip(const LiveUpdate& liveUpdate, const Url& url,
-                              const std::string& snapshotId, std::int64_t build,
-                              std::stop_token stop);
+  virtual Outcome runPipeline(const SyncContext& context);
+  virtual Outcome downloadZip(const SyncContext& context, const LiveUpdate& liveUpdate,
+                              const Url& url, const std::string& snapshotId, std::int64_t build);
   // The cache test: true when the snapshot must be downloaded.
   virtual bool needsDownload(const std::string& appId, const std::string& snapshotId) const;
-  virtual std::expected<void, Error> downloadFileList(const std::string& appId,
+  virtual std::expected<void, Error> downloadFileList(const SyncContext& context,
                                                       std::vector<DownloadFileRequest> requests,
-                                                      const std::filesystem::path& staging,
-                                                      std::stop_token stop);
-  virtual std::expected<FetchedManifest, Error> fetchManifest(const Url& url,
-                                                              const std::string& appId,
-                                                              std::stop_token stop);
-  virtual Outcome downloadDifferential(const LiveUpdate& liveUpdate, const Url& url,
-                                       const std::string& snapshotId, std::int64_t build,
+                                                      const std::filesystem::path& staging);
+  virtual std::expected<FetchedManifest, Error> fetchManifest(const SyncContext& context,
+                                                              const Url& url);
+  virtual Outcome downloadDifferential(const SyncContext& context, const LiveUpdate& liveUpdate,
+                                       const Url& url, const std::string& snapshotId,
+                                       std::int64_t build,
                                        const std::filesystem::path& previousDirectory,
-                                       const Manifest& previousManifest, std::stop_token stop);
-  virtual std::expected<void, Error> writeManifest(const std::filesystem::path& directory,
-                                                   const Manifest& manifest,
-                                                   const std::string& appId);
-  virtual std::expected<SuccessResponseData, Error> check(const std::string& appId,
-                                                          std::stop_token stop);
-  virtual Outcome downloadFullDifferential(const LiveUpdate& liveUpdate, const Url& url,
-                                           const std::string& snapshotId, std::int64_t build,
-                                           std::stop_token stop);
+                                       const Manifest& previousManifest);
+  virtual std::expected<void, Error> writeManifest(const SyncContext& context,
+                                                   const std::filesystem::path& directory,
+                                                   const Manifest& manifest);
+  virtual std::expected<SuccessResponseData, Error> check(const SyncContext& context);
+  virtual Outcome downloadFullDifferential(const SyncContext& context,
+                                           const LiveUpdate& liveUpdate, const Url& url,
+                                           const std::string& snapshotId, std::int64_t build);
 
   // The manager's logger, created on first use with `enabled` = loggingEnabled().
   virtual std::shared_ptr<QelvoLogger> logger() const;
@@ -291,12 +307,10 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   // Prints "<logTag> - <message>" when the logger is enabled.
   void log(const std::string& message) const;
 
-  // The progress reporter of the application's running sync; null when the host has
-  // no progress handler.
-  std::shared_ptr<ProgressReporter> progressReporter(const std::string& appId) const;
-
-  // The binary version of a device description built for this manager's store.
+  // The host binary's short version string, as the host identity gives it now.
   std::string currentBinaryVersion() const;
+  // The device identifier of this manager's store: read (or made) once per manager.
+  std::string deviceIdentifier() const;
 
   const std::shared_ptr<KeyValueSuite>& userDefaults() const { return userDefaults_; }
   const LiveUpdatesClient& client() const { return *client_; }
@@ -315,15 +329,20 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
  private:
   // The joined sync of one application: the running task, or a new one.
   std::shared_ptr<SyncTask> syncTask(const std::string& appId);
+  // The context of a sync of `appId` starting now.
+  SyncContext makeContext(const std::string& appId, std::stop_token stop) const;
   // The pipeline with its progress reported from start to end.
-  Outcome runReportedPipeline(const std::string& appId, std::stop_token stop);
+  Outcome runReportedPipeline(const SyncContext& context);
+  // Calls a host callback on one of the executor's threads, on its own: an empty or
+  // throwing callback is logged and never ends the process.
+  void deliver(std::function<void()> call, const std::string& what) const;
   void trimVersions(const std::string& appId);
   void removeStaleVersions(const std::string& appId);
 
   mutable std::mutex progressMutex_;
   std::shared_ptr<const ProgressHandler> progressHandler_;
-  mutable ConcurrentDictionary<std::string, std::shared_ptr<ProgressReporter>> progress_{
-      "qelvo.liveupdates.progress"};
+  mutable std::mutex deviceIdentifierMutex_;
+  mutable std::optional<std::string> deviceIdentifier_;
   mutable std::mutex loggerMutex_;
   mutable std::shared_ptr<QelvoLogger> logger_;
   bool loggingEnabled_ = true;
@@ -339,6 +358,7 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   std::shared_ptr<KeyValueSuite> userDefaults_;
   std::shared_ptr<const LiveUpdatesClient> client_;
   std::shared_ptr<FileManagerUtilProtocol> fileManager_;
+  std::shared_ptr<SyncExecutor> executor_;
 };
 
 }  // namespace qelvo

@@ -33,13 +33,13 @@ class SecureLiveUpdateManager : public LiveUpdateManager {
   ~SecureLiveUpdateManager() override;
 
  protected:
-  std::expected<UnpackResult, Error> unpack(const std::string& appId,
+  std::expected<UnpackResult, Error> unpack(const SyncContext& context,
                                             const std::string& snapshotId) override;
-  std::expected<FetchedManifest, Error> fetchManifest(const Url& url, const std::string& appId,
-                                                      std::stop_token stop) override;
-  std::expected<void, Error> writeManifest(const std::filesystem::path& directory,
-                                           const Manifest& manifest,
-                                           const std::string& appId) override;
+  std::expected<FetchedManifest, Error> fetchManifest(const SyncContext& context,
+                                                      const Url& url) override;
+  std::expected<void, Error> writeManifest(const SyncContext& context,
+                                           const std::filesystem::path& directory,
+                                           const Manifest& manifest) override;
 
  private:
   SecureLiveUpdateManager(std::shared_ptr<const RsaPublicKey> key, const std::string& named,

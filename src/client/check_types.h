@@ -18,8 +18,6 @@
 
 namespace qelvo {
 
-class KeyValueSuite;
-
 struct Device {
   std::string platform;
   std::string platformVersion;
@@ -28,11 +26,10 @@ struct Device {
   std::optional<std::string> snapshot;
   std::optional<std::string> build;
 
-  // The device as this process describes it for the manager whose store is given:
-  // platform "ios", the OS version, the host's short version string, and the store's
-  // device identifier (created on first use). Throws ConfigurationError without a
-  // short version string.
-  static Device describe(KeyValueSuite& store);
+  // The device as this process describes it: platform "ios", the OS version, the
+  // host's short version string, and the given device identifier (the manager's
+  // store keeps it). Throws ConfigurationError without a short version string.
+  static Device describe(std::string deviceId);
 
   friend bool operator==(const Device&, const Device&) = default;
 };

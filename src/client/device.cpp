@@ -1,13 +1,10 @@
 #include "client/check_types.h"
 #include "platform/host.h"
 #include "qelvo/configuration.h"
-#include "store/app_store.h"
 
 namespace qelvo {
 
-Device Device::describe(KeyValueSuite& store) {
-  // The identifier is created and persisted on first use, before anything else is read.
-  std::string deviceId = deviceIdentifier(store);
+Device Device::describe(std::string deviceId) {
   auto binaryVersion = platform::shortVersionString();
   if (!binaryVersion) {
     throw ConfigurationError(

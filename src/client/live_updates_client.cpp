@@ -13,18 +13,21 @@ namespace qelvo {
 namespace {
 
 // The options last configured, and the standard client made from them. Every standard
-// client shares one transfer engine, made at first use, so connections stay pooled
-// and the transfer limits hold for the whole process.
+// client shares one transfer engine, so connections stay pooled and the transfer limits
+// hold for the whole process. Only weak references are kept here: the managers own the
+// client and its engine, whose threads are joined when the last of them goes away.
 struct DeployServiceConfiguration {
   std::mutex mutex;
   DeployServiceOptions options;
-  std::shared_ptr<TransferEngine> engine;
-  std::shared_ptr<const LiveUpdatesClient> client;
+  std::weak_ptr<TransferEngine> engine;
+  std::weak_ptr<const LiveUpdatesClient> client;
   std::string clientBaseUrl;  // the base URL text `client` was made for
 };
 
 DeployServiceConfiguration& deployServiceConfiguration() {
-  static auto* configuration = new DeployServiceConfiguration;  // used until exit
+  // Never destroyed, so that a manager released late in the process's exit still finds
+  // it; it holds no thread and no connection.
+  static auto* configuration = new DeployServiceConfiguration;
   return *configuration;
 }
 
@@ -68,18 +71,21 @@ std::shared_ptr<const LiveUpdatesClient> LiveUpdatesClient::live() {
   auto& configuration = deployServiceConfiguration();
   std::lock_guard lock(configuration.mutex);
   std::string text = configuration.options.baseUrl.value_or(QELVO_DEPLOY_BASE_URL);
-  if (configuration.client && configuration.clientBaseUrl == text) return configuration.client;
+  auto client = configuration.client.lock();
+  if (client && configuration.clientBaseUrl == text) return client;
   auto baseUrl = Url::parse(text);
   if (!baseUrl || baseUrl->host().empty()) {
     throw ConfigurationError("The deploy service base URL is not an absolute URL: " + text);
   }
-  // Never destroyed: detached sync tasks may still use it while the process exits.
-  if (!configuration.engine) {
-    configuration.engine = std::make_shared<TransferEngine>(engineSettings(configuration.options));
+  auto engine = configuration.engine.lock();
+  if (!engine) {
+    engine = std::make_shared<TransferEngine>(engineSettings(configuration.options));
+    configuration.engine = engine;
   }
-  configuration.client = clientOn(configuration.engine, *baseUrl);
+  client = clientOn(std::move(engine), *baseUrl);
+  configuration.client = client;
   configuration.clientBaseUrl = std::move(text);
-  return configuration.client;
+  return client;
 }
 
 std::shared_ptr<const LiveUpdatesClient> LiveUpdatesClient::make(

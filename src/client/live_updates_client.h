@@ -64,8 +64,8 @@ struct LiveUpdatesClient {
 
   // The standard client for the base URL last given to `configureDeployService`, made
   // again only when that URL changes; every standard client runs on one transfer
-  // engine, made at first use. Throws ConfigurationError when the base URL is not an
-  // absolute URL.
+  // engine, made at first use and ended (its threads joined) when no client holds it
+  // any more. Throws ConfigurationError when the base URL is not an absolute URL.
   static std::shared_ptr<const LiveUpdatesClient> live();
 
   // A standard client for another deploy service (tools and tests), with a transfer

@@ -110,16 +110,16 @@ std::expected<void, PlatformError> KeyValueDatabase::write(std::string_view suit
   return writeLocked(suite, key, kind, bytes);
 }
 
-std::expected<std::string, PlatformError> KeyValueDatabase::textOrInsert(
-    std::string_view suite, std::string_view key, const std::function<std::string()>& make) {
+std::expected<void, PlatformError> KeyValueDatabase::update(std::string_view suite,
+                                                            std::string_view key,
+                                                            const Change& change) {
   std::lock_guard lock(mutex_);
   QELVO_TRY(auto transaction, sqlite::ImmediateTransaction::begin(connection_.get()));
-  QELVO_TRY(auto existing, readLocked(suite, key));
-  if (existing && existing->kind == Kind::text) return std::move(existing->bytes);
-  std::string made = make();
-  QELVO_TRY_VOID(writeLocked(suite, key, Kind::text, made));
-  QELVO_TRY_VOID(transaction.commit());
-  return made;
+  QELVO_TRY(auto current, readLocked(suite, key));
+  auto changed = change(std::move(current));
+  if (!changed) return {};
+  QELVO_TRY_VOID(writeLocked(suite, key, changed->kind, changed->bytes));
+  return transaction.commit();
 }
 
 std::expected<void, PlatformError> KeyValueDatabase::removeSuite(std::string_view suite) {

@@ -45,11 +45,15 @@ class KeyValueDatabase {
   [[nodiscard]] std::expected<void, PlatformError> write(std::string_view suite,
                                                          std::string_view key, Kind kind,
                                                          std::string_view bytes);
-  // The text under `key`; when there is none (or the value is data), stores `make()` as
-  // text and returns it. One write transaction taken before the read, so racing
-  // callers in any process agree on one value.
-  [[nodiscard]] std::expected<std::string, PlatformError> textOrInsert(
-      std::string_view suite, std::string_view key, const std::function<std::string()>& make);
+  // Reads the value under `key` (none when absent), hands it to `change`, and stores
+  // what `change` returns (nothing when it returns none), in one write transaction taken
+  // before the read: racing callers in any process each see the others' writes, so no
+  // change is lost. `change` runs with the database locked: it must be quick and must
+  // not use the database.
+  using Change = std::function<std::optional<Value>(std::optional<Value> current)>;
+  [[nodiscard]] std::expected<void, PlatformError> update(std::string_view suite,
+                                                          std::string_view key,
+                                                          const Change& change);
   [[nodiscard]] std::expected<void, PlatformError> removeSuite(std::string_view suite);
 
   explicit KeyValueDatabase(sqlite::Connection connection) : connection_(std::move(connection)) {}

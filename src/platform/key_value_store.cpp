@@ -47,7 +47,31 @@ std::expected<void, PlatformError> KeyValueSuite::setString(const std::string& k
 
 std::expected<std::string, PlatformError> KeyValueSuite::stringOrInsert(
     const std::string& key, const std::function<std::string()>& make) {
-  return database_->textOrInsert(suiteName_, key, make);
+  std::string text;
+  QELVO_TRY_VOID(database_->update(
+      suiteName_, key,
+      [&](std::optional<KeyValueDatabase::Value> current) -> std::optional<KeyValueDatabase::Value> {
+        if (current && current->kind == Kind::text) {
+          text = std::move(current->bytes);
+          return std::nullopt;
+        }
+        text = make();
+        return KeyValueDatabase::Value{Kind::text, text};
+      }));
+  return text;
+}
+
+std::expected<void, PlatformError> KeyValueSuite::updateData(const std::string& key,
+                                                             const DataChange& change) {
+  return database_->update(
+      suiteName_, key,
+      [&](std::optional<KeyValueDatabase::Value> current) -> std::optional<KeyValueDatabase::Value> {
+        std::optional<std::string> data;
+        if (current && current->kind == Kind::data) data = std::move(current->bytes);
+        auto changed = change(std::move(data));
+        if (!changed) return std::nullopt;
+        return KeyValueDatabase::Value{Kind::data, std::move(*changed)};
+      });
 }
 
 std::expected<void, PlatformError> KeyValueSuite::removePersistentDomain(

@@ -50,6 +50,14 @@ class KeyValueSuite {
   [[nodiscard]] std::expected<std::string, PlatformError> stringOrInsert(
       const std::string& key, const std::function<std::string()>& make);
 
+  // Hands the data under `key` (none when absent or stored as text) to `change` and
+  // stores what it returns, if anything, in one transaction: writers in other threads
+  // and processes never overwrite each other's changes. `change` runs with the store
+  // locked: it must be quick and must not use the store.
+  using DataChange = std::function<std::optional<std::string>(std::optional<std::string> current)>;
+  [[nodiscard]] std::expected<void, PlatformError> updateData(const std::string& key,
+                                                              const DataChange& change);
+
   // Removes every key of the suite named `suiteName` in this suite's database.
   [[nodiscard]] std::expected<void, PlatformError> removePersistentDomain(
       const std::string& suiteName);

@@ -75,8 +75,9 @@ SecureLiveUpdateManager::SecureLiveUpdateManager(std::shared_ptr<const RsaPublic
 SecureLiveUpdateManager::~SecureLiveUpdateManager() = default;
 
 std::expected<LiveUpdateManager::UnpackResult, Error> SecureLiveUpdateManager::unpack(
-    const std::string& appId, const std::string& snapshotId) {
-  QELVO_TRY(auto unpacked, LiveUpdateManager::unpack(appId, snapshotId));
+    const SyncContext& context, const std::string& snapshotId) {
+  const auto& appId = context.appId;
+  QELVO_TRY(auto unpacked, LiveUpdateManager::unpack(context, snapshotId));
   const auto manifestFile = unpacked.snapshotDirectory / kManifestFileName;
   std::error_code ec;
   if (!std::filesystem::exists(manifestFile, ec)) {
@@ -91,7 +92,7 @@ std::expected<LiveUpdateManager::UnpackResult, Error> SecureLiveUpdateManager::u
   if (!verifyAnySignature(*document, *publicKey_)) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::SignatureValidationError{}));
   }
-  if (auto progress = progressReporter(appId)) progress->phase(ProgressReporter::Phase::verify);
+  if (context.progress) context.progress->phase(ProgressReporter::Phase::verify);
   auto violations = validateIntegrity(unpacked.snapshotDirectory, document->manifest);
   if (!violations.empty()) {
     return std::unexpected(secureFailure(appId, FailStep::unpack,
@@ -101,10 +102,12 @@ std::expected<LiveUpdateManager::UnpackResult, Error> SecureLiveUpdateManager::u
 }
 
 std::expected<LiveUpdateManager::FetchedManifest, Error> SecureLiveUpdateManager::fetchManifest(
-    const Url& url, const std::string& appId, std::stop_token stop) {
+    const SyncContext& context, const Url& url) {
+  const auto& appId = context.appId;
   // Client and decoding failures are handed on as they are, not as sync errors; only a
   // manifest over its size limit is reported like every other limit, as the download's.
-  auto fetched = client().fetchManifest(url, stop, manifestExchangeLimits(limits()));
+  auto fetched =
+      client().fetchManifest(url, context.stop, manifestExchangeLimits(context.limits));
   if (!fetched && isBodyOverCap(fetched.error())) {
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, fetched.error()));
   }
@@ -118,14 +121,14 @@ std::expected<LiveUpdateManager::FetchedManifest, Error> SecureLiveUpdateManager
 }
 
 std::expected<void, Error> SecureLiveUpdateManager::writeManifest(
-    const std::filesystem::path& directory, const Manifest& manifest, const std::string& appId) {
-  if (auto progress = progressReporter(appId)) progress->phase(ProgressReporter::Phase::verify);
+    const SyncContext& context, const std::filesystem::path& directory, const Manifest& manifest) {
+  if (context.progress) context.progress->phase(ProgressReporter::Phase::verify);
   auto violations = validateIntegrity(directory, manifest);
   if (!violations.empty()) {
-    return std::unexpected(secureFailure(appId, FailStep::download,
+    return std::unexpected(secureFailure(context.appId, FailStep::download,
                                          Failure::IntegrityValidationError{std::move(violations)}));
   }
-  return LiveUpdateManager::writeManifest(directory, manifest, appId);
+  return LiveUpdateManager::writeManifest(context, directory, manifest);
 }
 
 }  // namespace qelvo

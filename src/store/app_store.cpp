@@ -30,6 +30,37 @@ std::shared_ptr<KeyValueSuite> openSuiteOrThrow(const std::string& suiteName,
   return std::move(*suite);
 }
 
+// The one writer of records: `change` sees the stored record (when `readStored`) and
+// its result is stored in the same transaction.
+bool writeApp(KeyValueSuite& store, const std::string& appId, const AppChange& change,
+              bool readStored) {
+  bool stored = false;
+  auto updated = store.updateData(
+      kAppKeyPrefix + appId, [&](std::optional<std::string> bytes) -> std::optional<std::string> {
+        std::optional<QelWebApp> app;
+        if (bytes && readStored) {
+          if (auto decoded = decodeApp(*bytes)) {
+            app = std::move(*decoded);
+          } else {
+            printLine("Error getting App");
+          }
+        }
+        if (!change(app) || !app) return std::nullopt;
+        auto json = encodeApp(*app);
+        if (!json) {
+          printLine("Error saving App");
+          return std::nullopt;
+        }
+        stored = true;
+        return std::move(*json);
+      });
+  if (!updated) {
+    printLine(updated.error().description);
+    return false;
+  }
+  return stored;
+}
+
 }  // namespace
 
 std::filesystem::path metadataDatabasePath() {
@@ -53,15 +84,33 @@ std::shared_ptr<KeyValueSuite> openNamedStore(const std::string& name) {
   return openSuiteOrThrow(suiteName, "Unable to create UserDefaults for " + name);
 }
 
+bool updateApp(KeyValueSuite& store, const std::string& appId, const AppChange& change) {
+  return writeApp(store, appId, change, /*readStored=*/true);
+}
+
 void saveApp(KeyValueSuite& store, const QelWebApp& app) {
-  auto json = encodeApp(app);
-  if (!json) {
-    printLine("Error saving App");
-    return;
-  }
-  if (auto saved = store.setData(kAppKeyPrefix + app.id, *json); !saved) {
-    printLine(saved.error().description);
-  }
+  writeApp(
+      store, app.id,
+      [&](std::optional<QelWebApp>& stored) {
+        stored = app;
+        return true;
+      },
+      /*readStored=*/false);
+}
+
+void forgetSnapshot(KeyValueSuite& store, const std::string& appId, const std::string& snapshotId) {
+  updateApp(store, appId, [&](std::optional<QelWebApp>& app) {
+    if (!app || !app->snapshots.erase(Snapshot{snapshotId, {}, {}, {}})) return false;
+    decltype(app->channels) channels;
+    for (auto channel : app->channels) {
+      if (channel.currentSnapshot && channel.currentSnapshot->id == snapshotId) {
+        channel.currentSnapshot.reset();
+      }
+      channels.insert(std::move(channel));
+    }
+    app->channels = std::move(channels);
+    return true;
+  });
 }
 
 std::optional<QelWebApp> getApp(const KeyValueSuite& store, const std::string& appId) {

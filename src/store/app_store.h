@@ -10,11 +10,13 @@
 //   saveApp(*store, QelWebApp{.id = "a1"});
 //   getApp(*store, "a1");  // the record
 //
-// Every operation may be called from any thread and any process at once. A record's
-// read-modify-write is not atomic: callers keep the writers of one record apart.
+// Every operation may be called from any thread and any process at once. Every change
+// of a record goes through `updateApp`, one transaction from the read to the write, so
+// writers of one record in any thread or process never lose each other's changes.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,9 +42,25 @@ std::shared_ptr<KeyValueSuite> openSharedStore();
 // UserDefaults for <name>").
 std::shared_ptr<KeyValueSuite> openNamedStore(const std::string& name);
 
-// Stores the record under "LiveUpdateApp-<id>". Failures are printed ("Error saving
-// App" when the record cannot be encoded, the database's error when it cannot be
-// written) and leave the stored value as it was; they are never reported.
+// Reads the record of `appId` (none when absent or when it does not decode), lets
+// `change` modify it, and stores it under "LiveUpdateApp-<id>" when `change` returns
+// true (the record must then hold a value whose id is `appId`), all in one immediate
+// transaction. `change` runs with the store locked: it must be quick (a few renames at
+// most) and must not use the store. Failures are printed ("Error getting App" for a
+// record that does not decode, "Error saving App" for one that cannot be encoded, the
+// database's error otherwise) and leave the stored value as it was. Returns whether
+// the changed record was stored.
+using AppChange = std::function<bool(std::optional<QelWebApp>& app)>;
+bool updateApp(KeyValueSuite& store, const std::string& appId, const AppChange& change);
+
+// Removes snapshot `snapshotId` from the record of `appId`, and from every channel that
+// uses it, in one transaction. A snapshot about to be written again is forgotten first:
+// an interrupted write then never leaves the record naming a half-written directory,
+// and a trim (which removes only what the record knows) leaves the directory alone.
+void forgetSnapshot(KeyValueSuite& store, const std::string& appId, const std::string& snapshotId);
+
+// Stores the record as it is, replacing whatever is stored (an updateApp that ignores
+// the stored record).
 void saveApp(KeyValueSuite& store, const QelWebApp& app);
 
 // The stored record; none when absent, or when it does not decode ("Error getting App"

@@ -17,6 +17,7 @@
 #include "retrieval/file_url.h"
 #include "retrieval/unchanged_files.h"
 #include "retrieval/work_area.h"
+#include "store/app_store.h"
 
 namespace qelvo {
 namespace {
@@ -78,10 +79,15 @@ std::expected<void, Error> createStaging(FileManagerUtilProtocol& files, const s
 
 // Before the final move: a destination that exists but is not a usable cached snapshot
 // (a crash between the move and the metadata save, or an emptied directory) is removed,
-// so that it cannot block every later sync of the snapshot.
-void removeUnusableDestination(bool unusable, const std::filesystem::path& destination) {
+// so that it cannot block every later sync of the snapshot; and the record forgets the
+// snapshot until the new directory is recorded.
+void clearUnusableDestination(KeyValueSuite& store, bool unusable, const std::string& appId,
+                              const std::string& snapshotId,
+                              const std::filesystem::path& destination) {
+  if (!unusable) return;
+  forgetSnapshot(store, appId, snapshotId);
   std::error_code ec;
-  if (unusable && std::filesystem::exists(std::filesystem::symlink_status(destination, ec))) {
+  if (std::filesystem::exists(std::filesystem::symlink_status(destination, ec))) {
     std::filesystem::remove_all(destination, ec);
   }
 }
@@ -89,8 +95,9 @@ void removeUnusableDestination(bool unusable, const std::filesystem::path& desti
 }  // namespace
 
 std::expected<LiveUpdateManager::FetchedManifest, Error> LiveUpdateManager::fetchManifest(
-    const Url& url, const std::string& appId, std::stop_token stop) {
-  auto fetched = client().fetchManifest(url, stop, manifestExchangeLimits(limits()));
+    const SyncContext& context, const Url& url) {
+  const auto& appId = context.appId;
+  auto fetched = client().fetchManifest(url, context.stop, manifestExchangeLimits(context.limits));
   if (!fetched) {
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, fetched.error()));
   }
@@ -102,11 +109,12 @@ std::expected<LiveUpdateManager::FetchedManifest, Error> LiveUpdateManager::fetc
   return FetchedManifest{std::move(*manifest), std::move(fetched->url)};
 }
 
-std::expected<void, Error> LiveUpdateManager::writeManifest(const std::filesystem::path& directory,
-                                                           const Manifest& manifest,
-                                                           const std::string& appId) {
+std::expected<void, Error> LiveUpdateManager::writeManifest(const SyncContext& context,
+                                                           const std::filesystem::path& directory,
+                                                           const Manifest& manifest) {
+  const auto& appId = context.appId;
   auto text = manifest.encode();
-  log("Writing manifest to snapshot directory");
+  context.log("Writing manifest to snapshot directory");
   if (auto written = fileManager().writeString(text, directory / kManifestFileName); !written) {
     return std::unexpected(makeSyncError(appId, FailStep::unpack,
                                          SyncError::Reason::fileManagerError(written.error())));
@@ -115,15 +123,15 @@ std::expected<void, Error> LiveUpdateManager::writeManifest(const std::filesyste
 }
 
 LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
-    const LiveUpdate& liveUpdate, const Url& url, const std::string& snapshotId, std::int64_t build,
-    const std::filesystem::path& previousDirectory, const Manifest& previousManifest,
-    std::stop_token stop) {
+    const SyncContext& context, const LiveUpdate& liveUpdate, const Url& url,
+    const std::string& snapshotId, std::int64_t build,
+    const std::filesystem::path& previousDirectory, const Manifest& previousManifest) {
   const auto& appId = liveUpdate.appId;
   const double start = secondsSince1970();
   clearStaging(fileManager(), snapshotId);
-  QELVO_TRY(auto fetched, fetchManifest(url, appId, stop));
+  QELVO_TRY(auto fetched, fetchManifest(context, url));
   QELVO_TRY_VOID(requireSafeHrefs(appId, fetched.manifest));
-  log("Manifest for snapshot " + snapshotId + " fetched.");
+  context.log("Manifest for snapshot " + snapshotId + " fetched.");
 
   std::vector<ManifestItem> unchanged;
   std::vector<ManifestItem> changed;
@@ -138,20 +146,20 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
     return std::unexpected(std::move(error));
   };
 
-  const auto progress = progressReporter(appId);
+  const auto& progress = context.progress;
   startPhase(progress, ProgressReporter::Phase::download, changed);
-  if (auto downloaded = downloadFileList(appId, requestsFor(changed, fetched.url), staging, stop);
+  if (auto downloaded = downloadFileList(context, requestsFor(changed, fetched.url), staging);
       !downloaded) {
     return fail(downloaded.error());
   }
-  log("Total time to download new differential files " + elapsedSince(start));
-  log("Copying unchanged files to new snapshot directory");
+  context.log("Total time to download new differential files " + elapsedSince(start));
+  context.log("Copying unchanged files to new snapshot directory");
   startPhase(progress, ProgressReporter::Phase::copy, unchanged);
   // The copies run on several threads; their lines and their failure are reported here
   // in list order, as a loop copying one file after another would report them.
   auto copyFailure = copyUnchangedFiles(unchanged, previousDirectory, staging);
   for (std::size_t i = 0; i < unchanged.size(); ++i) {
-    log("Copying " + unchanged[i].href);
+    context.log("Copying " + unchanged[i].href);
     if (copyFailure && copyFailure->item == i) {
       return fail(makeSyncError(appId, FailStep::unpack,
                                 SyncError::Reason::fileManagerError(
@@ -159,7 +167,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
     }
     if (progress) progress->fileDone(unchanged[i].size);
   }
-  log("Completed copying unchanged files to new snapshot directory in " + elapsedSince(start));
+  context.log("Completed copying unchanged files to new snapshot directory in " + elapsedSince(start));
 
   auto appDirectory = fileManager().appDirectory(appId);
   if (!appDirectory) {
@@ -168,11 +176,12 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   if (auto created = createStaging(fileManager(), appId, staging); !created) {
     return fail(created.error());
   }
-  if (auto written = writeManifest(staging, fetched.manifest, appId); !written) {
+  if (auto written = writeManifest(context, staging, fetched.manifest); !written) {
     return fail(written.error());
   }
   const auto destination = *appDirectory / snapshotId;
-  removeUnusableDestination(needsDownload(appId, snapshotId), destination);
+  clearUnusableDestination(*userDefaults(), needsDownload(appId, snapshotId), appId, snapshotId,
+                           destination);
   if (auto moved = fileManager().moveItem(staging, destination); !moved) {
     return fail(moved.error());
   }
@@ -180,43 +189,43 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
       !durable) {
     return fail(durable.error());
   }
-  log("Copied differential update to live update directory");
+  context.log("Copied differential update to live update directory");
   auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
   if (!applied) return fail(applied.error());
-  log("Total time to differential update " + elapsedSince(start));
+  context.log("Total time to differential update " + elapsedSince(start));
   (void)fileManager().removeTemporaryItem(snapshotId);
   return SyncResult{std::move(applied->first), std::move(applied->second), SyncResult::Download{}};
 }
 
 LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
-    const LiveUpdate& liveUpdate, const Url& url, const std::string& snapshotId, std::int64_t build,
-    std::stop_token stop) {
+    const SyncContext& context, const LiveUpdate& liveUpdate, const Url& url,
+    const std::string& snapshotId, std::int64_t build) {
   const auto& appId = liveUpdate.appId;
-  log("Existing manifest not found, performing full download");
+  context.log("Existing manifest not found, performing full download");
   const double start = secondsSince1970();
   const auto staging = platform::temporaryDirectory() / snapshotId;
   const StagingMark mark(staging.parent_path(), snapshotId);
   auto fail = [&](Error error, bool removeStaging = true) -> Outcome {
     if (removeStaging) (void)fileManager().removeTemporaryItem(snapshotId);
-    log("Time to full download " + elapsedSince(start) + "s");
+    context.log("Time to full download " + elapsedSince(start) + "s");
     return std::unexpected(std::move(error));
   };
   clearStaging(fileManager(), snapshotId);
 
-  auto fetched = fetchManifest(url, appId, stop);
+  auto fetched = fetchManifest(context, url);
   if (!fetched) return fail(fetched.error(), false);
   if (auto safe = requireSafeHrefs(appId, fetched->manifest); !safe) return fail(safe.error(), false);
 
   std::vector<ManifestItem> items(fetched->manifest.payload.begin(), fetched->manifest.payload.end());
-  startPhase(progressReporter(appId), ProgressReporter::Phase::download, items);
-  if (auto downloaded = downloadFileList(appId, requestsFor(items, fetched->url), staging, stop);
+  startPhase(context.progress, ProgressReporter::Phase::download, items);
+  if (auto downloaded = downloadFileList(context, requestsFor(items, fetched->url), staging);
       !downloaded) {
     return fail(downloaded.error());
   }
   if (auto created = createStaging(fileManager(), appId, staging); !created) {
     return fail(created.error());
   }
-  if (auto written = writeManifest(staging, fetched->manifest, appId); !written) {
+  if (auto written = writeManifest(context, staging, fetched->manifest); !written) {
     return fail(written.error());
   }
   auto appDirectory = fileManager().appDirectory(appId);
@@ -224,8 +233,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
     return fail(metadataError(appId, FailStep::unpack, appId + " not registered with LiveUpdateManager"));
   }
   const auto destination = *appDirectory / snapshotId;
-  log("Moving snapshot directory to " + fileUrlText(destination));
-  removeUnusableDestination(needsDownload(appId, snapshotId), destination);
+  context.log("Moving snapshot directory to " + fileUrlText(destination));
+  clearUnusableDestination(*userDefaults(), needsDownload(appId, snapshotId), appId, snapshotId,
+                           destination);
   if (auto moved = fileManager().moveItem(staging, destination); !moved) {
     return fail(makeSyncError(appId, FailStep::unpack, SyncError::Reason::fileManagerError(moved.error())));
   }
@@ -236,7 +246,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
   auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
   if (!applied) return fail(applied.error());
   (void)fileManager().removeTemporaryItem(snapshotId);
-  log("Time to full download " + elapsedSince(start) + "s");
+  context.log("Time to full download " + elapsedSince(start) + "s");
   return SyncResult{std::move(applied->first), std::move(applied->second), SyncResult::Download{}};
 }
 

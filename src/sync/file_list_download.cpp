@@ -107,13 +107,14 @@ class DownloadGroup {
 }  // namespace
 
 std::expected<void, Error> LiveUpdateManager::downloadFileList(
-    const std::string& appId, std::vector<DownloadFileRequest> requests,
-    const std::filesystem::path& staging, std::stop_token stop) {
+    const SyncContext& context, std::vector<DownloadFileRequest> requests,
+    const std::filesystem::path& staging) {
   if (requests.empty()) return {};
+  const auto& appId = context.appId;
   auto group = std::make_shared<DownloadGroup>(requests.size());
-  auto progress = progressReporter(appId);
-  const auto idleTimeout = limits().idleTimeout;
-  std::stop_callback forwardCancel(stop, [group] { group->stop(); });
+  const auto& progress = context.progress;
+  const auto idleTimeout = context.limits.idleTimeout;
+  std::stop_callback forwardCancel(context.stop, [group] { group->stop(); });
 
   return group->run([&](std::size_t index) {
     const auto& request = requests[index];
@@ -124,7 +125,7 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
       return;
     }
     http->idleTimeout = idleTimeout;
-    log("Download file href " + request.href + " from " + http->url.text());
+    context.log("Download file href " + request.href + " from " + http->url.text());
     auto failed = [appId](const FileOperationError& error) {
       return std::unexpected(
           makeSyncError(appId, FailStep::download, SyncError::Reason::fileManagerError(error)));
@@ -140,10 +141,10 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
       group->rememberCreated(directory);
     }
     http->bodyDirectory = directory;
-    auto moveFile = [this, failed, directory, request, progress](
+    auto moveFile = [this, &context, failed, directory, request, progress](
                         const std::filesystem::path& file) -> std::expected<void, Error> {
       auto target = directory / request.filename;
-      log("Writing file href " + request.href + " from " + fileUrlText(file) + " to " +
+      context.log("Writing file href " + request.href + " from " + fileUrlText(file) + " to " +
           fileUrlText(target));
       if (progress) {
         std::error_code ec;

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "client/check_types.h"
 #include "client/live_updates_client.h"
 #include "base/logger.h"
 #include "base/path_safety.h"
+#include "sync/sync_executor.h"
 #include "sync/sync_task.h"
 #include "platform/host.h"
 #include "retrieval/file_manager_util.h"
@@ -46,7 +46,8 @@ LiveUpdateManager::LiveUpdateManager(std::shared_ptr<KeyValueSuite> userDefaults
     : logTag_("LiveUpdateManager"),
       userDefaults_(std::move(userDefaults)),
       client_(std::move(httpClient)),
-      fileManager_(std::move(fileManagerUtil)) {
+      fileManager_(std::move(fileManagerUtil)),
+      executor_(SyncExecutor::shared()) {
   requireShortVersionString();
 }
 
@@ -90,7 +91,16 @@ void LiveUpdateManager::setLogger(std::shared_ptr<QelvoLogger> logger) {
 void LiveUpdateManager::log(const std::string& message) const { logger()->log(logTag_, message); }
 
 std::string LiveUpdateManager::currentBinaryVersion() const {
-  return Device::describe(*userDefaults_).binaryVersion;
+  // The host identity, not the store: reading it must not take a write transaction.
+  auto version = platform::shortVersionString();
+  if (!version) throw ConfigurationError("No short version string for current bundle?");
+  return std::move(*version);
+}
+
+std::string LiveUpdateManager::deviceIdentifier() const {
+  std::lock_guard lock(deviceIdentifierMutex_);
+  if (!deviceIdentifier_) deviceIdentifier_ = qelvo::deviceIdentifier(*userDefaults_);
+  return *deviceIdentifier_;
 }
 
 std::unordered_map<std::string, LiveUpdate> LiveUpdateManager::apps() const {
@@ -123,10 +133,11 @@ void LiveUpdateManager::add(const std::vector<LiveUpdate>& liveUpdates) {
 }
 
 void LiveUpdateManager::registerApp(const LiveUpdate& liveUpdate) {
-  auto app = getApp(*userDefaults_, liveUpdate.appId)
-                 .value_or(QelWebApp{liveUpdate.appId, {}, {}, std::nullopt});
-  app.channels.insert(Channel{liveUpdate.channel, std::nullopt});  // keeps an existing one
-  saveApp(*userDefaults_, app);
+  updateApp(*userDefaults_, liveUpdate.appId, [&](std::optional<QelWebApp>& app) {
+    if (!app) app = QelWebApp{liveUpdate.appId, {}, {}, std::nullopt};
+    app->channels.insert(Channel{liveUpdate.channel, std::nullopt});  // keeps an existing one
+    return true;
+  });
 }
 
 void LiveUpdateManager::reset(bool retainCache) {
@@ -139,6 +150,11 @@ void LiveUpdateManager::reset(bool retainCache) {
   // A manager clears its own suite: a named manager's records live there, and clearing
   // the shared suite instead would wipe another manager's state.
   clearSuite(*userDefaults_, userDefaults_->suiteName());
+  {
+    // The identifier went with the suite; the next check makes a new one.
+    std::lock_guard lock(deviceIdentifierMutex_);
+    deviceIdentifier_.reset();
+  }
   for (const auto& [appId, liveUpdate] : instances_) registerApp(liveUpdate);
 }
 

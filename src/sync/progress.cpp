@@ -1,7 +1,13 @@
-#include "sync/progress_reporter.h"
+// What a sync carries: its context, made when it starts, and its progress reports.
+#include "base/logger.h"
 #include "qelvo/live_update_manager.h"
+#include "sync/progress_reporter.h"
 
 namespace qelvo {
+
+void LiveUpdateManager::SyncContext::log(const std::string& message) const {
+  logger->log(logTag, message);
+}
 
 void LiveUpdateManager::setProgressHandler(ProgressHandler handler) {
   auto shared = handler ? std::make_shared<const ProgressHandler>(std::move(handler)) : nullptr;
@@ -9,25 +15,27 @@ void LiveUpdateManager::setProgressHandler(ProgressHandler handler) {
   progressHandler_ = std::move(shared);
 }
 
-std::shared_ptr<ProgressReporter> LiveUpdateManager::progressReporter(const std::string& appId) const {
-  auto reporter = progress_.get(appId);
-  return reporter ? *reporter : nullptr;
-}
-
-LiveUpdateManager::Outcome LiveUpdateManager::runReportedPipeline(const std::string& appId,
-                                                                  std::stop_token stop) {
+LiveUpdateManager::SyncContext LiveUpdateManager::makeContext(const std::string& appId,
+                                                              std::stop_token stop) const {
   std::shared_ptr<const ProgressHandler> handler;
   {
     std::lock_guard lock(progressMutex_);
     handler = progressHandler_;
   }
-  if (!handler) return runPipeline(appId, stop);
-  auto reporter = std::make_shared<ProgressReporter>(std::move(handler), appId);
-  progress_.set(appId, reporter);
-  reporter->phase(ProgressReporter::Phase::check);
-  auto outcome = runPipeline(appId, stop);
-  progress_.set(appId, std::nullopt);
-  reporter->phase(ProgressReporter::Phase::done);
+  return SyncContext{
+      .appId = appId,
+      .stop = std::move(stop),
+      .limits = limits(),
+      .progress = handler ? std::make_shared<ProgressReporter>(std::move(handler), appId) : nullptr,
+      .logger = logger(),
+      .logTag = logTag_};
+}
+
+LiveUpdateManager::Outcome LiveUpdateManager::runReportedPipeline(const SyncContext& context) {
+  if (!context.progress) return runPipeline(context);
+  context.progress->phase(ProgressReporter::Phase::check);
+  auto outcome = runPipeline(context);
+  context.progress->phase(ProgressReporter::Phase::done);
   return outcome;
 }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "base/sync_errors.h"
+#include "sync/sync_executor.h"
 #include "sync/sync_task.h"
 #include "platform/host.h"
 #include "qelvo/live_update_manager.h"
@@ -64,23 +65,49 @@ std::vector<std::string> keysOf(const std::unordered_map<std::string, LiveUpdate
 std::shared_ptr<SyncTask> LiveUpdateManager::syncTask(const std::string& appId) {
   auto [task, created] =
       operationMap_.getOrInsert(appId, [] { return std::make_shared<SyncTask>(); });
-  if (created) {
-    // The task holds its manager until it ends, so a released manager finishes its syncs.
-    task->start(
-        [self = shared_from_this(), appId](std::stop_token stop) -> SyncTask::Outcome {
-          try {
-            const auto lease = WorkAreaLease::acquire(platform::temporaryDirectory(),
-                                                      self->fileManager().liveUpdatesUrl());
-            return self->runReportedPipeline(appId, stop);
-          } catch (const std::exception& e) {
-            // A configuration problem met mid-sync (for example the host identity
-            // removed) must not end the process.
-            return std::unexpected(metadataError(appId, SyncError::FailStep::check, e.what()));
-          }
-        },
-        [self = shared_from_this(), appId, task = task] { self->operationMap_.removeIf(appId, task); });
+  if (!created) return task;
+  // The task holds its manager until it ends, so a released manager finishes its syncs.
+  auto self = shared_from_this();
+  auto unregister = [self, appId, task = task] { self->operationMap_.removeIf(appId, task); };
+  bool started = task->start(
+      *executor_,
+      [self, appId](std::stop_token stop) -> SyncTask::Outcome {
+        try {
+          const auto lease = WorkAreaLease::acquire(platform::temporaryDirectory(),
+                                                    self->fileManager().liveUpdatesUrl());
+          return self->runReportedPipeline(self->makeContext(appId, std::move(stop)));
+        } catch (const std::exception& e) {
+          // A configuration problem met mid-sync (for example the host identity
+          // removed) must not end the process.
+          return std::unexpected(metadataError(appId, SyncError::FailStep::check, e.what()));
+        }
+      },
+      unregister);
+  if (!started) {
+    // Nothing will run it: every caller that joined it so far gets this failure, and
+    // the next request starts afresh.
+    unregister();
+    task->publish(std::unexpected(metadataError(
+        appId, SyncError::FailStep::check, "No thread could be started to sync " + appId)));
   }
   return task;
+}
+
+void LiveUpdateManager::deliver(std::function<void()> call, const std::string& what) const {
+  auto safely = [self = shared_from_this(), call = std::move(call), what] {
+    try {
+      call();
+    } catch (const std::bad_function_call&) {
+      self->log("The " + what + " callback is empty; its call was skipped");
+    } catch (const std::exception& e) {
+      self->log("The " + what + " callback threw: " + e.what());
+    } catch (...) {
+      self->log("The " + what + " callback threw");
+    }
+  };
+  // Each callback on its own, so that one caller's slow callback never holds up
+  // another's; on the calling thread only when no thread can be had for it.
+  if (!executor_->submit(safely)) safely();
 }
 
 std::future<LiveUpdateManager::SyncResult> LiveUpdateManager::sync(const std::string& appId) {
@@ -97,16 +124,20 @@ std::future<LiveUpdateManager::SyncResult> LiveUpdateManager::sync(const std::st
 }
 
 void LiveUpdateManager::sync(const std::string& appId, AppComplete appComplete) {
-  auto self = shared_from_this();
+  auto callback = std::make_shared<AppComplete>(std::move(appComplete));
   syncTask(appId)->onComplete(
-      [self, appId, appComplete = std::move(appComplete)](const SyncTask::Outcome& outcome) {
-        if (outcome) return appComplete(*outcome);
-        if (auto* syncError = outcome.error().get<SyncError>()) {
-          return appComplete(std::unexpected(*syncError));
-        }
-        self->log(outcome.error().localizedDescription());
-        appComplete(std::unexpected(metadataError(appId, SyncError::FailStep::check,
-                                                  "Unable to determine the error")));
+      [self = shared_from_this(), appId, callback](const SyncTask::Outcome& outcome) {
+        self->deliver(
+            [self, appId, callback, outcome] {
+              if (outcome) return (*callback)(*outcome);
+              if (auto* syncError = outcome.error().get<SyncError>()) {
+                return (*callback)(std::unexpected(*syncError));
+              }
+              self->log(outcome.error().localizedDescription());
+              (*callback)(std::unexpected(metadataError(appId, SyncError::FailStep::check,
+                                                        "Unable to determine the error")));
+            },
+            "appComplete");
       });
 }
 
@@ -132,21 +163,33 @@ std::future<LiveUpdateManager::SyncResults> LiveUpdateManager::sync(
 
 void LiveUpdateManager::sync(const std::vector<std::string>& appIds, SyncComplete syncComplete,
                              AppComplete appComplete) {
+  auto callbacks = std::make_shared<std::pair<SyncComplete, AppComplete>>(std::move(syncComplete),
+                                                                          std::move(appComplete));
   if (appIds.empty()) {
-    runOnWorkerThread([self = shared_from_this(), syncComplete = std::move(syncComplete)] {
-      syncComplete();
-    });
+    deliver([callbacks] { callbacks->first(); }, "syncComplete");
     return;
   }
   auto remaining = std::make_shared<std::atomic<std::size_t>>(appIds.size());
-  auto callbacks = std::make_shared<std::pair<SyncComplete, AppComplete>>(std::move(syncComplete),
-                                                                          std::move(appComplete));
+  // syncComplete comes after every appComplete has returned, from the last of them.
+  auto finishOne = [self = shared_from_this(), remaining, callbacks] {
+    if (remaining->fetch_sub(1) == 1) self->deliver([callbacks] { callbacks->first(); }, "syncComplete");
+  };
   std::vector<std::shared_ptr<SyncTask>> tasks;
   for (const auto& appId : appIds) tasks.push_back(syncTask(appId));
   for (std::size_t i = 0; i < tasks.size(); ++i) {
-    tasks[i]->onComplete([remaining, callbacks, appId = appIds[i]](const SyncTask::Outcome& outcome) {
-      callbacks->second(convertForList(appId, outcome));
-      if (remaining->fetch_sub(1) == 1) callbacks->first();
+    tasks[i]->onComplete([self = shared_from_this(), callbacks, finishOne,
+                          appId = appIds[i]](const SyncTask::Outcome& outcome) {
+      self->deliver(
+          [callbacks, finishOne, converted = convertForList(appId, outcome)] {
+            try {
+              callbacks->second(converted);
+            } catch (...) {
+              finishOne();
+              throw;  // logged by deliver
+            }
+            finishOne();
+          },
+          "appComplete");
     });
   }
 }

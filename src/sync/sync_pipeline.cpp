@@ -25,21 +25,11 @@ using FailStep = SyncError::FailStep;
 
 constexpr const char* kManifestFileName = "live-update-manifest.json";
 
-// A recorded snapshot is downloaded again only when its directory is missing or empty.
-// The record forgets it before the archive is unpacked in that directory, so that an
-// interrupted unpack can never leave the record naming a half-written snapshot.
-void forgetSnapshot(KeyValueSuite& store, QelWebApp& app, const std::string& snapshotId) {
-  if (!findSnapshot(app, snapshotId)) return;
-  app.snapshots.erase(Snapshot{snapshotId, {}, {}, {}});
-  decltype(app.channels) channels;
-  for (auto channel : app.channels) {
-    if (channel.currentSnapshot && channel.currentSnapshot->id == snapshotId) {
-      channel.currentSnapshot.reset();
-    }
-    channels.insert(std::move(channel));
-  }
-  app.channels = std::move(channels);
-  saveApp(store, app);
+// A snapshot that a trim removed between the cache test and its recording.
+SyncError snapshotGone(const std::string& appId, const std::string& snapshotId) {
+  return metadataError(appId, FailStep::update,
+                       "Snapshot " + snapshotId + " of application " + appId +
+                           " is no longer on disk");
 }
 
 std::optional<Manifest> readManifest(const std::filesystem::path& directory) {
@@ -55,28 +45,29 @@ std::optional<Manifest> readManifest(const std::filesystem::path& directory) {
 
 }  // namespace
 
-std::expected<SuccessResponseData, Error> LiveUpdateManager::check(const std::string& appId,
-                                                                  std::stop_token stop) {
+std::expected<SuccessResponseData, Error> LiveUpdateManager::check(const SyncContext& context) {
+  const auto& appId = context.appId;
   auto liveUpdate = instances_.get(appId);
   if (!liveUpdate) {
     return std::unexpected(metadataError(
         appId, FailStep::check,
         "Application " + appId + " has not been registered with LiveUpdateManager"));
   }
-  CheckRequest request(Device::describe(*userDefaults_),
+  CheckRequest request(Device::describe(deviceIdentifier()),
                        liveUpdate->strategy == LiveUpdate::Strategy::differential, appId,
                        liveUpdate->channel);
-  auto response = client().checkForUpdate(request, stop, checkExchangeLimits(limits()));
+  auto response =
+      client().checkForUpdate(request, context.stop, checkExchangeLimits(context.limits));
   if (!response) {
     return std::unexpected(syncErrorFromClient(appId, FailStep::check, response.error()));
   }
   return std::move(*response);
 }
 
-LiveUpdateManager::Outcome LiveUpdateManager::runPipeline(const std::string& appId,
-                                                         std::stop_token stop) {
+LiveUpdateManager::Outcome LiveUpdateManager::runPipeline(const SyncContext& context) {
+  const auto& appId = context.appId;
   const double start = secondsSince1970();
-  QELVO_TRY(auto response, check(appId, stop));
+  QELVO_TRY(auto response, check(context));
   auto liveUpdate = instances_.get(appId);
   if (!liveUpdate) {
     return std::unexpected(metadataError(
@@ -95,36 +86,44 @@ LiveUpdateManager::Outcome LiveUpdateManager::runPipeline(const std::string& app
   const std::int64_t build = *response.build;
 
   SyncResult result{*liveUpdate, std::nullopt, SyncResult::Download{}};
-  if (!needsDownload(appId, snapshotId)) {
-    log("Snapshot present in cache for app " + appId + ". Applying snapshot " + snapshotId +
-        " from cache...");
+  bool download = needsDownload(appId, snapshotId);
+  if (!download) {
+    context.log("Snapshot present in cache for app " + appId + ". Applying snapshot " +
+                snapshotId + " from cache...");
     auto before = latestAppDirectory(appId);
-    QELVO_TRY(auto applied, applySnapshot(appId, snapshotId, std::to_string(build)));
-    auto after = latestAppDirectory(appId);
-    result = SyncResult{applied.first, applied.second, SyncResult::Cache{before != after}};
-  } else {
-    log("Snapshot not present in cache for " + appId + ". Downloading snapshot " + snapshotId +
-        "...");
+    auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
+    // A trim in another thread or process may have removed the snapshot meanwhile: then
+    // it is downloaded like any snapshot that is not on disk.
+    if (!applied && !needsDownload(appId, snapshotId)) return std::unexpected(applied.error());
+    if (applied) {
+      auto after = latestAppDirectory(appId);
+      result = SyncResult{applied->first, applied->second, SyncResult::Cache{before != after}};
+    }
+    download = !applied;
+  }
+  if (download) {
+    context.log("Snapshot not present in cache for " + appId + ". Downloading snapshot " +
+                snapshotId + "...");
     auto url = response.url ? Url::parse(*response.url) : std::nullopt;
     if (!url) {
       return std::unexpected(metadataError(appId, FailStep::download,
                                            "Invalid url received from Braxo for download location"));
     }
     if (liveUpdate->strategy == LiveUpdate::Strategy::zip) {
-      QELVO_TRY(result, downloadZip(*liveUpdate, *url, snapshotId, build, stop));
+      QELVO_TRY(result, downloadZip(context, *liveUpdate, *url, snapshotId, build));
     } else {
       auto previous = latestAppDirectory(appId);
       if (!previous) previous = existingCaches_.get(appId);
       auto previousManifest = previous ? readManifest(*previous) : std::nullopt;
       if (previousManifest) {
-        QELVO_TRY(result, downloadDifferential(*liveUpdate, *url, snapshotId, build, *previous,
-                                               *previousManifest, stop));
+        QELVO_TRY(result, downloadDifferential(context, *liveUpdate, *url, snapshotId, build,
+                                               *previous, *previousManifest));
       } else {
-        QELVO_TRY(result, downloadFullDifferential(*liveUpdate, *url, snapshotId, build, stop));
+        QELVO_TRY(result, downloadFullDifferential(context, *liveUpdate, *url, snapshotId, build));
       }
     }
   }
-  log("Total time to sync app " + appId + " - " + elapsedSince(start) + "s");
+  context.log("Total time to sync app " + appId + " - " + elapsedSince(start) + "s");
   return result;
 }
 
@@ -157,24 +156,34 @@ std::expected<LiveUpdateManager::AppliedSnapshot, Error> LiveUpdateManager::appl
   const Date now = std::chrono::system_clock::now();
   auto snapshot = findSnapshot(*app, snapshotId);
   if (!snapshot) snapshot = Snapshot{snapshotId, buildId, currentBinaryVersion(), now};
-  saveMetadata(*app, *channel, *snapshot, now);
+  if (!saveMetadata(*app, *channel, *snapshot, now)) {
+    return std::unexpected(snapshotGone(appId, snapshotId));
+  }
   return AppliedSnapshot{*liveUpdate, *snapshot};
 }
 
-void LiveUpdateManager::saveMetadata(QelWebApp app, Channel channel, Snapshot snapshot, Date date) {
+bool LiveUpdateManager::saveMetadata(QelWebApp app, Channel channel, Snapshot snapshot, Date date) {
   snapshot.lastUsed = date;
   snapshot.binaryVersion = currentBinaryVersion();
   channel.currentSnapshot = snapshot;
-  app.lastSync = date;
-  app.channels.erase(channel);
-  app.channels.insert(std::move(channel));
-  app.snapshots.erase(snapshot);
-  app.snapshots.insert(std::move(snapshot));
-  saveApp(*userDefaults_, app);
+  return updateApp(*userDefaults_, app.id, [&](std::optional<QelWebApp>& stored) {
+    // Checked with the record locked: a trim removes a directory only in the same
+    // transaction that forgets it, so a snapshot recorded here stays on disk.
+    auto directory = fileManager_->snapshotDirectory(app.id, snapshot.id);
+    if (!directory || !fileManager_->directoryHasContents(*directory)) return false;
+    if (!stored) stored = std::move(app);
+    stored->lastSync = date;
+    stored->channels.erase(channel);
+    stored->channels.insert(std::move(channel));
+    stored->snapshots.erase(snapshot);
+    stored->snapshots.insert(std::move(snapshot));
+    return true;
+  });
 }
 
 std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
-    const std::string& appId, const std::string& snapshotId) {
+    const SyncContext& context, const std::string& snapshotId) {
+  const auto& appId = context.appId;
   const std::string prefix = "Application with ID " + appId;
   auto app = getApp(*userDefaults_, appId);
   if (!app) {
@@ -192,8 +201,8 @@ std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
         appId, FailStep::unpack,
         prefix + " was not configured to receive live updates for " + liveUpdate->channel));
   }
-  forgetSnapshot(*userDefaults_, *app, snapshotId);
-  auto directory = fileManager_->unzipSnapshot(appId, snapshotId, extractLimits(limits()));
+  forgetSnapshot(*userDefaults_, appId, snapshotId);
+  auto directory = fileManager_->unzipSnapshot(appId, snapshotId, extractLimits(context.limits));
   if (!directory) {
     // A refused or broken archive leaves nothing behind: the next attempt downloads it
     // again in any case.
@@ -210,14 +219,17 @@ std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
 }
 
 std::expected<LiveUpdateManager::AppliedSnapshot, Error> LiveUpdateManager::completeDownload(
-    const std::string& appId, const std::string& snapshotId, std::int64_t build) {
-  if (auto progress = progressReporter(appId)) progress->phase(ProgressReporter::Phase::unpack);
-  QELVO_TRY(auto unpacked, unpack(appId, snapshotId));
+    const SyncContext& context, const std::string& snapshotId, std::int64_t build) {
+  const auto& appId = context.appId;
+  if (context.progress) context.progress->phase(ProgressReporter::Phase::unpack);
+  QELVO_TRY(auto unpacked, unpack(context, snapshotId));
   QELVO_TRY_VOID(makeSnapshotDurable(appId, unpacked.snapshotDirectory,
                                      {unpacked.snapshotDirectory.parent_path()}));
   const Date now = std::chrono::system_clock::now();
   Snapshot snapshot{snapshotId, std::to_string(build), currentBinaryVersion(), now};
-  saveMetadata(unpacked.app, unpacked.channel, snapshot, now);
+  if (!saveMetadata(unpacked.app, unpacked.channel, snapshot, now)) {
+    return std::unexpected(snapshotGone(appId, snapshotId));
+  }
   return AppliedSnapshot{std::move(unpacked.liveUpdate), std::move(snapshot)};
 }
 

@@ -1,19 +1,16 @@
 #include "sync/sync_task.h"
 
-#include <thread>
-
-#include "base/sync_errors.h"
+#include "sync/sync_executor.h"
 
 namespace qelvo {
 
-void runOnWorkerThread(std::function<void()> work) { std::thread(std::move(work)).detach(); }
-
-void SyncTask::start(std::function<Outcome(std::stop_token)> body, std::function<void()> finish) {
-  runOnWorkerThread([this, self = shared_from_this(), body = std::move(body),
-                     finish = std::move(finish)]() mutable {
-    auto outcome = body(stop_.get_token());
+bool SyncTask::start(SyncExecutor& executor, std::function<Outcome(std::stop_token)> body,
+                     std::function<void()> finish) {
+  return executor.submit([self = shared_from_this(), body = std::move(body),
+                          finish = std::move(finish)]() mutable {
+    auto outcome = body(self->stop_.get_token());
     finish();
-    publish(std::move(outcome));
+    self->publish(std::move(outcome));
   });
 }
 
@@ -24,7 +21,6 @@ void SyncTask::publish(Outcome outcome) {
     outcome_ = std::move(outcome);
     continuations.swap(continuations_);
   }
-  done_.notify_all();
   for (auto& continuation : continuations) continuation(*outcome_);
 }
 
@@ -36,15 +32,7 @@ void SyncTask::onComplete(Continuation continuation) {
       return;
     }
   }
-  runOnWorkerThread([self = shared_from_this(), continuation = std::move(continuation)] {
-    continuation(*self->outcome_);
-  });
-}
-
-SyncTask::Outcome SyncTask::wait() {
-  std::unique_lock lock(mutex_);
-  done_.wait(lock, [this] { return outcome_.has_value(); });
-  return *outcome_;
+  continuation(*outcome_);
 }
 
 }  // namespace qelvo

@@ -27,38 +27,43 @@ void LiveUpdateManager::cleanStaleVersions(const LiveUpdate& liveUpdate) {
   removeStaleVersions(liveUpdate.appId);
 }
 
+// Both clean-ups change the record and remove directories in one transaction of the
+// record: a sync that records a snapshot checks its directory in a transaction of its
+// own, so it can never record one that is being removed, and no writer's change of the
+// record is lost.
 void LiveUpdateManager::removeStaleVersions(const std::string& appId) {
   const std::string binaryVersion = currentBinaryVersion();
-  auto app = getApp(*userDefaults(), appId);
-  if (!app) return;
-
-  decltype(app->channels) channels;
-  for (auto channel : app->channels) {
-    const auto& current = channel.currentSnapshot;
-    if (current && current->binaryVersion != binaryVersion) {
-      log("Update " + current->id + " for app " + appId +
-          " was built for a different binary version v" + current->binaryVersion + ". Caching...");
-      channel.currentSnapshot.reset();
+  updateApp(*userDefaults(), appId, [&](std::optional<QelWebApp>& app) {
+    if (!app) return false;
+    decltype(app->channels) channels;
+    for (auto channel : app->channels) {
+      const auto& current = channel.currentSnapshot;
+      if (current && current->binaryVersion != binaryVersion) {
+        log("Update " + current->id + " for app " + appId +
+            " was built for a different binary version v" + current->binaryVersion +
+            ". Caching...");
+        channel.currentSnapshot.reset();
+      }
+      channels.insert(std::move(channel));
     }
-    channels.insert(std::move(channel));
-  }
-  app->channels = std::move(channels);
+    app->channels = std::move(channels);
 
-  const auto inUse = snapshotsInUse(*app);
-  std::vector<Snapshot> removed;
-  for (const auto& snapshot : app->snapshots) {
-    if (inUse.contains(snapshot.id) || snapshot.binaryVersion == binaryVersion) continue;
-    log("Update " + snapshot.id + " for app " + appId +
-        " was built for a different binary version (v" + snapshot.binaryVersion +
-        " and no longer used, removing from device...");
-    // A failed removal is printed by the file layer; the record forgets it all the same.
-    // Each directory goes in one step, so an interruption leaves the record naming a
-    // missing directory (downloaded again if offered), never a half-deleted one.
-    (void)fileManager().removeSnapshotDirectory(appId, snapshot.id);
-    removed.push_back(snapshot);
-  }
-  for (const auto& snapshot : removed) app->snapshots.erase(snapshot);
-  saveApp(*userDefaults(), *app);
+    const auto inUse = snapshotsInUse(*app);
+    std::vector<Snapshot> removed;
+    for (const auto& snapshot : app->snapshots) {
+      if (inUse.contains(snapshot.id) || snapshot.binaryVersion == binaryVersion) continue;
+      log("Update " + snapshot.id + " for app " + appId +
+          " was built for a different binary version (v" + snapshot.binaryVersion +
+          " and no longer used, removing from device...");
+      // A failed removal is printed by the file layer; the record forgets it all the
+      // same. Each directory goes in one step, so an interruption leaves the record
+      // naming a missing directory (downloaded again if offered), never a half-deleted one.
+      (void)fileManager().removeSnapshotDirectory(appId, snapshot.id);
+      removed.push_back(snapshot);
+    }
+    for (const auto& snapshot : removed) app->snapshots.erase(snapshot);
+    return true;  // saved even when nothing changed
+  });
 }
 
 void LiveUpdateManager::cleanVersions(const std::optional<std::string>& appId) {
@@ -70,26 +75,25 @@ void LiveUpdateManager::cleanVersions(const LiveUpdate& liveUpdate) { trimVersio
 
 void LiveUpdateManager::trimVersions(const std::string& appId) {
   removeStaleVersions(appId);
-  auto app = getApp(*userDefaults(), appId);
-  if (!app) return;
-
-  const auto inUse = snapshotsInUse(*app);
-  std::vector<Snapshot> candidates;
-  for (const auto& snapshot : app->snapshots) {
-    if (!inUse.contains(snapshot.id)) candidates.push_back(snapshot);
-  }
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const Snapshot& a, const Snapshot& b) { return a.lastUsed > b.lastUsed; });
   // A negative setting keeps nothing, like 0.
   const auto keep = static_cast<std::size_t>(std::max(0, maxVersions()));
-  if (candidates.size() <= keep) return saveApp(*userDefaults(), *app);
-
-  for (const auto& snapshot : std::span(candidates).subspan(keep)) {
-    log("Cleanup - Removing excess app " + appId + " snapshot " + snapshot.id);
-    (void)fileManager().removeSnapshotDirectory(appId, snapshot.id);  // as above
-    app->snapshots.erase(snapshot);
-  }
-  saveApp(*userDefaults(), *app);
+  updateApp(*userDefaults(), appId, [&](std::optional<QelWebApp>& app) {
+    if (!app) return false;
+    const auto inUse = snapshotsInUse(*app);
+    std::vector<Snapshot> candidates;
+    for (const auto& snapshot : app->snapshots) {
+      if (!inUse.contains(snapshot.id)) candidates.push_back(snapshot);
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Snapshot& a, const Snapshot& b) { return a.lastUsed > b.lastUsed; });
+    if (candidates.size() <= keep) return true;
+    for (const auto& snapshot : std::span(candidates).subspan(keep)) {
+      log("Cleanup - Removing excess app " + appId + " snapshot " + snapshot.id);
+      (void)fileManager().removeSnapshotDirectory(appId, snapshot.id);  // as above
+      app->snapshots.erase(snapshot);
+    }
+    return true;
+  });
 }
 
 }  // namespace qelvo

@@ -30,22 +30,23 @@ std::expected<void, Error> placeArchive(const std::string& appId,
 
 }  // namespace
 
-LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const LiveUpdate& liveUpdate,
+LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const SyncContext& context,
+                                                         const LiveUpdate& liveUpdate,
                                                          const Url& url,
                                                          const std::string& snapshotId,
-                                                         std::int64_t build, std::stop_token stop) {
+                                                         std::int64_t build) {
   const auto& appId = liveUpdate.appId;
-  log("Download zip file from " + url.text());
+  context.log("Download zip file from " + url.text());
   auto appDirectory = fileManager().appDirectory(appId);
   if (!appDirectory) {
     return std::unexpected(metadataError(appId, FailStep::download,
                                          "Application directory was not created for " + appId));
   }
   const auto archive = *appDirectory / (snapshotId + ".zip");
-  const auto bounds = limits();
+  const auto& bounds = context.limits;
   HttpRequest request{
       .url = url, .idleTimeout = bounds.idleTimeout, .maxBodyBytes = bounds.maxArchiveBytes};
-  if (auto progress = progressReporter(appId)) {
+  if (auto progress = context.progress) {
     progress->phase(ProgressReporter::Phase::download);
     request.onBodyProgress = [progress](std::uint64_t done, std::optional<std::uint64_t> expected) {
       progress->bytes(done, expected);
@@ -54,14 +55,14 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const LiveUpdate& live
   auto downloaded = downloadFileAndWait(
       client(), std::move(request),
       [&appId, archive](const std::filesystem::path& file) { return placeArchive(appId, file, archive); },
-      stop);
+      context.stop);
   if (!downloaded) {
     // The body of a refused request (an error page) was moved into place all the same.
     std::error_code ignored;
     std::filesystem::remove(archive, ignored);
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, downloaded.error()));
   }
-  QELVO_TRY(auto applied, completeDownload(appId, snapshotId, build));
+  QELVO_TRY(auto applied, completeDownload(context, snapshotId, build));
   return SyncResult{std::move(applied.first), std::move(applied.second), SyncResult::Download{}};
 }
 
