@@ -312,6 +312,10 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   // The device identifier of this manager's store: read (or made) once per manager.
   std::string deviceIdentifier() const;
 
+  // The threads this manager's syncs and callbacks run on: the process's shared
+  // executor, unless a test gives the manager another before its first sync.
+  void setExecutor(std::shared_ptr<SyncExecutor> executor) { executor_ = std::move(executor); }
+
   const std::shared_ptr<KeyValueSuite>& userDefaults() const { return userDefaults_; }
   const LiveUpdatesClient& client() const { return *client_; }
   FileManagerUtilProtocol& fileManager() const { return *fileManager_; }

@@ -19,6 +19,7 @@ class TestManager : public LiveUpdateManager {
   using LiveUpdateManager::instances;
   using LiveUpdateManager::needsDownload;
   using LiveUpdateManager::operationMap;
+  using LiveUpdateManager::setExecutor;
   using LiveUpdateManager::userDefaults;
 
   std::optional<QelWebApp> record(const std::string& appId) const {

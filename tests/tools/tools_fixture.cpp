@@ -1,57 +1,11 @@
 #include "tools/tools_fixture.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <sstream>
 #include <stdexcept>
 
-extern char** environ;
-
 namespace qelvo::test {
-
-std::vector<std::string> ToolRun::lines() const {
-  std::vector<std::string> lines;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<nlohmann::json> ToolRun::jsonLines() const {
-  std::vector<nlohmann::json> objects;
-  for (const auto& line : lines()) {
-    if (line.starts_with("{")) objects.push_back(nlohmann::json::parse(line));
-  }
-  return objects;
-}
-
-ToolRun runTool(const std::string& executable, const std::vector<std::string>& args) {
-  TempDir capture;
-  const auto outFile = capture / "out";
-  const auto errFile = capture / "err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  std::vector<char*> argv{const_cast<char*>(executable.c_str())};
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  int spawned = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot run " + executable);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(outFile), readFile(errFile)};
-}
 
 DeployFixture::DeployFixture(deploy::DeployServerOptions options) : root_(dir_ / "root") {
   std::filesystem::create_directories(root_.path());

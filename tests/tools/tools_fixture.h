@@ -14,22 +14,9 @@
 #include "publishing/snapshot_publisher.h"
 #include "support/temp_dir.h"
 #include "support/test_deploy_server.h"
+#include "support/tool_run.h"
 
 namespace qelvo::test {
-
-// One finished run of a tool.
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-
-  std::vector<std::string> lines() const;
-  // The lines of standard output that are JSON objects, parsed.
-  std::vector<nlohmann::json> jsonLines() const;
-};
-
-// Runs `executable` with `args` (stdin from /dev/null) and waits for it.
-ToolRun runTool(const std::string& executable, const std::vector<std::string>& args);
 
 class DeployFixture {
  public:

@@ -1,0 +1,143 @@
+// The threads syncs run on: callbacks that throw or are empty, callers whose callbacks
+// must not wait for each other, a thread that cannot be started, limits that a sync
+// keeps from its start, and threads that end with the last manager.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <future>
+#include <system_error>
+
+#include "support/sync_fixture.h"
+#include "sync/sync_executor.h"
+
+namespace qelvo::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Outcome = std::expected<SyncResult, SyncError>;
+
+// Standard output sent to a file while it lives, readable at any moment.
+class StdoutToFile {
+ public:
+  StdoutToFile() : saved_(::dup(STDOUT_FILENO)) {
+    std::fflush(stdout);
+    int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+  }
+  ~StdoutToFile() {
+    std::fflush(stdout);
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+  }
+  std::string text() const { return readFile(file_); }
+
+ private:
+  TempDir dir_;
+  std::filesystem::path file_ = dir_ / "stdout";
+  int saved_;
+};
+
+std::size_t threadCount() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    ++count;
+  }
+  return count;
+}
+
+class SyncThreads : public SyncTest {
+ protected:
+  void SetUp() override {
+    manager_->setLoggingEnabled(true);
+    manager_->add(LiveUpdate("app", "production", false, Strategy::zip));
+    server_.offerNothing("app");
+  }
+};
+
+TEST_F(SyncThreads, ThrowingAndEmptyCallbacksAreLoggedAndTheProcessGoesOn) {
+  StdoutToFile out;
+  manager_->sync("app", [](Outcome) { throw std::runtime_error("host bug"); });
+  manager_->sync("app", LiveUpdateManager::AppComplete{});
+  std::promise<void> listDone;
+  manager_->sync(std::vector<std::string>{"app"},
+                 [&] { listDone.set_value(); },
+                 [](Outcome) { throw std::runtime_error("list bug"); });
+  ASSERT_EQ(listDone.get_future().wait_for(30s), std::future_status::ready)
+      << "syncComplete still comes after a throwing appComplete";
+  EXPECT_TRUE(eventually([&] {
+    auto text = out.text();
+    return text.find("LiveUpdateManager - The appComplete callback threw: host bug") !=
+               std::string::npos &&
+           text.find("LiveUpdateManager - The appComplete callback is empty; its call was skipped") !=
+               std::string::npos &&
+           text.find("LiveUpdateManager - The appComplete callback threw: list bug") !=
+               std::string::npos;
+  })) << out.text();
+  EXPECT_NO_THROW(manager_->sync("app").get());
+}
+
+TEST_F(SyncThreads, EachCallersCallbackRunsWithoutWaitingForAnothers) {
+  server_.offerNothing("app");
+  std::promise<void> secondRan;
+  std::promise<bool> firstSawSecond;
+  // The first callback waits for the second one: with both on one thread, one after the
+  // other, it would wait in vain.
+  manager_->sync("app", [&](Outcome) {
+    firstSawSecond.set_value(secondRan.get_future().wait_for(20s) == std::future_status::ready);
+  });
+  manager_->sync("app", [&](Outcome) { secondRan.set_value(); });
+  EXPECT_TRUE(firstSawSecond.get_future().get());
+}
+
+TEST_F(SyncThreads, ASyncWhoseThreadCannotStartFailsAndLeavesNothingRegistered) {
+  manager_->setExecutor(std::make_shared<SyncExecutor>(SyncExecutor::Settings{
+      .startThread = [](std::function<void()>) -> std::thread {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      }}));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto error = syncError("app");
+    EXPECT_EQ(error.failStep, FailStep::check);
+    EXPECT_EQ(metadataText(error), "No thread could be started to sync app");
+    EXPECT_TRUE(manager_->operationMap().contents().empty());
+  }
+  std::promise<Outcome> delivered;
+  manager_->sync("app", [&](Outcome outcome) { delivered.set_value(std::move(outcome)); });
+  auto outcome = delivered.get_future().get();  // on this thread: no other could be had
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(metadataText(outcome.error()), "No thread could be started to sync app");
+}
+
+TEST_F(SyncThreads, ASyncKeepsTheLimitsItStartedWith) {
+  server_.offer("app", "snap", 1,
+                server_.putZip("app", "snap", {{"index.html", std::string(4096, 'x')}}), 500ms);
+  auto sync = manager_->sync("app");
+  ASSERT_TRUE(eventually([&] { return server_.checkCount("app") == 1; }));
+  auto limits = manager_->limits();
+  limits.maxArchiveBytes = 16;  // for syncs that start from now on
+  manager_->setLimits(limits);
+  EXPECT_NO_THROW(sync.get());
+}
+
+TEST(SyncThreadOwnership, TheThreadsEndWithTheLastManager) {
+  TestHost host;
+  TestDeployServer server;
+  server.offerNothing("app");
+  const auto before = threadCount();
+  {
+    auto manager = makeTestManager(server.client());
+    manager->add(LiveUpdate("app", "production", false, LiveUpdate::Strategy::zip));
+    manager->sync("app").get();
+    std::promise<void> called;
+    manager->sync("app", [&](Outcome) { called.set_value(); });
+    called.get_future().wait();
+    EXPECT_GT(threadCount(), before);
+  }
+  EXPECT_TRUE(eventually([&] { return threadCount() == before; }))
+      << threadCount() << " threads, " << before << " before the manager";
+}
+
+}  // namespace
+}  // namespace qelvo::test
