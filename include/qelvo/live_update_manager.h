@@ -337,9 +337,10 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   SyncContext makeContext(const std::string& appId, std::stop_token stop) const;
   // The pipeline with its progress reported from start to end.
   Outcome runReportedPipeline(const SyncContext& context);
-  // Calls a host callback on one of the executor's threads, on its own: an empty or
-  // throwing callback is logged and never ends the process.
-  void deliver(std::function<void()> call, const std::string& what) const;
+  // How host callbacks reach the host: each on one of the executor's threads, on its
+  // own; an empty or throwing one is logged and never ends the process.
+  struct CallbackDelivery;
+  CallbackDelivery callbackDelivery() const;
   void trimVersions(const std::string& appId);
   void removeStaleVersions(const std::string& appId);
 

@@ -3,6 +3,7 @@
 // that is already running for it, if any.
 #include <atomic>
 
+#include "base/logger.h"
 #include "base/sync_errors.h"
 #include "sync/sync_executor.h"
 #include "sync/sync_task.h"
@@ -93,21 +94,35 @@ std::shared_ptr<SyncTask> LiveUpdateManager::syncTask(const std::string& appId) 
   return task;
 }
 
-void LiveUpdateManager::deliver(std::function<void()> call, const std::string& what) const {
-  auto safely = [self = shared_from_this(), call = std::move(call), what] {
-    try {
-      call();
-    } catch (const std::bad_function_call&) {
-      self->log("The " + what + " callback is empty; its call was skipped");
-    } catch (const std::exception& e) {
-      self->log("The " + what + " callback threw: " + e.what());
-    } catch (...) {
-      self->log("The " + what + " callback threw");
-    }
-  };
-  // Each callback on its own, so that one caller's slow callback never holds up
-  // another's; on the calling thread only when no thread can be had for it.
-  if (!executor_->submit(safely)) safely();
+// Holds no manager: a callback never keeps its manager alive, so the host that lets the
+// manager go after its last callback is the one that releases it (and joins its threads).
+struct LiveUpdateManager::CallbackDelivery {
+  std::shared_ptr<SyncExecutor> executor;
+  std::shared_ptr<QelvoLogger> logger;
+  std::string logTag;
+
+  void log(const std::string& message) const { logger->log(logTag, message); }
+
+  void operator()(std::function<void()> call, const std::string& what) const {
+    auto safely = [logger = logger, tag = logTag, call = std::move(call), what] {
+      try {
+        call();
+      } catch (const std::bad_function_call&) {
+        logger->log(tag, "The " + what + " callback is empty; its call was skipped");
+      } catch (const std::exception& e) {
+        logger->log(tag, "The " + what + " callback threw: " + e.what());
+      } catch (...) {
+        logger->log(tag, "The " + what + " callback threw");
+      }
+    };
+    // Each callback on its own, so that one caller's slow callback never holds up
+    // another's; on the calling thread only when no thread can be had for it.
+    if (!executor->submit(safely)) safely();
+  }
+};
+
+LiveUpdateManager::CallbackDelivery LiveUpdateManager::callbackDelivery() const {
+  return CallbackDelivery{executor_, logger(), logTag_};
 }
 
 std::future<LiveUpdateManager::SyncResult> LiveUpdateManager::sync(const std::string& appId) {
@@ -126,14 +141,14 @@ std::future<LiveUpdateManager::SyncResult> LiveUpdateManager::sync(const std::st
 void LiveUpdateManager::sync(const std::string& appId, AppComplete appComplete) {
   auto callback = std::make_shared<AppComplete>(std::move(appComplete));
   syncTask(appId)->onComplete(
-      [self = shared_from_this(), appId, callback](const SyncTask::Outcome& outcome) {
-        self->deliver(
-            [self, appId, callback, outcome] {
+      [deliver = callbackDelivery(), appId, callback](const SyncTask::Outcome& outcome) {
+        deliver(
+            [deliver, appId, callback, outcome] {
               if (outcome) return (*callback)(*outcome);
               if (auto* syncError = outcome.error().get<SyncError>()) {
                 return (*callback)(std::unexpected(*syncError));
               }
-              self->log(outcome.error().localizedDescription());
+              deliver.log(outcome.error().localizedDescription());
               (*callback)(std::unexpected(metadataError(appId, SyncError::FailStep::check,
                                                         "Unable to determine the error")));
             },
@@ -165,21 +180,22 @@ void LiveUpdateManager::sync(const std::vector<std::string>& appIds, SyncComplet
                              AppComplete appComplete) {
   auto callbacks = std::make_shared<std::pair<SyncComplete, AppComplete>>(std::move(syncComplete),
                                                                           std::move(appComplete));
+  const auto deliver = callbackDelivery();
   if (appIds.empty()) {
     deliver([callbacks] { callbacks->first(); }, "syncComplete");
     return;
   }
   auto remaining = std::make_shared<std::atomic<std::size_t>>(appIds.size());
   // syncComplete comes after every appComplete has returned, from the last of them.
-  auto finishOne = [self = shared_from_this(), remaining, callbacks] {
-    if (remaining->fetch_sub(1) == 1) self->deliver([callbacks] { callbacks->first(); }, "syncComplete");
+  auto finishOne = [deliver, remaining, callbacks] {
+    if (remaining->fetch_sub(1) == 1) deliver([callbacks] { callbacks->first(); }, "syncComplete");
   };
   std::vector<std::shared_ptr<SyncTask>> tasks;
   for (const auto& appId : appIds) tasks.push_back(syncTask(appId));
   for (std::size_t i = 0; i < tasks.size(); ++i) {
-    tasks[i]->onComplete([self = shared_from_this(), callbacks, finishOne,
+    tasks[i]->onComplete([deliver, callbacks, finishOne,
                           appId = appIds[i]](const SyncTask::Outcome& outcome) {
-      self->deliver(
+      deliver(
           [callbacks, finishOne, converted = convertForList(appId, outcome)] {
             try {
               callbacks->second(converted);

@@ -10,6 +10,11 @@ bool SyncTask::start(SyncExecutor& executor, std::function<Outcome(std::stop_tok
                           finish = std::move(finish)]() mutable {
     auto outcome = body(self->stop_.get_token());
     finish();
+    // What they hold (the manager among it) goes before anyone learns the outcome, so
+    // that a caller who waits for it and then lets the manager go releases it last:
+    // the manager's threads are then joined by the host, not left to end on their own.
+    body = nullptr;
+    finish = nullptr;
     self->publish(std::move(outcome));
   });
 }

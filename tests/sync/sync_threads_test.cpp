@@ -48,6 +48,14 @@ std::size_t threadCount() {
   return count;
 }
 
+std::string threadNames() {
+  std::string names;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    names += readFile(entry.path() / "comm");
+  }
+  return names;
+}
+
 class SyncThreads : public SyncTest {
  protected:
   void SetUp() override {
@@ -125,7 +133,9 @@ TEST(SyncThreadOwnership, TheThreadsEndWithTheLastManager) {
   TestHost host;
   TestDeployServer server;
   server.offerNothing("app");
-  const auto before = threadCount();
+  server.serve("/ping", "pong");
+  ASSERT_TRUE(server.client()->fetchManifest(server.http().url("/ping"), {}, {}));
+  const auto before = threadCount();  // the server's threads have started by now
   {
     auto manager = makeTestManager(server.client());
     manager->add(LiveUpdate("app", "production", false, LiveUpdate::Strategy::zip));
@@ -136,7 +146,7 @@ TEST(SyncThreadOwnership, TheThreadsEndWithTheLastManager) {
     EXPECT_GT(threadCount(), before);
   }
   EXPECT_TRUE(eventually([&] { return threadCount() == before; }))
-      << threadCount() << " threads, " << before << " before the manager";
+      << threadCount() << " threads, " << before << " before the manager: " << threadNames();
 }
 
 }  // namespace
