@@ -257,10 +257,33 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
     std::shared_ptr<ProgressReporter> progress;  // null when nobody watches the progress
     std::shared_ptr<QelvoLogger> logger;
     std::string logTag;
+    // A directory of this sync's own, named by the library, for everything it writes
+    // before a snapshot is complete (downloads, staging); removed when the sync ends.
+    std::filesystem::path workDirectory;
+
+    // Where, in the work directory, a snapshot is assembled before it takes its place.
+    std::filesystem::path stagingDirectory() const { return workDirectory / "snapshot"; }
+    // Where a downloaded archive waits to be unpacked.
+    std::filesystem::path archiveFile() const { return workDirectory / "archive.zip"; }
 
     // Prints "<logTag> - <message>" when the manager's logging is on.
     void log(const std::string& message) const;
   };
+
+  // Puts a complete snapshot assembled in `staging` in its place in the cache, for
+  // `context.appId`, durably; the directory it is served from. A directory another
+  // manager records there is never rewritten: it is taken as it is when
+  // `acceptExistingSnapshot` agrees. What an interrupted sync left there is replaced.
+  // Failures: FileOperationError (moves), or the SyncError of `acceptExistingSnapshot`.
+  std::expected<std::filesystem::path, Error> installSnapshot(const SyncContext& context,
+                                                              const std::filesystem::path& staging,
+                                                              const std::string& snapshotId);
+  // Whether the snapshot directory `existing`, which another manager records, may be
+  // served for the snapshot assembled in `staging`: any (the base manager), or only the
+  // same verified files (a secure manager).
+  virtual std::expected<void, Error> acceptExistingSnapshot(const SyncContext& context,
+                                                            const std::filesystem::path& existing,
+                                                            const std::filesystem::path& staging);
 
   // The overridable steps of a sync.
   virtual std::expected<AppliedSnapshot, Error> applySnapshot(const std::string& appId,
@@ -335,6 +358,9 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   std::shared_ptr<SyncTask> syncTask(const std::string& appId);
   // The context of a sync of `appId` starting now.
   SyncContext makeContext(const std::string& appId, std::stop_token stop) const;
+  // The pipeline inside what a sync holds while it runs: a lease on the work area, the
+  // application's lock, and a work directory of its own (set in the context).
+  Outcome runInWorkArea(SyncContext context);
   // The pipeline with its progress reported from start to end.
   Outcome runReportedPipeline(const SyncContext& context);
   // How host callbacks reach the host: each on one of the executor's threads, on its

@@ -38,4 +38,13 @@ inline Error syncErrorFromClient(const std::string& appId, SyncError::FailStep s
   return error;
 }
 
+// A file layer failure as the sync step `step` reports it: a FileOperationError becomes
+// SyncError(step, fileManagerError); any other error passes unchanged.
+inline Error fileErrorOfStep(const std::string& appId, SyncError::FailStep step, Error error) {
+  if (auto* file = error.get<FileOperationError>()) {
+    return makeSyncError(appId, step, SyncError::Reason::fileManagerError(*file));
+  }
+  return error;
+}
+
 }  // namespace qelvo

@@ -7,14 +7,37 @@
 
 #include <cerrno>
 #include <string>
+#include <random>
 #include <utility>
 
+#include "base/file_modes.h"
+
 namespace qelvo {
+namespace {
+
+std::string randomSuffix() {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937_64 generator{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof(kAlphabet) - 2);
+  std::string suffix(12, ' ');
+  for (auto& c : suffix) c = kAlphabet[pick(generator)];
+  return suffix;
+}
+
+}  // namespace
 
 std::expected<TemporaryFile, PlatformError> TemporaryFile::create(
     const std::filesystem::path& directory) {
-  std::string pattern = (directory / "qelvo-download-XXXXXX").string();
-  int descriptor = mkostemp(pattern.data(), O_CLOEXEC);
+  // A name of our own with O_EXCL rather than mkstemp, whose file is 0600: the body
+  // becomes a file of the snapshot as it is, and gets the mode every snapshot file has.
+  std::string pattern;
+  int descriptor = -1;
+  for (int attempt = 0; descriptor < 0 && attempt < 100; ++attempt) {
+    pattern = (directory / ("qelvo-download-" + randomSuffix())).string();
+    descriptor = ::open(pattern.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        kFileMode);
+    if (descriptor < 0 && errno != EEXIST) break;
+  }
   if (descriptor < 0) {
     return std::unexpected(
         PlatformError::fromErrno(errno, "Unable to create a file in " + directory.string()));

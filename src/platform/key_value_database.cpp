@@ -130,6 +130,40 @@ std::expected<void, PlatformError> KeyValueDatabase::removeSuite(std::string_vie
   return {};
 }
 
+std::expected<std::vector<std::pair<std::string, KeyValueDatabase::Value>>, PlatformError>
+KeyValueDatabase::readInEverySuite(std::string_view key) {
+  std::lock_guard lock(mutex_);
+  QELVO_TRY(auto statement,
+            sqlite::Statement::prepare(connection_.get(),
+                                       "SELECT suite, kind, value FROM entries WHERE key = ?1"));
+  statement.bindBytes(1, key);
+  std::vector<std::pair<std::string, Value>> values;
+  for (;;) {
+    QELVO_TRY(bool found, statement.step());
+    if (!found) return values;
+    Kind kind = statement.columnInt(1) == static_cast<int>(Kind::text) ? Kind::text : Kind::data;
+    values.emplace_back(statement.columnBytes(0), Value{kind, statement.columnBytes(2)});
+  }
+}
+
+std::expected<std::vector<std::string>, PlatformError> KeyValueDatabase::keys(
+    std::string_view suite, std::string_view prefix) {
+  std::lock_guard lock(mutex_);
+  // A BLOB range rather than LIKE: keys are bytes, and "%" or "_" may be part of them.
+  QELVO_TRY(auto statement,
+            sqlite::Statement::prepare(
+                connection_.get(), "SELECT key FROM entries WHERE suite = ?1 AND key >= ?2 ORDER BY key"));
+  statement.bindBytes(1, suite).bindBytes(2, prefix);
+  std::vector<std::string> found;
+  for (;;) {
+    QELVO_TRY(bool row, statement.step());
+    if (!row) return found;
+    auto key = statement.columnBytes(0);
+    if (!key.starts_with(prefix)) return found;
+    found.push_back(std::move(key));
+  }
+}
+
 std::expected<std::optional<KeyValueDatabase::Value>, PlatformError> KeyValueDatabase::readLocked(
     std::string_view suite, std::string_view key) {
   QELVO_TRY(auto statement, sqlite::Statement::prepare(

@@ -19,6 +19,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/sqlite.h"
 #include "qelvo/errors.h"
@@ -48,13 +50,20 @@ class KeyValueDatabase {
   // Reads the value under `key` (none when absent), hands it to `change`, and stores
   // what `change` returns (nothing when it returns none), in one write transaction taken
   // before the read: racing callers in any process each see the others' writes, so no
-  // change is lost. `change` runs with the database locked: it must be quick and must
-  // not use the database.
+  // change is lost. `change` runs with the database locked: it must be quick, and it may
+  // read (on this thread, inside the same transaction) but not write.
   using Change = std::function<std::optional<Value>(std::optional<Value> current)>;
   [[nodiscard]] std::expected<void, PlatformError> update(std::string_view suite,
                                                           std::string_view key,
                                                           const Change& change);
   [[nodiscard]] std::expected<void, PlatformError> removeSuite(std::string_view suite);
+
+  // The values stored under `key` in every suite, with their suite names.
+  [[nodiscard]] std::expected<std::vector<std::pair<std::string, Value>>, PlatformError>
+  readInEverySuite(std::string_view key);
+  // The keys of `suite` that begin with `prefix`, in byte order.
+  [[nodiscard]] std::expected<std::vector<std::string>, PlatformError> keys(
+      std::string_view suite, std::string_view prefix);
 
   explicit KeyValueDatabase(sqlite::Connection connection) : connection_(std::move(connection)) {}
 
@@ -65,7 +74,8 @@ class KeyValueDatabase {
                                                                std::string_view key, Kind kind,
                                                                std::string_view bytes);
 
-  std::mutex mutex_;
+  // Recursive, so that the change of an update may read through this connection.
+  std::recursive_mutex mutex_;
   sqlite::Connection connection_;
 };
 

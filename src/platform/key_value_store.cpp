@@ -74,6 +74,21 @@ std::expected<void, PlatformError> KeyValueSuite::updateData(const std::string& 
       });
 }
 
+std::expected<std::vector<std::string>, PlatformError> KeyValueSuite::dataInOtherSuites(
+    const std::string& key) const {
+  QELVO_TRY(auto values, database_->readInEverySuite(key));
+  std::vector<std::string> data;
+  for (auto& [suite, value] : values) {
+    if (suite != suiteName_ && value.kind == Kind::data) data.push_back(std::move(value.bytes));
+  }
+  return data;
+}
+
+std::expected<std::vector<std::string>, PlatformError> KeyValueSuite::keys(
+    const std::string& prefix) const {
+  return database_->keys(suiteName_, prefix);
+}
+
 std::expected<void, PlatformError> KeyValueSuite::removePersistentDomain(
     const std::string& suiteName) {
   return database_->removeSuite(suiteName);

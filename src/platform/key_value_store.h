@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qelvo/errors.h"
 
@@ -57,6 +58,15 @@ class KeyValueSuite {
   using DataChange = std::function<std::optional<std::string>(std::optional<std::string> current)>;
   [[nodiscard]] std::expected<void, PlatformError> updateData(const std::string& key,
                                                               const DataChange& change);
+
+  // The data stored under `key` by the other suites of this suite's database (values
+  // stored as text left out). Inside the change of `updateData` it reads within that
+  // change's transaction.
+  [[nodiscard]] std::expected<std::vector<std::string>, PlatformError> dataInOtherSuites(
+      const std::string& key) const;
+  // The keys of this suite that begin with `prefix`, in byte order.
+  [[nodiscard]] std::expected<std::vector<std::string>, PlatformError> keys(
+      const std::string& prefix) const;
 
   // Removes every key of the suite named `suiteName` in this suite's database.
   [[nodiscard]] std::expected<void, PlatformError> removePersistentDomain(

@@ -19,13 +19,13 @@ PlatformError flushError(int error, const path& item) {
   return PlatformError::fromErrno(error, "Could not flush " + files::quoted(item) + " to disk");
 }
 
+}  // namespace
+
 std::expected<void, PlatformError> flushDirectory(const path& directory) {
   UniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd || ::fsync(fd.get()) != 0) return std::unexpected(flushError(errno, directory));
   return {};
 }
-
-}  // namespace
 
 std::expected<void, PlatformError> makeDurable(const path& snapshotDirectory,
                                                std::initializer_list<path> changedDirectories) {

@@ -23,6 +23,9 @@ std::expected<void, PlatformError> makeDurable(
     const std::filesystem::path& snapshotDirectory,
     std::initializer_list<std::filesystem::path> changedDirectories);
 
+// Flushes the entries of `directory` (after a rename into it) to stable storage.
+std::expected<void, PlatformError> flushDirectory(const std::filesystem::path& directory);
+
 // `makeDurable` for a sync of `appId`: its failure as the SyncError of the unpack step
 // (fileManagerError), its description printed.
 std::expected<void, Error> makeSnapshotDurable(

@@ -1,5 +1,6 @@
 #include "retrieval/file_copy.h"
 
+#include "base/file_modes.h"
 #include "base/unique_fd.h"
 
 #include <fcntl.h>
@@ -71,7 +72,7 @@ std::expected<void, PlatformError> copyFileExclusive(const std::filesystem::path
   if (::fstat(in.get(), &info) != 0) return std::unexpected(PlatformError::fromErrno(errno, what));
   if (!S_ISREG(info.st_mode)) return std::unexpected(PlatformError::fromErrno(EINVAL, what));
   UniqueFd out(
-      ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+      ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kFileMode));
   if (!out) return std::unexpected(PlatformError::fromErrno(errno, what));
   if (!copyContents(in.get(), out.get(), info) || out.close() != 0) {
     int err = errno;

@@ -114,37 +114,14 @@ FileManagerUtil::Result<void> FileManagerUtil::moveItem(const path& from, const 
   return performFileOperation(files::moveWithoutReplacing(from, to));
 }
 
-std::expected<void, PlatformError> FileManagerUtil::removeTemporaryItem(const std::string& name) {
-  path temporaryDirectory;
-  try {
-    temporaryDirectory = platform::temporaryDirectory();
-  } catch (const std::exception& error) {
-    return std::unexpected(PlatformError("QelvoLiveUpdates.ConfigurationError", 0, error.what()));
-  }
-  QELVO_TRY(auto item, child(temporaryDirectory, name, "temporary item name"));
-  return files::removeRecursively(item);
-}
-
-FileManagerUtil::Result<path> FileManagerUtil::emptySnapshotDirectory(
-    const std::string& appId, const std::string& snapshotId) {
-  auto directory = snapshotDirectory(appId, snapshotId);
-  if (!directory) return createSnapshotDirectory(appId, snapshotId);
-  // Whatever an interrupted unpack left there must not be merged with the new bundle.
-  QELVO_TRY(bool occupied, performFileOperation(files::hasEntries(*directory)));
-  if (!occupied) return *directory;
-  QELVO_TRY_VOID(performFileOperation(removeWhole(*directory)));
-  return createSnapshotDirectory(appId, snapshotId);
-}
-
 FileManagerUtil::Result<path> FileManagerUtil::unzipSnapshot(const std::string& appId,
-                                                             const std::string& snapshotId,
+                                                             const path& archive,
+                                                             const path& destination,
                                                              const ExtractLimits& limits) {
-  auto application = appDirectory(appId);
-  if (!application) return std::unexpected(FileOperationError::invalidZipPath());
-  QELVO_TRY(auto snapshot, performFileOperation(child(*application, snapshotId, "snapshot id")));
-  auto archive = snapshot;
-  archive += ".zip";
-  QELVO_TRY(auto destination, emptySnapshotDirectory(appId, snapshotId));
+  if (!appDirectory(appId)) return std::unexpected(FileOperationError::invalidZipPath());
+  // Whatever an interrupted unpack left there must not be merged with the new bundle.
+  QELVO_TRY_VOID(performFileOperation(files::removeRecursively(destination)));
+  QELVO_TRY_VOID(createDirectory(destination));
   QELVO_TRY_VOID(performFileOperation(extractZip(archive, destination, limits)));
   // Only a complete unpack may consume the archive: after a failure it stays for a retry.
   QELVO_TRY_VOID(performFileOperation(files::removeRecursively(archive)));

@@ -5,8 +5,7 @@
 //   {Library}/qelvo_apps/                      the cache root (liveUpdatesUrl)
 //   {Library}/qelvo_apps/{appId}/              application directory
 //   {Library}/qelvo_apps/{appId}/{snapshotId}/ snapshot directory
-//   {Library}/qelvo_apps/{appId}/{snapshotId}.zip  downloaded archive (transient)
-//   {tmp}/{name}                               staging item
+//   {tmp}/qelvo-work/                          downloads and staging (see work_area.h)
 //
 // Application and snapshot ids are appended as single path components; an id that is
 // not one (empty, ".", "..", containing "/") is refused with `ioError` (EINVAL), and
@@ -51,15 +50,12 @@ class FileManagerUtilProtocol {
   virtual bool directoryHasContents(const path& directory) const = 0;
   // Moves a file or directory; fails when the destination exists.
   virtual Result<void> moveItem(const path& from, const path& to) = 0;
-  // Removes {tmp}/{name} recursively; the platform error itself on failure, unprinted.
-  // Removing what is already gone succeeds, as do removeAllApps and
-  // removeSnapshotDirectory.
-  virtual std::expected<void, PlatformError> removeTemporaryItem(const std::string& name) = 0;
-  // Extracts {appId}/{snapshotId}.zip into an emptied snapshot directory, then
-  // deletes the archive. `invalidZipPath` without an application directory.
-  // `limits` bound what the archive may unpack to.
-  virtual Result<path> unzipSnapshot(const std::string& appId, const std::string& snapshotId,
-                                     const ExtractLimits& limits = {}) = 0;
+  // Extracts `archive` into `destination` (made anew: whatever was there goes), then
+  // deletes the archive; `destination`. `invalidZipPath` without an application
+  // directory for `appId`. `limits` bound what the archive may unpack to. Removing what
+  // is already gone succeeds, as do removeAllApps and removeSnapshotDirectory.
+  virtual Result<path> unzipSnapshot(const std::string& appId, const path& archive,
+                                     const path& destination, const ExtractLimits& limits = {}) = 0;
 
   // Writes `text` to `file` in place (not atomically), replacing it.
   Result<void> writeString(std::string_view text, const path& file);
@@ -89,17 +85,14 @@ class FileManagerUtil : public FileManagerUtilProtocol {
                                        const std::string& snapshotId) override;
   bool directoryHasContents(const path& directory) const override;
   Result<void> moveItem(const path& from, const path& to) override;
-  std::expected<void, PlatformError> removeTemporaryItem(const std::string& name) override;
-  Result<path> unzipSnapshot(const std::string& appId, const std::string& snapshotId,
-                             const ExtractLimits& limits = {}) override;
+  Result<path> unzipSnapshot(const std::string& appId, const path& archive,
+                             const path& destination, const ExtractLimits& limits = {}) override;
 
  private:
   // Where the directories of an id would be, or why the id cannot name one.
   std::expected<path, PlatformError> appLocation(const std::string& appId) const;
   std::expected<path, PlatformError> snapshotLocation(const std::string& appId,
                                                       const std::string& snapshotId) const;
-  // The snapshot directory, created or emptied so that an unpack starts from nothing.
-  Result<path> emptySnapshotDirectory(const std::string& appId, const std::string& snapshotId);
 
   path libraryDirectory_;
   // Derived from the Library directory alone, so it is fixed at construction: readers

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "base/file_modes.h"
 #include "base/unique_fd.h"
 
 namespace qelvo::files {
@@ -25,10 +26,22 @@ bool exists(const path& file) {
 }
 
 std::expected<void, PlatformError> createDirectories(const path& directory) {
-  std::error_code error;
-  std::filesystem::create_directories(directory, error);
-  if (error)
-    return std::unexpected(platformError(error, "Could not create directory " + quoted(directory)));
+  // Each missing directory with mkdir and kDirectoryMode, so that directories get the
+  // same permissions however they came to be (std::filesystem would ask for 0777).
+  auto failure = [&directory](int error) {
+    return std::unexpected(
+        PlatformError::fromErrno(error, "Could not create directory " + quoted(directory)));
+  };
+  if (directory.empty()) return failure(ENOENT);
+  path current;
+  for (const auto& part : directory) {
+    current /= part;
+    if (::mkdir(current.c_str(), kDirectoryMode) == 0) continue;
+    if (errno != EEXIST) return failure(errno);
+  }
+  struct stat status {};
+  if (::stat(directory.c_str(), &status) != 0) return failure(errno);
+  if (!S_ISDIR(status.st_mode)) return failure(ENOTDIR);
   return {};
 }
 
@@ -61,7 +74,7 @@ std::expected<void, PlatformError> writeTextFile(const path& file, std::string_v
   auto failure = [&file](int error) {
     return std::unexpected(PlatformError::fromErrno(error, "Could not write file " + quoted(file)));
   };
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode));
   if (!fd) return failure(errno);
   if (int error = writeAll(fd.get(), text)) return failure(error);
   if (fd.close() != 0) return failure(errno);

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/file_modes.h"
 #include "base/try.h"
 #include "platform/parallel.h"
 #include "retrieval/file_system.h"
@@ -25,8 +26,6 @@ using std::filesystem::path;
 // Entries are streamed through one buffer per worker: memory does not grow with the
 // size of an entry, and a typical web file is read and written in one call each.
 constexpr std::size_t kChunkSize = 256 * 1024;
-constexpr mode_t kDirectoryMode = 0755;
-constexpr mode_t kFileMode = 0644;
 
 // The components of the directory an entry needs: its parent for a file, itself for a
 // directory.

@@ -113,6 +113,32 @@ void forgetSnapshot(KeyValueSuite& store, const std::string& appId, const std::s
   });
 }
 
+bool isSnapshotRecordedElsewhere(const KeyValueSuite& store, const std::string& appId,
+                                 const std::string& snapshotId) {
+  auto others = store.dataInOtherSuites(kAppKeyPrefix + appId);
+  if (!others) {
+    printLine(others.error().description);
+    return true;
+  }
+  for (const auto& bytes : *others) {
+    auto app = decodeApp(bytes);
+    if (app && app->snapshots.contains(Snapshot{snapshotId, {}, {}, {}})) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> recordedAppIds(const KeyValueSuite& store) {
+  const std::string prefix = kAppKeyPrefix;
+  auto keys = store.keys(prefix);
+  if (!keys) {
+    printLine(keys.error().description);
+    return {};
+  }
+  std::vector<std::string> ids;
+  for (const auto& key : *keys) ids.push_back(key.substr(prefix.size()));
+  return ids;
+}
+
 std::optional<QelWebApp> getApp(const KeyValueSuite& store, const std::string& appId) {
   auto bytes = store.data(kAppKeyPrefix + appId);
   if (!bytes) {

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/key_value_store.h"
 #include "qelvo/records.h"
@@ -58,6 +59,17 @@ bool updateApp(KeyValueSuite& store, const std::string& appId, const AppChange& 
 // an interrupted write then never leaves the record naming a half-written directory,
 // and a trim (which removes only what the record knows) leaves the directory alone.
 void forgetSnapshot(KeyValueSuite& store, const std::string& appId, const std::string& snapshotId);
+
+// Whether the record of `appId` in another manager's suite (of the same database) knows
+// snapshot `snapshotId`: its directory is then that manager's too, and is neither
+// removed nor rewritten on this manager's behalf. True as well when the other records
+// cannot be read, so that nothing is removed on a guess. Inside the change of
+// `updateApp` it reads within that change's transaction.
+bool isSnapshotRecordedElsewhere(const KeyValueSuite& store, const std::string& appId,
+                                 const std::string& snapshotId);
+
+// The ids of the applications this suite holds records of.
+std::vector<std::string> recordedAppIds(const KeyValueSuite& store);
 
 // Stores the record as it is, replacing whatever is stored (an updateApp that ignores
 // the stored record).

@@ -9,15 +9,12 @@
 #include "sync/sync_limits.h"
 #include "base/timing.h"
 #include "base/try.h"
-#include "platform/host.h"
 #include "qelvo/live_update_manager.h"
-#include "retrieval/durability.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_url.h"
 #include "retrieval/unchanged_files.h"
-#include "retrieval/work_area.h"
-#include "store/app_store.h"
+#include "retrieval/file_system.h"
 
 namespace qelvo {
 namespace {
@@ -59,37 +56,17 @@ std::vector<DownloadFileRequest> requestsFor(const std::vector<ManifestItem>& it
   return requests;
 }
 
-// Clears what an interrupted attempt may have left for this snapshot: its staging
-// directory, so that downloads do not collide with stale files.
-void clearStaging(FileManagerUtilProtocol& files, const std::string& snapshotId) {
-  (void)files.removeTemporaryItem(snapshotId);
-}
-
-// The staging directory appears with the first file placed in it; a bundle with no file
-// to fetch or copy (an empty one, or one whose files cannot be requested) still needs
-// it to hold its manifest.
-std::expected<void, Error> createStaging(FileManagerUtilProtocol& files, const std::string& appId,
+// The staging directory is made before anything is fetched: a bundle with no file to
+// fetch or copy (an empty one, or one whose files cannot be requested) still needs it to
+// hold its manifest.
+std::expected<void, Error> createStaging(const std::string& appId,
                                          const std::filesystem::path& staging) {
-  if (auto created = files.createDirectory(staging); !created) {
-    return std::unexpected(makeSyncError(appId, FailStep::unpack,
-                                         SyncError::Reason::fileManagerError(created.error())));
+  if (auto created = files::createDirectories(staging); !created) {
+    return std::unexpected(makeSyncError(
+        appId, FailStep::unpack,
+        SyncError::Reason::fileManagerError(reportedFileError(std::move(created).error()))));
   }
   return {};
-}
-
-// Before the final move: a destination that exists but is not a usable cached snapshot
-// (a crash between the move and the metadata save, or an emptied directory) is removed,
-// so that it cannot block every later sync of the snapshot; and the record forgets the
-// snapshot until the new directory is recorded.
-void clearUnusableDestination(KeyValueSuite& store, bool unusable, const std::string& appId,
-                              const std::string& snapshotId,
-                              const std::filesystem::path& destination) {
-  if (!unusable) return;
-  forgetSnapshot(store, appId, snapshotId);
-  std::error_code ec;
-  if (std::filesystem::exists(std::filesystem::symlink_status(destination, ec))) {
-    std::filesystem::remove_all(destination, ec);
-  }
 }
 
 }  // namespace
@@ -128,7 +105,6 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
     const std::filesystem::path& previousDirectory, const Manifest& previousManifest) {
   const auto& appId = liveUpdate.appId;
   const double start = secondsSince1970();
-  clearStaging(fileManager(), snapshotId);
   QELVO_TRY(auto fetched, fetchManifest(context, url));
   QELVO_TRY_VOID(requireSafeHrefs(appId, fetched.manifest));
   context.log("Manifest for snapshot " + snapshotId + " fetched.");
@@ -139,19 +115,13 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
     (previousManifest.payload.contains(item) ? unchanged : changed).push_back(item);
   }
 
-  const auto staging = platform::temporaryDirectory() / snapshotId;
-  const StagingMark mark(staging.parent_path(), snapshotId);
-  auto fail = [&](Error error) -> Outcome {
-    (void)fileManager().removeTemporaryItem(snapshotId);
-    return std::unexpected(std::move(error));
-  };
-
+  // Whatever a failure leaves in the staging directory goes with the sync's work
+  // directory.
+  const auto staging = context.stagingDirectory();
+  QELVO_TRY_VOID(createStaging(appId, staging));
   const auto& progress = context.progress;
   startPhase(progress, ProgressReporter::Phase::download, changed);
-  if (auto downloaded = downloadFileList(context, requestsFor(changed, fetched.url), staging);
-      !downloaded) {
-    return fail(downloaded.error());
-  }
+  QELVO_TRY_VOID(downloadFileList(context, requestsFor(changed, fetched.url), staging));
   context.log("Total time to download new differential files " + elapsedSince(start));
   context.log("Copying unchanged files to new snapshot directory");
   startPhase(progress, ProgressReporter::Phase::copy, unchanged);
@@ -161,40 +131,26 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   for (std::size_t i = 0; i < unchanged.size(); ++i) {
     context.log("Copying " + unchanged[i].href);
     if (copyFailure && copyFailure->item == i) {
-      return fail(makeSyncError(appId, FailStep::unpack,
-                                SyncError::Reason::fileManagerError(
-                                    reportedFileError(std::move(copyFailure->error)))));
+      return std::unexpected(makeSyncError(appId, FailStep::unpack,
+                                           SyncError::Reason::fileManagerError(
+                                               reportedFileError(std::move(copyFailure->error)))));
     }
     if (progress) progress->fileDone(unchanged[i].size);
   }
-  context.log("Completed copying unchanged files to new snapshot directory in " + elapsedSince(start));
+  context.log("Completed copying unchanged files to new snapshot directory in " +
+              elapsedSince(start));
 
-  auto appDirectory = fileManager().appDirectory(appId);
-  if (!appDirectory) {
-    return fail(metadataError(appId, FailStep::unpack, appId + " not registered with LiveUpdateManager"));
+  if (!fileManager().appDirectory(appId)) {
+    return std::unexpected(
+        metadataError(appId, FailStep::unpack, appId + " not registered with LiveUpdateManager"));
   }
-  if (auto created = createStaging(fileManager(), appId, staging); !created) {
-    return fail(created.error());
-  }
-  if (auto written = writeManifest(context, staging, fetched.manifest); !written) {
-    return fail(written.error());
-  }
-  const auto destination = *appDirectory / snapshotId;
-  clearUnusableDestination(*userDefaults(), needsDownload(appId, snapshotId), appId, snapshotId,
-                           destination);
-  if (auto moved = fileManager().moveItem(staging, destination); !moved) {
-    return fail(moved.error());
-  }
-  if (auto durable = makeSnapshotDurable(appId, destination, {*appDirectory, staging.parent_path()});
-      !durable) {
-    return fail(durable.error());
-  }
+  QELVO_TRY_VOID(writeManifest(context, staging, fetched.manifest));
+  // A failed move is the file layer's error as it is on this path.
+  QELVO_TRY_VOID(installSnapshot(context, staging, snapshotId));
   context.log("Copied differential update to live update directory");
-  auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
-  if (!applied) return fail(applied.error());
+  QELVO_TRY(auto applied, applySnapshot(appId, snapshotId, std::to_string(build)));
   context.log("Total time to differential update " + elapsedSince(start));
-  (void)fileManager().removeTemporaryItem(snapshotId);
-  return SyncResult{std::move(applied->first), std::move(applied->second), SyncResult::Download{}};
+  return SyncResult{std::move(applied.first), std::move(applied.second), SyncResult::Download{}};
 }
 
 LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
@@ -203,27 +159,22 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
   const auto& appId = liveUpdate.appId;
   context.log("Existing manifest not found, performing full download");
   const double start = secondsSince1970();
-  const auto staging = platform::temporaryDirectory() / snapshotId;
-  const StagingMark mark(staging.parent_path(), snapshotId);
-  auto fail = [&](Error error, bool removeStaging = true) -> Outcome {
-    if (removeStaging) (void)fileManager().removeTemporaryItem(snapshotId);
+  auto fail = [&](Error error) -> Outcome {
     context.log("Time to full download " + elapsedSince(start) + "s");
     return std::unexpected(std::move(error));
   };
-  clearStaging(fileManager(), snapshotId);
 
   auto fetched = fetchManifest(context, url);
-  if (!fetched) return fail(fetched.error(), false);
-  if (auto safe = requireSafeHrefs(appId, fetched->manifest); !safe) return fail(safe.error(), false);
+  if (!fetched) return fail(fetched.error());
+  if (auto safe = requireSafeHrefs(appId, fetched->manifest); !safe) return fail(safe.error());
 
+  const auto staging = context.stagingDirectory();
+  if (auto created = createStaging(appId, staging); !created) return fail(created.error());
   std::vector<ManifestItem> items(fetched->manifest.payload.begin(), fetched->manifest.payload.end());
   startPhase(context.progress, ProgressReporter::Phase::download, items);
   if (auto downloaded = downloadFileList(context, requestsFor(items, fetched->url), staging);
       !downloaded) {
     return fail(downloaded.error());
-  }
-  if (auto created = createStaging(fileManager(), appId, staging); !created) {
-    return fail(created.error());
   }
   if (auto written = writeManifest(context, staging, fetched->manifest); !written) {
     return fail(written.error());
@@ -232,20 +183,11 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
   if (!appDirectory) {
     return fail(metadataError(appId, FailStep::unpack, appId + " not registered with LiveUpdateManager"));
   }
-  const auto destination = *appDirectory / snapshotId;
-  context.log("Moving snapshot directory to " + fileUrlText(destination));
-  clearUnusableDestination(*userDefaults(), needsDownload(appId, snapshotId), appId, snapshotId,
-                           destination);
-  if (auto moved = fileManager().moveItem(staging, destination); !moved) {
-    return fail(makeSyncError(appId, FailStep::unpack, SyncError::Reason::fileManagerError(moved.error())));
-  }
-  if (auto durable = makeSnapshotDurable(appId, destination, {*appDirectory, staging.parent_path()});
-      !durable) {
-    return fail(durable.error());
-  }
+  context.log("Moving snapshot directory to " + fileUrlText(*appDirectory / snapshotId));
+  auto installed = installSnapshot(context, staging, snapshotId);
+  if (!installed) return fail(fileErrorOfStep(appId, FailStep::unpack, std::move(installed).error()));
   auto applied = applySnapshot(appId, snapshotId, std::to_string(build));
   if (!applied) return fail(applied.error());
-  (void)fileManager().removeTemporaryItem(snapshotId);
   context.log("Time to full download " + elapsedSince(start) + "s");
   return SyncResult{std::move(applied->first), std::move(applied->second), SyncResult::Download{}};
 }

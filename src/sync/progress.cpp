@@ -28,7 +28,8 @@ LiveUpdateManager::SyncContext LiveUpdateManager::makeContext(const std::string&
       .limits = limits(),
       .progress = handler ? std::make_shared<ProgressReporter>(std::move(handler), appId) : nullptr,
       .logger = logger(),
-      .logTag = logTag_};
+      .logTag = logTag_,
+      .workDirectory = {}};
 }
 
 LiveUpdateManager::Outcome LiveUpdateManager::runReportedPipeline(const SyncContext& context) {

@@ -74,9 +74,7 @@ std::shared_ptr<SyncTask> LiveUpdateManager::syncTask(const std::string& appId) 
       *executor_,
       [self, appId](std::stop_token stop) -> SyncTask::Outcome {
         try {
-          const auto lease = WorkAreaLease::acquire(platform::temporaryDirectory(),
-                                                    self->fileManager().liveUpdatesUrl());
-          return self->runReportedPipeline(self->makeContext(appId, std::move(stop)));
+          return self->runInWorkArea(self->makeContext(appId, std::move(stop)));
         } catch (const std::exception& e) {
           // A configuration problem met mid-sync (for example the host identity
           // removed) must not end the process.

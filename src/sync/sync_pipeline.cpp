@@ -13,7 +13,6 @@
 #include "base/timing.h"
 #include "base/try.h"
 #include "qelvo/live_update_manager.h"
-#include "retrieval/durability.h"
 #include "retrieval/file_manager_util.h"
 #include "store/app_store.h"
 #include "store/record_lookup.h"
@@ -182,7 +181,7 @@ bool LiveUpdateManager::saveMetadata(QelWebApp app, Channel channel, Snapshot sn
 }
 
 std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
-    const SyncContext& context, const std::string& snapshotId) {
+    const SyncContext& context, const std::string& /*snapshotId*/) {
   const auto& appId = context.appId;
   const std::string prefix = "Application with ID " + appId;
   auto app = getApp(*userDefaults_, appId);
@@ -201,16 +200,12 @@ std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
         appId, FailStep::unpack,
         prefix + " was not configured to receive live updates for " + liveUpdate->channel));
   }
-  forgetSnapshot(*userDefaults_, appId, snapshotId);
-  auto directory = fileManager_->unzipSnapshot(appId, snapshotId, extractLimits(context.limits));
+  auto directory = fileManager_->unzipSnapshot(appId, context.archiveFile(),
+                                               context.stagingDirectory(),
+                                               extractLimits(context.limits));
   if (!directory) {
-    // A refused or broken archive leaves nothing behind: the next attempt downloads it
-    // again in any case.
-    (void)fileManager_->removeSnapshotDirectory(appId, snapshotId);
-    if (auto application = fileManager_->appDirectory(appId)) {
-      std::error_code ignored;
-      std::filesystem::remove(*application / (snapshotId + ".zip"), ignored);
-    }
+    // A refused or broken archive leaves nothing behind: it was unpacked in the work
+    // directory, which goes with the sync.
     return std::unexpected(makeSyncError(appId, FailStep::unpack,
                                          SyncError::Reason::fileManagerError(directory.error())));
   }
@@ -223,8 +218,10 @@ std::expected<LiveUpdateManager::AppliedSnapshot, Error> LiveUpdateManager::comp
   const auto& appId = context.appId;
   if (context.progress) context.progress->phase(ProgressReporter::Phase::unpack);
   QELVO_TRY(auto unpacked, unpack(context, snapshotId));
-  QELVO_TRY_VOID(makeSnapshotDurable(appId, unpacked.snapshotDirectory,
-                                     {unpacked.snapshotDirectory.parent_path()}));
+  auto installed = installSnapshot(context, unpacked.snapshotDirectory, snapshotId);
+  if (!installed) {
+    return std::unexpected(fileErrorOfStep(appId, FailStep::unpack, std::move(installed).error()));
+  }
   const Date now = std::chrono::system_clock::now();
   Snapshot snapshot{snapshotId, std::to_string(build), currentBinaryVersion(), now};
   if (!saveMetadata(unpacked.app, unpacked.channel, snapshot, now)) {

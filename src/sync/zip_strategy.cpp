@@ -10,14 +10,14 @@
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"
+#include "retrieval/file_system.h"
 
 namespace qelvo {
 namespace {
 
 using FailStep = SyncError::FailStep;
 
-// Moves the downloaded archive into place. A left-over archive of an interrupted
-// attempt is replaced rather than blocking every later sync of that snapshot.
+// Moves the downloaded archive to its name in the work directory.
 std::expected<void, Error> placeArchive(const std::string& appId,
                                         const std::filesystem::path& downloaded,
                                         const std::filesystem::path& archive) {
@@ -42,10 +42,17 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const SyncContext& con
     return std::unexpected(metadataError(appId, FailStep::download,
                                          "Application directory was not created for " + appId));
   }
-  const auto archive = *appDirectory / (snapshotId + ".zip");
+  if (auto created = files::createDirectories(context.workDirectory); !created) {
+    return std::unexpected(makeSyncError(
+        appId, FailStep::download,
+        SyncError::Reason::fileManagerError(reportedFileError(std::move(created).error()))));
+  }
+  const auto archive = context.archiveFile();
   const auto& bounds = context.limits;
-  HttpRequest request{
-      .url = url, .idleTimeout = bounds.idleTimeout, .maxBodyBytes = bounds.maxArchiveBytes};
+  HttpRequest request{.url = url,
+                      .idleTimeout = bounds.idleTimeout,
+                      .maxBodyBytes = bounds.maxArchiveBytes,
+                      .bodyDirectory = context.workDirectory};
   if (auto progress = context.progress) {
     progress->phase(ProgressReporter::Phase::download);
     request.onBodyProgress = [progress](std::uint64_t done, std::optional<std::uint64_t> expected) {
@@ -57,9 +64,8 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const SyncContext& con
       [&appId, archive](const std::filesystem::path& file) { return placeArchive(appId, file, archive); },
       context.stop);
   if (!downloaded) {
-    // The body of a refused request (an error page) was moved into place all the same.
-    std::error_code ignored;
-    std::filesystem::remove(archive, ignored);
+    // The body of a refused request (an error page) was moved into place all the same;
+    // it goes with the work directory.
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, downloaded.error()));
   }
   QELVO_TRY(auto applied, completeDownload(context, snapshotId, build));

@@ -47,7 +47,9 @@ TEST_F(HostileSync, EncodedAndSiblingNamesAreLiteralNamesInsideTheCache) {
     EXPECT_EQ(filesIn(host_.cacheRoot() / "app" / id), files) << id;
   }
   for (const auto& [path, content] : containerContents("Library/qelvo_apps/app")) {
-    EXPECT_TRUE(path == "Library/" || path == "Library/qelvo_apps/" || path == "tmp/") << path;
+    EXPECT_TRUE(path == "Library/" || path == "Library/qelvo_apps/" || path == "tmp/" ||
+                path == "tmp/qelvo-work/")
+        << path;
   }
 }
 

@@ -29,14 +29,17 @@ class UnzipSnapshotTest : public ::testing::Test {
     testing::internal::CaptureStdout();
     ASSERT_TRUE(util.createAppDirectory("app"));
     ASSERT_EQ(testing::internal::GetCapturedStdout(), "");
+    fs::create_directories(work());
   }
-  fs::path app() const { return host.cacheRoot() / "app"; }
-  fs::path archive() const { return app() / "s1.zip"; }
+  // Where a sync keeps its download and unpacks it.
+  fs::path work() const { return host.tmp() / "work"; }
+  fs::path archive() const { return work() / "archive.zip"; }
+  fs::path destination() const { return work() / "s1"; }
 
-  // Unpacks s1 and returns what was printed.
+  // Unpacks the archive and returns what was printed.
   std::string unzip(FileManagerUtil::Result<fs::path>& result) {
     testing::internal::CaptureStdout();
-    result = util.unzipSnapshot("app", "s1");
+    result = util.unzipSnapshot("app", archive(), destination());
     return testing::internal::GetCapturedStdout();
   }
 
@@ -61,7 +64,7 @@ TEST_F(UnzipSnapshotTest, UnpacksEveryEntryByteExactThenRemovesTheArchive) {
   FileManagerUtil::Result<fs::path> result;
   EXPECT_EQ(unzip(result), "");
   ASSERT_TRUE(result) << result.error().platformError()->description;
-  auto snapshot = app() / "s1";
+  auto snapshot = destination();
   EXPECT_EQ(*result, snapshot);
   EXPECT_EQ(
       listFiles(snapshot),
@@ -77,16 +80,16 @@ TEST_F(UnzipSnapshotTest, UnpacksEveryEntryByteExactThenRemovesTheArchive) {
 }
 
 TEST_F(UnzipSnapshotTest, LeftoversOfAnInterruptedUnpackAreClearedNotMerged) {
-  writeFile(app() / "s1" / "stale.js", "old");
-  writeFile(app() / "s1" / "index.html", "old index");
-  writeFile(app() / "s1" / "deep" / "er" / "stale.css", "old");
+  writeFile(destination() / "stale.js", "old");
+  writeFile(destination() / "index.html", "old index");
+  writeFile(destination() / "deep" / "er" / "stale.css", "old");
   ZipBuilder().file("index.html", "new index").write(archive());
 
   FileManagerUtil::Result<fs::path> result;
   unzip(result);
   ASSERT_TRUE(result);
-  EXPECT_EQ(listFiles(app() / "s1"), std::vector<std::string>{"index.html"});
-  EXPECT_EQ(readFile(app() / "s1" / "index.html"), "new index");
+  EXPECT_EQ(listFiles(destination()), std::vector<std::string>{"index.html"});
+  EXPECT_EQ(readFile(destination() / "index.html"), "new index");
 }
 
 TEST_F(UnzipSnapshotTest, WithoutApplicationDirectoryNothingHappens) {
@@ -96,6 +99,7 @@ TEST_F(UnzipSnapshotTest, WithoutApplicationDirectoryNothingHappens) {
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), FileOperationError::invalidZipPath());
   EXPECT_FALSE(fs::exists(host.cacheRoot()));
+  EXPECT_FALSE(fs::exists(destination()));
 }
 
 TEST_F(UnzipSnapshotTest, FailedUnpackKeepsTheArchiveForTheNextAttempt) {
@@ -108,12 +112,12 @@ TEST_F(UnzipSnapshotTest, FailedUnpackKeepsTheArchiveForTheNextAttempt) {
   EXPECT_EQ(printed, error->description + "\n");
   EXPECT_NE(error->description.find("\"../escape.txt\""), std::string::npos) << error->description;
   EXPECT_TRUE(fs::exists(archive()));
-  EXPECT_EQ(listFiles(app()), std::vector<std::string>{"s1.zip"});
+  EXPECT_EQ(listFiles(work()), std::vector<std::string>{"archive.zip"});
 
   ZipBuilder().file("ok.txt", "ok").write(archive());
   unzip(result);
   ASSERT_TRUE(result);
-  EXPECT_EQ(listFiles(app()), std::vector<std::string>{"s1/ok.txt"});
+  EXPECT_EQ(listFiles(work()), std::vector<std::string>{"s1/ok.txt"});
 }
 
 TEST_F(UnzipSnapshotTest, UnreadableArchivesFailCleanly) {
@@ -128,7 +132,7 @@ TEST_F(UnzipSnapshotTest, UnreadableArchivesFailCleanly) {
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().platformError()->domain, "libzip");
   EXPECT_TRUE(fs::exists(archive()));
-  EXPECT_TRUE(fs::is_empty(app() / "s1"));
+  EXPECT_TRUE(fs::is_empty(destination()));
 
   ZipBuilder().file("a.txt", randomBytes(4096)).write(archive());
   auto bytes = readFile(archive());

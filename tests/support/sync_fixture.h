@@ -45,7 +45,8 @@ class SyncTest : public ::testing::Test {
   // server was asked for, sorted, repeats included.
   std::vector<std::string> transferred(const std::string& snapshotId,
                                        const std::string& appId = "app") const;
-  // The names of the entries (files and directories) left in the container's tmp.
+  // What syncs left in the container's tmp: the entries of the work area, and any other
+  // entry of tmp under one of the library's names (the host's own files are left out).
   std::vector<std::string> leftInTmp() const;
   // Whether a download has written its first bytes to its temporary file.
   bool downloadUnderway() const;

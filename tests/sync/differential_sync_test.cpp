@@ -240,19 +240,16 @@ TEST_F(DifferentialSync, UnsafeHrefsAreRefusedBeforeAnythingIsFetched) {
   expectCurrent("snap-1", bundle("v1"));
 }
 
-TEST_F(DifferentialSync, LeftOversOfInterruptedAttemptsAreCleared) {
+TEST_F(DifferentialSync, LeftOversInPlaceAreReplacedAndTheHostsFilesInTmpStay) {
   const auto files = bundle("v1");
-  // A staging directory holding stale files under the names the download writes.
-  auto leaveStaging = [&](const std::string& id) {
-    writeFile(host_.tmp() / id / "index.html", "stale");
-    writeFile(host_.tmp() / id / "js/app.js", "stale");
-    writeFile(host_.tmp() / id / "stale.js", "stale");
+  // The host's own files in tmp, named like the snapshots offered: never ours to touch.
+  auto hostFiles = [&](const std::string& id) {
+    writeFile(host_.tmp() / id / "index.html", "host");
+    writeFile(host_.tmp() / (id + ".zip"), "host");
   };
-  leaveStaging("snap-1");
+  for (const char* id : {"snap-1", "snap-2", "snap-3", "snap-4", "snap-5"}) hostFiles(id);
   syncTo("snap-1", files);
   expectCurrent("snap-1", files);
-
-  leaveStaging("snap-2");
   syncTo("snap-2", files);
   expectCurrent("snap-2", files);
 
@@ -270,10 +267,13 @@ TEST_F(DifferentialSync, LeftOversOfInterruptedAttemptsAreCleared) {
   // The same without a previous manifest (full download).
   fs::remove(snapshotDir("snap-4") / kManifestFile);
   writeFile(snapshotDir("snap-5") / "stale.js", "stale");
-  leaveStaging("snap-5");
   syncTo("snap-5", files);
   expectCurrent("snap-5", files);
   EXPECT_EQ(transferred("snap-5"), hrefsOf(files));
+  for (const char* id : {"snap-1", "snap-2", "snap-3", "snap-4", "snap-5"}) {
+    EXPECT_EQ(readFile(host_.tmp() / id / "index.html"), "host");
+    EXPECT_EQ(readFile(host_.tmp() / (std::string(id) + ".zip")), "host");
+  }
 }
 
 TEST_F(DifferentialSync, AnEmptyBundleStillGetsItsManifest) {
