@@ -4,6 +4,7 @@
 
 #include "client/check_types.h"
 #include "platform/host.h"
+#include "publishing/rollout.h"
 
 namespace qelvo::deploy {
 namespace {
@@ -46,9 +47,9 @@ Answer errorAnswer(int status, const std::string& type, const std::string& messa
   return {status, body.value_or("{}")};
 }
 
-Url snapshotUrl(const Url& appsUrl, const std::string& appId, const std::string& snapshotId,
+Url snapshotUrl(const Url& filesUrl, const std::string& appId, const std::string& snapshotId,
                 bool manifest) {
-  auto snapshot = appsUrl.appendingPathComponent(appId)
+  auto snapshot = filesUrl.appendingPathComponent(appId)
                       .appendingPathComponent("snapshots")
                       .appendingPathComponent(snapshotId);
   if (!manifest) return snapshot.appendingPathComponent(std::string(publishing::kArchiveName));
@@ -56,9 +57,9 @@ Url snapshotUrl(const Url& appsUrl, const std::string& appId, const std::string&
       .appendingPathComponent(std::string(publishing::kManifestName));
 }
 
-Answer answerCheckDevice(const DeployRoot& root, const std::string& appId,
-                         std::string_view requestBody, const Url& appsUrl) {
-  if (!root.hasApp(appId)) return notFound("App " + appId + " was not found.");
+Answer answerCheckDevice(const RecordCache& records, const std::string& appId,
+                         std::string_view requestBody, const Url& filesUrl) {
+  if (!records.root().hasApp(appId)) return notFound("App " + appId + " was not found.");
   auto request = CheckRequest::fromJson(requestBody);
   if (!request) {
     std::string where =
@@ -72,14 +73,20 @@ Answer answerCheckDevice(const DeployRoot& root, const std::string& appId,
         400, "bad_request",
         "The app_id " + request->appId + " does not match the app " + appId + " of the path.");
   }
-  auto channel = root.readChannel(appId, request->channelName);
+  auto channel = records.channel(appId, request->channelName);
   if (!channel) {
     if (channel.error().kind == RootError::Kind::missing) {
       return notFound("App " + appId + " has no channel " + request->channelName + ".");
     }
     return rootFailure(channel.error());
   }
-  auto snapshot = root.readSnapshot(appId, channel->snapshot);
+  std::string offered = channel->snapshot;
+  if (const auto& rollout = channel->rollout;
+      rollout &&
+      publishing::receivesRollout(request->device.deviceId, rollout->snapshot, rollout->percent)) {
+    offered = rollout->snapshot;
+  }
+  auto snapshot = records.snapshot(appId, offered);
   if (!snapshot) {  // a channel naming a missing snapshot is a broken root, not a bad request
     return errorAnswer(500, "server_error", snapshot.error().message);
   }
@@ -88,7 +95,7 @@ Answer answerCheckDevice(const DeployRoot& root, const std::string& appId,
     incompatible.incompatibleUpdateAvailable = true;  // available and compatible stay false
     return success(incompatible);
   }
-  return success({.url = snapshotUrl(appsUrl, appId, snapshot->id, request->manifest).text(),
+  return success({.url = snapshotUrl(filesUrl, appId, snapshot->id, request->manifest).text(),
                   .available = true,
                   .snapshot = snapshot->id,
                   .partial = false,
