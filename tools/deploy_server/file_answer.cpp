@@ -125,9 +125,7 @@ bool answerFile(const httplib::Request& request, httplib::Response& response,
   response.set_header("Cache-Control", kImmutable);
   response.set_header("Accept-Ranges", "bytes");
   if (notModified(request, validators)) {
-    response.status = 304;
-    // What a 200 would say, so that no cache takes the empty body for the file's size.
-    response.set_header("Content-Length", std::to_string(size));
+    response.status = 304;  // no Content-Length (request_processor.cpp drops httplib's 0)
     return true;
   }
   response.set_header("Content-Type", contentTypeOf(file));

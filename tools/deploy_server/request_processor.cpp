@@ -112,6 +112,12 @@ class RequestProcessor::Engine : public httplib::Server {
     });
     currentReply = nullptr;
     reply.close = closed || closeConnection;
+    // httplib announces an empty body as "Content-Length: 0"; a 304 must not say that (a
+    // cache would take it for the file's length).
+    if (reply.bytes.starts_with("HTTP/1.1 304 ")) {
+      constexpr std::string_view kEmpty = "Content-Length: 0\r\n";
+      if (auto at = reply.bytes.find(kEmpty); at != std::string::npos) reply.bytes.erase(at, kEmpty.size());
+    }
     return reply;
   }
 
