@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "client/check_types.h"
+#include "client/percent_encoding.h"
 #include "platform/host.h"
 #include "publishing/rollout.h"
 
@@ -47,20 +48,26 @@ Answer errorAnswer(int status, const std::string& type, const std::string& messa
   return {status, body.value_or("{}")};
 }
 
-Url snapshotUrl(const Url& filesUrl, const std::string& appId, const std::string& snapshotId,
-                bool manifest) {
-  auto snapshot = filesUrl.appendingPathComponent(appId)
-                      .appendingPathComponent("snapshots")
-                      .appendingPathComponent(snapshotId);
-  if (!manifest) return snapshot.appendingPathComponent(std::string(publishing::kArchiveName));
-  return snapshot.appendingPathComponent(std::string(publishing::kFilesDirectoryName))
-      .appendingPathComponent(std::string(publishing::kManifestName));
+std::string snapshotUrl(std::string_view filesUrl, const std::string& appId,
+                        const std::string& snapshotId, bool manifest) {
+  std::string url(filesUrl);
+  url += '/';
+  url += percentEncodeComponent(appId);
+  url += "/snapshots/";
+  url += percentEncodeComponent(snapshotId);
+  url += '/';
+  if (!manifest) return url += publishing::kArchiveName;
+  return url.append(publishing::kFilesDirectoryName).append("/").append(publishing::kManifestName);
 }
 
 Answer answerCheckDevice(const RecordCache& records, const std::string& appId,
-                         std::string_view requestBody, const Url& filesUrl) {
-  if (!records.root().hasApp(appId)) return notFound("App " + appId + " was not found.");
+                         std::string_view requestBody, std::string_view filesUrl) {
+  // An unknown app is answered 404 whatever the body; the app is looked for only when
+  // the channel is not found, so a check costs one stat less.
+  auto unknownApp = [&] { return !records.root().hasApp(appId); };
+  auto appNotFound = [&] { return notFound("App " + appId + " was not found."); };
   auto request = CheckRequest::fromJson(requestBody);
+  if (!request && unknownApp()) return appNotFound();
   if (!request) {
     std::string where =
         request.error().codingPath.empty() ? "" : " (" + request.error().codingPath + ")";
@@ -68,6 +75,7 @@ Answer answerCheckDevice(const RecordCache& records, const std::string& appId,
         400, "bad_request",
         "The body is not a check-device request" + where + ": " + request.error().description);
   }
+  if (request->appId != appId && unknownApp()) return appNotFound();
   if (request->appId != appId) {
     return errorAnswer(
         400, "bad_request",
@@ -76,6 +84,7 @@ Answer answerCheckDevice(const RecordCache& records, const std::string& appId,
   auto channel = records.channel(appId, request->channelName);
   if (!channel) {
     if (channel.error().kind == RootError::Kind::missing) {
+      if (unknownApp()) return appNotFound();
       return notFound("App " + appId + " has no channel " + request->channelName + ".");
     }
     return rootFailure(channel.error());
@@ -95,7 +104,7 @@ Answer answerCheckDevice(const RecordCache& records, const std::string& appId,
     incompatible.incompatibleUpdateAvailable = true;  // available and compatible stay false
     return success(incompatible);
   }
-  return success({.url = snapshotUrl(filesUrl, appId, snapshot->id, request->manifest).text(),
+  return success({.url = snapshotUrl(filesUrl, appId, snapshot->id, request->manifest),
                   .available = true,
                   .snapshot = snapshot->id,
                   .partial = false,

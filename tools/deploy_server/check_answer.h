@@ -20,7 +20,6 @@
 #include <string_view>
 
 #include "deploy_server/record_cache.h"
-#include "qelvo/url.h"
 
 namespace qelvo::deploy {
 
@@ -29,16 +28,17 @@ struct Answer {
   std::string body;  // JSON
 };
 
-// `filesUrl` is the URL of the root's "apps" level as devices reach the files (this
-// server, or a separate files origin); the URLs in the answer lie below it.
+// `filesUrl` is the URL (as text, without a trailing "/") of the root's "apps" level as
+// devices reach the files: this server, or a separate files origin. The URLs in the
+// answer lie below it.
 Answer answerCheckDevice(const RecordCache& records, const std::string& appId,
-                         std::string_view requestBody, const Url& filesUrl);
+                         std::string_view requestBody, std::string_view filesUrl);
 
 // An error envelope with a fresh event id.
 Answer errorAnswer(int status, const std::string& type, const std::string& message);
 
 // The URL of a snapshot's archive, or of its manifest.
-Url snapshotUrl(const Url& filesUrl, const std::string& appId, const std::string& snapshotId,
-                bool manifest);
+std::string snapshotUrl(std::string_view filesUrl, const std::string& appId,
+                        const std::string& snapshotId, bool manifest);
 
 }  // namespace qelvo::deploy

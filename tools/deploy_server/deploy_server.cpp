@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "client/percent_encoding.h"
+#include "qelvo/url.h"
 
 namespace qelvo::deploy {
 namespace {
@@ -90,16 +91,27 @@ DeployServer::DeployServer(DeployServerOptions options) : options_(std::move(opt
       (prefix.front() != '/' || prefix.back() == '/' || !isEncodedPath(prefix))) {
     throw std::runtime_error("The prefix must be empty or a path like /deploy: " + prefix);
   }
-  std::optional<Url> filesUrl;
+  // Both are parsed once here; answers then only append names to their text.
+  std::optional<std::string> filesUrl;
   if (options_.filesUrl) {
     std::string text = *options_.filesUrl;
     while (text.ends_with('/')) text.pop_back();
-    filesUrl = Url::parse(text);
-    if (!filesUrl || (filesUrl->scheme() != "http" && filesUrl->scheme() != "https") ||
-        filesUrl->host().empty()) {
+    auto url = Url::parse(text);
+    if (!url || (url->scheme() != "http" && url->scheme() != "https") || url->host().empty()) {
       throw std::runtime_error("The files URL must be an http or https URL: " +
                                *options_.filesUrl);
     }
+    filesUrl = url->text();
+  }
+  std::optional<std::string> publicOrigin;
+  if (options_.publicOrigin) {
+    auto url = Url::parse(*options_.publicOrigin + prefix + "/apps");
+    if (!url || url->host().empty()) {
+      throw std::runtime_error("The public origin must be like https://deploy.example.com: " +
+                               *options_.publicOrigin);
+    }
+    auto text = url->text();
+    publicOrigin = text.substr(0, text.size() - prefix.size() - 5);  // without prefix + "/apps"
   }
   const bool tls = options_.tlsCertificate || options_.tlsKey;
   if (tls) {
@@ -119,7 +131,7 @@ DeployServer::DeployServer(DeployServerOptions options) : options_(std::move(opt
       .prefix = prefix,
       .scheme = scheme,
       .listenOrigin = scheme + "://" + hostForUrl(options_.host) + ":" + std::to_string(port_),
-      .publicOrigin = options_.publicOrigin,
+      .publicOrigin = publicOrigin,
       .filesUrl = filesUrl,
       .keepAliveSeconds = static_cast<int>(
           std::chrono::duration_cast<std::chrono::seconds>(options_.limits.idleTimeout).count()),

@@ -142,16 +142,16 @@ class RequestProcessor::Engine : public httplib::Server {
                         response.status, bytes, std::chrono::system_clock::now()}));
   }
 
-  Url filesUrl(const httplib::Request& request) const {
+  // The files URL of a request's answer. Without a files origin, the Host header names
+  // this server as the device reached it (only plain host characters are taken, so the
+  // text needs no parsing).
+  std::string filesUrl(const httplib::Request& request) const {
     if (options_.filesUrl) return *options_.filesUrl;
-    std::string origin = options_.listenOrigin;
-    if (options_.publicOrigin) {
-      origin = *options_.publicOrigin;
-    } else if (auto host = request.get_header_value("Host"); isHostHeader(host)) {
-      origin = options_.scheme + "://" + host;
+    if (options_.publicOrigin) return *options_.publicOrigin + options_.prefix + "/apps";
+    if (auto host = request.get_header_value("Host"); isHostHeader(host)) {
+      return options_.scheme + "://" + host + options_.prefix + "/apps";
     }
-    if (auto url = Url::parse(origin + options_.prefix + "/apps")) return *url;
-    return *Url::parse(appsUrlText());
+    return appsUrlText();
   }
 
   void dispatch(const httplib::Request& request, httplib::Response& response) const {

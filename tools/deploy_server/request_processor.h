@@ -22,7 +22,6 @@
 
 #include "deploy_server/file_answer.h"
 #include "deploy_server/record_cache.h"
-#include "qelvo/url.h"
 
 namespace qelvo::deploy {
 
@@ -41,8 +40,9 @@ struct RoutingOptions {
   std::string prefix;       // "" or "/path"
   std::string scheme;       // of this server: "http" or "https"
   std::string listenOrigin; // "<scheme>://<host>:<port>", when a request names no host
-  std::optional<std::string> publicOrigin;
-  std::optional<Url> filesUrl;  // where answers send devices for files
+  std::optional<std::string> publicOrigin;  // checked: an origin without a path
+  std::optional<std::string> filesUrl;      // where answers send devices for files, checked
+
   // What the Keep-Alive header announces.
   int keepAliveSeconds = 75;
   std::size_t keepAliveRequests = 10000;
