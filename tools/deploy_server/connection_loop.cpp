@@ -8,6 +8,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,7 @@ namespace {
 
 constexpr std::size_t kReadPiece = 16 * 1024;
 constexpr int kTickMs = 100;  // how often deadlines are looked at
+constexpr int kAcceptsPerWake = 64;
 constexpr const char* kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 
 Peer peerOf(const sockaddr_storage& address) {
@@ -49,13 +51,21 @@ struct ConnectionLoop::Connection {
   bool continued = false;      // "100 Continue" went out for the request being read
   std::size_t served = 0;
   Clock::time_point deadline;
+  // What the transport waits for; EPOLLOUT is watched only while it waits to write, so
+  // that sent answers do not wake the loop for nothing.
+  IoStatus waitingFor = IoStatus::wantRead;
+  bool watchingWrites = false;
+  // The socket had nothing more to read at the last read (a short or empty read), so
+  // the next bytes will come with an event: no read needs trying before it.
+  bool drained = false;
 };
 
 ConnectionLoop::ConnectionLoop(int listener, const RequestProcessor& processor,
                                const TlsContext* tls, const ServingLimits& limits,
-                               std::atomic<std::size_t>& openConnections,
+                               std::atomic<std::size_t>& openConnections, std::size_t loopCount,
                                std::function<void()> afterBatch)
     : listener_(listener),
+      loopCount_(std::max<std::size_t>(1, loopCount)),
       processor_(processor),
       tls_(tls),
       limits_(limits),
@@ -105,7 +115,7 @@ void ConnectionLoop::run() {
       if (fd == listener_) {
         acceptAll();
       } else if (fd != wake_.get()) {
-        advance(fd);
+        advance(fd, events[static_cast<std::size_t>(i)].events);
       }
     }
     if (afterBatch_) afterBatch_();
@@ -122,8 +132,11 @@ void ConnectionLoop::run() {
 }
 
 void ConnectionLoop::acceptAll() {
-  // A few at a time, so the other loops get their share of a burst.
-  for (int accepted = 0; accepted < 64; ++accepted) {
+  // A burst of connections would pile onto the first loop awake: a loop takes many at a
+  // time only while it holds no more than its share, else one, leaving the rest (the
+  // listening socket stays readable) to the next wake-up, which may go to another loop.
+  for (int accepted = 0; accepted < kAcceptsPerWake; ++accepted) {
+    if (accepted > 0 && connections_.size() > openConnections_ / loopCount_ + 8) return;
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&address), &length,
@@ -148,21 +161,37 @@ void ConnectionLoop::acceptAll() {
     connection->peer = peerOf(address);
     connection->deadline = Clock::now() + limits_.requestTimeout;
     epoll_event event{};
-    event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
     event.data.fd = fd;
     if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event) != 0) {
       --openConnections_;
       continue;
     }
     connections_.emplace(fd, std::move(connection));
-    advance(fd);
+    advance(fd, EPOLLIN);
   }
 }
 
-void ConnectionLoop::advance(int fd) {
+void ConnectionLoop::advance(int fd, std::uint32_t events) {
   auto found = connections_.find(fd);
   if (found == connections_.end()) return;
-  if (!progress(*found->second)) close(fd);
+  auto& connection = *found->second;
+  if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) connection.drained = false;
+  if (!progress(connection)) {
+    close(fd);
+    return;
+  }
+  bool watchWrites = connection.waitingFor == IoStatus::wantWrite;
+  if (watchWrites != connection.watchingWrites) {
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLET | (watchWrites ? EPOLLOUT : 0u);
+    event.data.fd = fd;
+    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &event) != 0) {
+      close(fd);
+      return;
+    }
+    connection.watchingWrites = watchWrites;
+  }
 }
 
 bool ConnectionLoop::progress(Connection& connection) {
@@ -171,6 +200,7 @@ bool ConnectionLoop::progress(Connection& connection) {
       case Connection::Phase::handshake: {
         auto result = connection.transport->handshake();
         if (result.status == IoStatus::wantRead || result.status == IoStatus::wantWrite) {
+          connection.waitingFor = result.status;
           return true;
         }
         if (result.status != IoStatus::done) return false;
@@ -227,9 +257,21 @@ bool ConnectionLoop::readRequest(Connection& connection) {
       refuse(connection, 431, "The request is too large.");
       return true;
     }
-    auto result = connection.transport->read(piece, std::min(sizeof piece, cap - connection.input.size()));
-    if (result.status == IoStatus::wantRead || result.status == IoStatus::wantWrite) return true;
+    if (connection.drained) {
+      connection.waitingFor = IoStatus::wantRead;
+      return true;
+    }
+    const std::size_t asked = std::min(sizeof piece, cap - connection.input.size());
+    auto result = connection.transport->read(piece, asked);
+    if (result.status == IoStatus::wantRead || result.status == IoStatus::wantWrite) {
+      connection.waitingFor = result.status;
+      connection.drained = result.status == IoStatus::wantRead;
+      return true;
+    }
     if (result.status != IoStatus::done) return false;
+    // A short read took all the socket had; TLS may hold more decrypted bytes, so only
+    // a plain connection counts it as drained.
+    connection.drained = !tls_ && result.bytes < asked;
     if (connection.input.empty()) connection.deadline = Clock::now() + limits_.requestTimeout;
     connection.input.append(piece, result.bytes);
   }
@@ -278,7 +320,10 @@ bool ConnectionLoop::writeAnswer(Connection& connection) {
         file.length -= result.bytes;
       }
     }
-    if (result.status == IoStatus::wantRead || result.status == IoStatus::wantWrite) return true;
+    if (result.status == IoStatus::wantRead || result.status == IoStatus::wantWrite) {
+      connection.waitingFor = result.status;
+      return true;
+    }
     if (result.status != IoStatus::done) return false;
     connection.deadline = Clock::now() + limits_.sendTimeout;
   }

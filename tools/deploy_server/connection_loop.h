@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <unordered_map>
@@ -51,12 +52,12 @@ struct ServingLimits {
 
 class ConnectionLoop {
  public:
-  // `listener` is a bound, listening, non-blocking socket shared by all loops;
+  // `listener` is a bound, listening, non-blocking socket shared by `loopCount` loops;
   // `openConnections` counts the connections of all loops. `afterBatch` runs after each
   // round of events (the server flushes its access log there).
   ConnectionLoop(int listener, const RequestProcessor& processor, const TlsContext* tls,
                  const ServingLimits& limits, std::atomic<std::size_t>& openConnections,
-                 std::function<void()> afterBatch = {});
+                 std::size_t loopCount, std::function<void()> afterBatch = {});
   ~ConnectionLoop();
   ConnectionLoop(const ConnectionLoop&) = delete;
   ConnectionLoop& operator=(const ConnectionLoop&) = delete;
@@ -71,7 +72,8 @@ class ConnectionLoop {
   using Clock = std::chrono::steady_clock;
 
   void acceptAll();
-  void advance(int fd);
+  // Moves the connection on after epoll reported `events` for it.
+  void advance(int fd, std::uint32_t events);
   // False when the connection is finished and must be closed.
   bool progress(Connection& connection);
   bool readRequest(Connection& connection);
@@ -83,6 +85,7 @@ class ConnectionLoop {
   void setListening(bool listening);
 
   int listener_;
+  std::size_t loopCount_;
   const RequestProcessor& processor_;
   const TlsContext* tls_;
   ServingLimits limits_;

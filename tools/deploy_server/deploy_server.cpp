@@ -147,7 +147,7 @@ DeployServer::DeployServer(DeployServerOptions options) : options_(std::move(opt
   if (loops == 0) loops = std::max(1u, std::thread::hardware_concurrency());
   for (std::size_t i = 0; i < loops; ++i) {
     loops_.push_back(std::make_unique<ConnectionLoop>(
-        listener_.get(), *processor_, tls_.get(), limits, openConnections_,
+        listener_.get(), *processor_, tls_.get(), limits, openConnections_, loops,
         ownLog ? std::function<void()>(flushPendingLog) : std::function<void()>()));
   }
 }

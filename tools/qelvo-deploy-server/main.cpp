@@ -2,7 +2,7 @@
 //
 //   qelvo-deploy-server --root DIR [--listen HOST:PORT] [--prefix /PATH]
 //                       [--tls-cert FILE --tls-key FILE] [--public-origin URL]
-//                       [--files-url URL] [--max-connections N]
+//                       [--files-url URL] [--max-connections N] [--event-loops N]
 //
 // Prints "listening on <base URL>" once it accepts requests (with --listen HOST:0, the
 // port it picked), then one access-log line per request. SIGINT or SIGTERM stops it:
@@ -23,7 +23,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: qelvo-deploy-server --root DIR [--listen HOST:PORT] [--prefix /PATH]\n"
     "                           [--tls-cert FILE --tls-key FILE] [--public-origin URL]\n"
-    "                           [--files-url URL] [--max-connections N]\n";
+    "                           [--files-url URL] [--max-connections N] [--event-loops N]\n";
 constexpr const char* kDefaultListen = "127.0.0.1:8787";
 
 int usage(const std::string& message) {
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   auto args = qelvo::tools::parseArguments(
       argc, argv,
       {.withValue = {"root", "listen", "prefix", "tls-cert", "tls-key", "public-origin",
-                     "files-url", "max-connections"},
+                     "files-url", "max-connections", "event-loops"},
        .flags = {"help"}});
   if (!args) return usage(args.error());
   if (args->has("help")) {
@@ -74,6 +74,11 @@ int main(int argc, char** argv) {
     auto count = qelvo::tools::parseInteger(*text);
     if (!count || *count < 1) return usage("--max-connections takes a positive number");
     options.limits.maxConnections = static_cast<std::size_t>(*count);
+  }
+  if (auto text = args->last("event-loops")) {
+    auto count = qelvo::tools::parseInteger(*text);
+    if (!count || *count < 1 || *count > 256) return usage("--event-loops takes a number from 1 to 256");
+    options.limits.eventLoops = static_cast<std::size_t>(*count);
   }
   // Every connection is a descriptor: take all that the system grants.
   rlimit files{};
