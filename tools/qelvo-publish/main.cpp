@@ -10,6 +10,8 @@
 // Prints one JSON line describing what it did. Exit 0 on success, 1 on failure, 2 on
 // bad usage.
 #include <cstdlib>
+#include <expected>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -74,36 +76,41 @@ int publish(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
   return EXIT_SUCCESS;
 }
 
-int rollback(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
-  if (args.words.size() != 1) return usage("rollback takes no argument");
+using ChannelChange = std::function<std::expected<qelvo::publishing::ChannelRecord, std::string>(
+    const qelvo::publishing::AppLock&, const std::string& app, const std::string& channel)>;
+
+// Changes the channel of --app and --channel under the app's lock and reports it.
+int changeChannel(const qelvo::tools::ParsedArguments& args, const DeployRoot& root,
+                  const ChannelChange& change) {
   auto app = *args.last("app");
-  auto channel = args.last("channel");
-  if (!channel) return usage("rollback needs --channel");
+  auto channel = *args.last("channel");
   if (!root.hasApp(app)) return failure("No app " + app + " in " + root.path().string());
   auto lock = qelvo::publishing::AppLock::acquire(root.appDirectory(app));
   if (!lock) return failure(lock.error());
-  auto record = qelvo::publishing::rollbackChannel(root, *lock, app, *channel, args.last("to"));
+  auto record = change(*lock, app, channel);
   if (!record) return failure(record.error());
-  std::cout << qelvo::publishing::channelReport(app, *channel, *record) << std::endl;
+  std::cout << qelvo::publishing::channelReport(app, channel, *record) << std::endl;
   return EXIT_SUCCESS;
+}
+
+int rollback(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
+  if (args.words.size() != 1) return usage("rollback takes no argument");
+  if (!args.last("channel")) return usage("rollback needs --channel");
+  return changeChannel(args, root, [&](const auto& lock, const auto& app, const auto& channel) {
+    return qelvo::publishing::rollbackChannel(root, lock, app, channel, args.last("to"));
+  });
 }
 
 int rollout(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
   if (args.words.size() != 1) return usage("rollout takes no argument");
-  auto app = *args.last("app");
-  auto channel = args.last("channel");
-  if (!channel) return usage("rollout needs --channel");
+  if (!args.last("channel")) return usage("rollout needs --channel");
   auto percentText = args.last("percent");
   if (!percentText) return usage("rollout needs --percent");
   auto percent = parsePercent(*percentText);
   if (!percent) return usage("--percent takes a percent from 0 to 100");
-  if (!root.hasApp(app)) return failure("No app " + app + " in " + root.path().string());
-  auto lock = qelvo::publishing::AppLock::acquire(root.appDirectory(app));
-  if (!lock) return failure(lock.error());
-  auto record = qelvo::publishing::widenRollout(root, *lock, app, *channel, *percent);
-  if (!record) return failure(record.error());
-  std::cout << qelvo::publishing::channelReport(app, *channel, *record) << std::endl;
-  return EXIT_SUCCESS;
+  return changeChannel(args, root, [&](const auto& lock, const auto& app, const auto& channel) {
+    return qelvo::publishing::widenRollout(root, lock, app, channel, *percent);
+  });
 }
 
 // The options each command accepts besides --root and --app.
