@@ -31,9 +31,16 @@ std::optional<RecordCache::Identity> identityOf(const std::filesystem::path& fil
 }  // namespace
 
 template <class T, class Read>
-std::expected<T, RootError> RecordCache::lookup(const std::filesystem::path& file,
-                                                Read read) const {
+std::expected<T, RootError> RecordCache::lookup(const std::filesystem::path& file, Read read,
+                                                bool immutable) const {
   const auto key = file.string();
+  if (immutable) {
+    std::shared_lock lock(mutex_);
+    auto found = entries_.find(key);
+    if (found != entries_.end()) {
+      if (const auto* record = std::get_if<T>(&found->second.record)) return *record;
+    }
+  }
   auto before = identityOf(file);
   if (before) {
     std::shared_lock lock(mutex_);
@@ -60,7 +67,7 @@ std::expected<ChannelRecord, RootError> RecordCache::channel(const std::string& 
     return root_.readChannel(app, channel);  // refused by name, without touching the disk
   }
   return lookup<ChannelRecord>(root_.channelFile(app, channel),
-                               [&] { return root_.readChannel(app, channel); });
+                               [&] { return root_.readChannel(app, channel); }, false);
 }
 
 std::expected<SnapshotRecord, RootError> RecordCache::snapshot(const std::string& app,
@@ -70,7 +77,7 @@ std::expected<SnapshotRecord, RootError> RecordCache::snapshot(const std::string
   }
   return lookup<SnapshotRecord>(
       root_.snapshotDirectory(app, id) / publishing::kSnapshotRecordName,
-      [&] { return root_.readSnapshot(app, id); });
+      [&] { return root_.readSnapshot(app, id); }, true);
 }
 
 std::size_t RecordCache::reads() const {

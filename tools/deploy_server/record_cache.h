@@ -1,6 +1,9 @@
 // RecordCache: the channel and snapshot records of a deploy root, kept in memory while
-// their files stay the same. Each lookup costs one stat of the record's file; the file
-// is read and decoded again only when its identity (inode, size, change times) moved.
+// their files stay the same. A channel lookup costs one stat of the channel's file; the
+// file is read and decoded again only when its identity (inode, size, change times)
+// moved. A snapshot never changes once published and its id is never reused (its files
+// are served as immutable for the same reason), so its record, once read, is kept
+// without looking at the disk again.
 // Publishers replace records by renaming whole files over them (atomic_write.h), so a
 // record read is always a whole file, old or new; a record that changed while it was
 // being read is returned but not kept, so the cache never holds a stale record under a
@@ -49,8 +52,8 @@ class RecordCache {
   };
 
   template <class T, class Read>
-  std::expected<T, publishing::RootError> lookup(const std::filesystem::path& file,
-                                                 Read read) const;
+  std::expected<T, publishing::RootError> lookup(const std::filesystem::path& file, Read read,
+                                                 bool immutable) const;
 
   publishing::DeployRoot root_;
   mutable std::shared_mutex mutex_;
