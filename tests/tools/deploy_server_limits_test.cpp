@@ -147,8 +147,12 @@ TEST(DeployServerLimits, RefusesWhatPassesItsBoundsAndDropsStalledClients) {
   {
     // Connections beyond the bound are answered 503 at once; the others still work.
     std::vector<std::unique_ptr<RawClient>> open;
-    for (int i = 0; i < 3; ++i) open.push_back(std::make_unique<RawClient>(server.port()));
-    std::this_thread::sleep_for(100ms);  // all three accepted
+    for (int i = 0; i < 3; ++i) {
+      // Each asks once, so that it waits as a kept-alive connection, not a slow request.
+      open.push_back(std::make_unique<RawClient>(server.port()));
+      ASSERT_TRUE(open.back()->send(checkRequest()));
+      ASSERT_TRUE(open.back()->readSome().starts_with("HTTP/1.1 200 OK\r\n"));
+    }
     RawClient extra(server.port());
     EXPECT_TRUE(extra.readToEnd().starts_with("HTTP/1.1 503 ")) << "beyond the bound";
     ASSERT_TRUE(open[0]->send(checkRequest()));
