@@ -169,6 +169,9 @@ TEST_F(Publisher, RefusesBadInputAndLeavesTheRootAsItWas) {
       {.app = "shop", .snapshotId = ".v2"},
       {.app = "..", .snapshotId = "v2"},
       {.app = "shop", .snapshotId = "v2", .channel = "a/b"},
+      {.app = "shop", .snapshotId = "v2", .rolloutPercent = 10},
+      {.app = "shop", .snapshotId = "v2", .channel = "beta", .rolloutPercent = 10},
+      {.app = "shop", .snapshotId = "v2", .channel = "production", .rolloutPercent = 101},
   };
   for (const auto& request : refused) {
     auto published = publish(request);

@@ -24,6 +24,7 @@ class DeployFixture {
 
   const publishing::DeployRoot& root() const { return root_; }
   std::string appsUrl() const { return server_->appsUrl(); }
+  int port() const { return server_->port(); }
   const TempDir& dir() const { return dir_; }
 
   // Publishes `files` as snapshot `id` of `app` and moves `channel` to it.

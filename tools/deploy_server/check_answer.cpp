@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "publishing/rollout.h"
 #include "toolkit/toolkit.h"
 
 namespace qelvo::deploy {
@@ -45,20 +46,26 @@ Answer errorAnswer(int status, const std::string& type, const std::string& messa
   return {status, body.value_or("{}")};
 }
 
-Url snapshotUrl(const Url& appsUrl, const std::string& appId, const std::string& snapshotId,
-                bool manifest) {
-  auto snapshot = appsUrl.appendingPathComponent(appId)
-                      .appendingPathComponent("snapshots")
-                      .appendingPathComponent(snapshotId);
-  if (!manifest) return snapshot.appendingPathComponent(std::string(publishing::kArchiveName));
-  return snapshot.appendingPathComponent(std::string(publishing::kFilesDirectoryName))
-      .appendingPathComponent(std::string(publishing::kManifestName));
+std::string snapshotUrl(std::string_view filesUrl, const std::string& appId,
+                        const std::string& snapshotId, bool manifest) {
+  std::string url(filesUrl);
+  url += '/';
+  url += percentEncodeComponent(appId);
+  url += "/snapshots/";
+  url += percentEncodeComponent(snapshotId);
+  url += '/';
+  if (!manifest) return url += publishing::kArchiveName;
+  return url.append(publishing::kFilesDirectoryName).append("/").append(publishing::kManifestName);
 }
 
-Answer answerCheckDevice(const DeployRoot& root, const std::string& appId,
-                         std::string_view requestBody, const Url& appsUrl) {
-  if (!root.hasApp(appId)) return notFound("App " + appId + " was not found.");
+Answer answerCheckDevice(const RecordCache& records, const std::string& appId,
+                         std::string_view requestBody, std::string_view filesUrl) {
+  // An unknown app is answered 404 whatever the body; the app is looked for only when
+  // the channel is not found, so a check costs one stat less.
+  auto unknownApp = [&] { return !records.root().hasApp(appId); };
+  auto appNotFound = [&] { return notFound("App " + appId + " was not found."); };
   auto request = CheckRequest::fromJson(requestBody);
+  if (!request && unknownApp()) return appNotFound();
   if (!request) {
     std::string where =
         request.error().codingPath.empty() ? "" : " (" + request.error().codingPath + ")";
@@ -66,19 +73,27 @@ Answer answerCheckDevice(const DeployRoot& root, const std::string& appId,
         400, "bad_request",
         "The body is not a check-device request" + where + ": " + request.error().description);
   }
+  if (request->appId != appId && unknownApp()) return appNotFound();
   if (request->appId != appId) {
     return errorAnswer(
         400, "bad_request",
         "The app_id " + request->appId + " does not match the app " + appId + " of the path.");
   }
-  auto channel = root.readChannel(appId, request->channelName);
+  auto channel = records.channel(appId, request->channelName);
   if (!channel) {
     if (channel.error().kind == RootError::Kind::missing) {
+      if (unknownApp()) return appNotFound();
       return notFound("App " + appId + " has no channel " + request->channelName + ".");
     }
     return rootFailure(channel.error());
   }
-  auto snapshot = root.readSnapshot(appId, channel->snapshot);
+  std::string offered = channel->snapshot;
+  if (const auto& rollout = channel->rollout;
+      rollout &&
+      publishing::receivesRollout(request->device.deviceId, rollout->snapshot, rollout->percent)) {
+    offered = rollout->snapshot;
+  }
+  auto snapshot = records.snapshot(appId, offered);
   if (!snapshot) {  // a channel naming a missing snapshot is a broken root, not a bad request
     return errorAnswer(500, "server_error", snapshot.error().message);
   }
@@ -87,7 +102,7 @@ Answer answerCheckDevice(const DeployRoot& root, const std::string& appId,
     incompatible.incompatibleUpdateAvailable = true;  // available and compatible stay false
     return success(incompatible);
   }
-  return success({.url = snapshotUrl(appsUrl, appId, snapshot->id, request->manifest).text(),
+  return success({.url = snapshotUrl(filesUrl, appId, snapshot->id, request->manifest),
                   .available = true,
                   .snapshot = snapshot->id,
                   .partial = false,

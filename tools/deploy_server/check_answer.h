@@ -1,6 +1,10 @@
 // The deploy server's answer to a check-device request: the channel's current
 // snapshot, always offered (the device decides whether it already has it), with the
-// URL of its archive, or of its manifest when the request asks for one.
+// URL of its archive, or of its manifest when the request asks for one. During a
+// rollout, a device in the rollout's share (by its device_id, see
+// publishing/rollout.h) is offered the rollout's snapshot instead. The answer depends
+// on nothing but the request and the records, so any number of servers over one root
+// answer alike.
 //
 //   POST <apps>/kiosk/channels/check-device
 //   {"device":{..},"manifest":true,"channel_name":"production",..} 200
@@ -15,8 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "publishing/deploy_root.h"
-#include "qelvo/url.h"
+#include "deploy_server/record_cache.h"
 
 namespace qelvo::deploy {
 
@@ -25,16 +28,17 @@ struct Answer {
   std::string body;  // JSON
 };
 
-// `appsUrl` is the URL of the server's "apps" level as the device reaches it; the
-// URLs in the answer lie below it.
-Answer answerCheckDevice(const publishing::DeployRoot& root, const std::string& appId,
-                         std::string_view requestBody, const Url& appsUrl);
+// `filesUrl` is the URL (as text, without a trailing "/") of the root's "apps" level as
+// devices reach the files: this server, or a separate files origin. The URLs in the
+// answer lie below it.
+Answer answerCheckDevice(const RecordCache& records, const std::string& appId,
+                         std::string_view requestBody, std::string_view filesUrl);
 
 // An error envelope with a fresh event id.
 Answer errorAnswer(int status, const std::string& type, const std::string& message);
 
 // The URL of a snapshot's archive, or of its manifest.
-Url snapshotUrl(const Url& appsUrl, const std::string& appId, const std::string& snapshotId,
-                bool manifest);
+std::string snapshotUrl(std::string_view filesUrl, const std::string& appId,
+                        const std::string& snapshotId, bool manifest);
 
 }  // namespace qelvo::deploy

@@ -1,18 +1,19 @@
 // DeployServer: a deploy service over a deploy root (see publishing/deploy_root.h),
 // speaking HTTP or HTTPS. It answers check-device requests with each channel's current
-// snapshot and serves snapshot archives, manifests and bundle files; everything is read
-// from the root at each request, so a publish or rollback takes effect at once.
+// snapshot (or, during a rollout, the rollout's snapshot to the devices in its share)
+// and serves snapshot archives, manifests and bundle files. It keeps no state of its
+// own: an answer depends only on the request and the records in the root, which are
+// kept in memory while their files stay the same (record_cache.h), so a publish or
+// rollback takes effect at the next check, and any number of servers over one shared
+// or synced root answer alike behind a load balancer.
 //
 //   DeployServer server({.root = "/srv/deploy"});   // 127.0.0.1, a free port
-//   server.start();                                  // serves on a background thread
+//   server.start();                                  // serves on background threads
 //   configureDeployService({.baseUrl = server.appsUrl()});
 //
-// Routes, below the optional prefix:
-//   POST /apps/<app>/channels/check-device
-//   GET  /apps/<app>/snapshots/<id>/bundle.zip
-//   GET  /apps/<app>/snapshots/<id>/files/<href>
-// Anything else is answered 404 with the error envelope. One access-log line is
-// written per request.
+// Connections are served by event loops (connection_loop.h) under the bounds of
+// ServingLimits; requests are parsed and answered by request_processor.h, whose header
+// lists the routes.
 #pragma once
 
 #include <atomic>
@@ -23,12 +24,10 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
+#include "deploy_server/connection_loop.h"
 #include "publishing/deploy_root.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace qelvo::deploy {
 
@@ -44,25 +43,36 @@ struct DeployServerOptions {
   // Scheme, host and port written into the URLs of answers ("https://cdn.example.com").
   // Default: the request's Host header, else the address the server listens on.
   std::optional<std::string> publicOrigin{};
-  // Receives each access-log line; default: standard output.
+  // The URL at which a separate files origin (a CDN, object storage, nginx over the
+  // root) serves the root's "apps" directory, "https://cdn.example.com/deploy/apps":
+  // answers send devices there for archives, manifests and files. Overrides
+  // publicOrigin for those URLs.
+  std::optional<std::string> filesUrl{};
+  // Receives each access-log line, when the answer is ready and before it is sent.
+  // Default: standard output, written after each round of events.
   std::function<void(std::string_view)> accessLog{};
+  ServingLimits limits{};
 };
 
 class DeployServer {
  public:
   // Binds the listening socket. Throws std::runtime_error when the options are unusable
-  // (no root directory, bad prefix, TLS files that do not load) or the address is taken.
+  // (no root directory, bad prefix or files URL, TLS files that do not load) or the
+  // address is taken.
   explicit DeployServer(DeployServerOptions options);
-  // Stops serving and waits for the background thread, if any.
+  // Stops serving and waits for the background threads, if any.
   ~DeployServer();
   DeployServer(const DeployServer&) = delete;
   DeployServer& operator=(const DeployServer&) = delete;
 
-  // Serves on a background thread; returns once requests are accepted.
+  // Serves on background threads; connections are accepted from the moment the
+  // server is constructed.
   void start();
-  // Serves on the calling thread until `stop` is called.
+  // Serves on the calling thread (and one more thread per further event loop) until
+  // `stop` is called.
   void run();
-  // Stops serving; may be called from any thread (not from a signal handler).
+  // Stops accepting, lets answers in progress finish (ServingLimits::drainTimeout),
+  // closes everything. May be called from any thread (not from a signal handler).
   void stop();
 
   int port() const { return port_; }
@@ -70,15 +80,13 @@ class DeployServer {
   std::string appsUrl() const;
 
  private:
-  struct Routes;
-
   DeployServerOptions options_;
-  std::unique_ptr<httplib::Server> server_;
-  std::unique_ptr<Routes> routes_;
+  UniqueFd listener_;
   int port_ = 0;
-  std::atomic<bool> serving_ = false;
-  std::atomic<bool> stopRequested_ = false;
-  std::atomic<bool> listenEnded_ = false;
+  std::unique_ptr<TlsContext> tls_;
+  std::unique_ptr<RequestProcessor> processor_;
+  std::atomic<std::size_t> openConnections_ = 0;
+  std::vector<std::unique_ptr<ConnectionLoop>> loops_;
   std::thread thread_;
 };
 

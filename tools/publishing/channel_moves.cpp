@@ -18,6 +18,24 @@ std::expected<void, std::string> requireSnapshot(const DeployRoot& root, const s
   return {};
 }
 
+std::expected<ChannelRecord, std::string> readExisting(const DeployRoot& root,
+                                                       const std::string& app,
+                                                       const std::string& channel) {
+  auto current = root.readChannel(app, channel);
+  if (current) return std::move(*current);
+  return std::unexpected(current.error().kind == RootError::Kind::missing
+                             ? "App " + app + " has no channel " + channel
+                             : current.error().message);
+}
+
+std::expected<void, std::string> checkPercent(int percent) {
+  if (percent < 0 || percent > 100) {
+    return std::unexpected("The rollout percent must lie in 0...100, not " +
+                           std::to_string(percent));
+  }
+  return {};
+}
+
 std::expected<ChannelRecord, std::string> write(const DeployRoot& root, const std::string& app,
                                                 const std::string& channel, ChannelRecord record) {
   if (record.previous.size() > kHistoryLength) record.previous.resize(kHistoryLength);
@@ -51,16 +69,51 @@ std::expected<ChannelRecord, std::string> moveChannel(const DeployRoot& root, co
   return write(root, app, channel, std::move(record));
 }
 
+std::expected<ChannelRecord, std::string> startRollout(const DeployRoot& root,
+                                                       const AppLock& lock,
+                                                       const std::string& app,
+                                                       const std::string& channel,
+                                                       const std::string& snapshotId,
+                                                       int percent) {
+  if (auto valid = checkPercent(percent); !valid) return std::unexpected(valid.error());
+  if (percent == 100) return moveChannel(root, lock, app, channel, snapshotId);
+  if (auto exists = requireSnapshot(root, app, snapshotId); !exists) {
+    return std::unexpected(exists.error());
+  }
+  auto current = readExisting(root, app, channel);
+  if (!current) {
+    return std::unexpected(current.error() +
+                           ": a rollout needs a snapshot for the other devices to keep");
+  }
+  if (current->snapshot == snapshotId) {
+    return std::unexpected("Channel " + channel + " already serves " + snapshotId);
+  }
+  current->rollout = Rollout{snapshotId, percent};
+  return write(root, app, channel, std::move(*current));
+}
+
+std::expected<ChannelRecord, std::string> widenRollout(const DeployRoot& root, const AppLock& lock,
+                                                       const std::string& app,
+                                                       const std::string& channel, int percent) {
+  if (auto valid = checkPercent(percent); !valid) return std::unexpected(valid.error());
+  auto current = readExisting(root, app, channel);
+  if (!current) return std::unexpected(current.error());
+  if (!current->rollout) return std::unexpected("Channel " + channel + " has no rollout");
+  if (percent == 100) return moveChannel(root, lock, app, channel, current->rollout->snapshot);
+  current->rollout->percent = percent;
+  return write(root, app, channel, std::move(*current));
+}
+
 std::expected<ChannelRecord, std::string> rollbackChannel(const DeployRoot& root,
                                                           const AppLock& lock,
                                                           const std::string& app,
                                                           const std::string& channel,
                                                           const std::optional<std::string>& to) {
-  auto current = root.readChannel(app, channel);
-  if (!current) {
-    return std::unexpected(current.error().kind == RootError::Kind::missing
-                               ? "App " + app + " has no channel " + channel
-                               : current.error().message);
+  auto current = readExisting(root, app, channel);
+  if (!current) return std::unexpected(current.error());
+  if (current->rollout && !to) {
+    ChannelRecord withdrawn{current->snapshot, current->previous, std::nullopt};
+    return write(root, app, channel, std::move(withdrawn));
   }
   auto& history = current->previous;
   auto target = to ? std::find(history.begin(), history.end(), *to) : history.begin();

@@ -42,6 +42,18 @@ json::Decoded<SnapshotRecord> decodeSnapshot(std::string_view text) {
   return record;
 }
 
+json::Decoded<Rollout> decodeRollout(const Json& value) {
+  QELVO_TRY(const Json* object, json::asObject(value, "rollout"));
+  Rollout rollout;
+  QELVO_TRY(rollout.snapshot, json::required<std::string>(*object, "snapshot", "rollout"));
+  QELVO_TRY(auto percent, json::required<std::int64_t>(*object, "percent", "rollout"));
+  if (percent < 0 || percent > 100) {
+    return std::unexpected(DecodingError{"rollout.percent", "The percent must lie in 0...100"});
+  }
+  rollout.percent = static_cast<int>(percent);
+  return rollout;
+}
+
 json::Decoded<ChannelRecord> decodeChannel(std::string_view text) {
   QELVO_TRY(Json document, json::parse(text));
   QELVO_TRY(const Json* object, json::asObject(document, ""));
@@ -49,6 +61,9 @@ json::Decoded<ChannelRecord> decodeChannel(std::string_view text) {
   QELVO_TRY(record.snapshot, json::required<std::string>(*object, "snapshot", ""));
   QELVO_TRY(auto previous, json::optional<std::vector<std::string>>(*object, "previous", ""));
   record.previous = previous.value_or(std::vector<std::string>{});
+  if (const Json* rollout = json::optionalMember(*object, "rollout")) {
+    QELVO_TRY(record.rollout, decodeRollout(*rollout));
+  }
   return record;
 }
 
@@ -137,6 +152,10 @@ std::expected<void, std::string> DeployRoot::writeChannel(const std::string& app
     return std::unexpected("Could not create " + file.parent_path().string() + ": " +
                            error.message());
   Json document = {{"snapshot", record.snapshot}, {"previous", record.previous}};
+  if (record.rollout) {
+    document["rollout"] = {{"snapshot", record.rollout->snapshot},
+                           {"percent", record.rollout->percent}};
+  }
   auto text = json::dump(document);
   if (!text) return std::unexpected(text.error().description);
   return writeFileAtomically(file, *text + "\n");

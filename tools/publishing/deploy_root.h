@@ -2,7 +2,8 @@
 // serves. Everything in it is written whole and renamed in (see atomic_write.h), so a
 // server reading while a publisher writes sees each file old or new, never half.
 //
-//   <root>/apps/<app>/channels/<channel>.json    {"snapshot":"<id>","previous":["<id>",..]}
+//   <root>/apps/<app>/channels/<channel>.json    {"snapshot":"<id>","previous":["<id>",..],
+//                                                  "rollout"?:{"snapshot":"<id>","percent":N}}
 //   <root>/apps/<app>/snapshots/<id>/snapshot.json  {"id","build","compatible_binary_versions"?}
 //   <root>/apps/<app>/snapshots/<id>/bundle.zip     the archive of files/
 //   <root>/apps/<app>/snapshots/<id>/files/...      the bundle as a device keeps it,
@@ -42,10 +43,23 @@ struct SnapshotRecord {
   friend bool operator==(const SnapshotRecord&, const SnapshotRecord&) = default;
 };
 
-// What a channel serves, and the snapshots it served before, most recent first.
+// A snapshot offered to a share of the devices only (see rollout.h); the others keep
+// the channel's snapshot.
+struct Rollout {
+  std::string snapshot;
+  int percent = 0;  // 0 to 100
+
+  friend bool operator==(const Rollout&, const Rollout&) = default;
+};
+
+// What a channel serves, and the snapshots it served before, most recent first. A
+// record without "rollout" (every record written before rollouts existed) serves its
+// snapshot to every device; a server that does not know rollouts does the same, so
+// the snapshot under trial never reaches more devices than intended.
 struct ChannelRecord {
   std::string snapshot;
   std::vector<std::string> previous;
+  std::optional<Rollout> rollout{};
 
   friend bool operator==(const ChannelRecord&, const ChannelRecord&) = default;
 };

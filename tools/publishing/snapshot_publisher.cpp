@@ -61,6 +61,12 @@ std::expected<void, std::string> check(const PublishRequest& request, const std:
   if (request.channel && !DeployRoot::isValidName(*request.channel)) {
     return std::unexpected("Invalid channel name: " + *request.channel);
   }
+  if (request.rolloutPercent && !request.channel) {
+    return std::unexpected("A rollout needs a channel");
+  }
+  if (request.rolloutPercent && (*request.rolloutPercent < 0 || *request.rolloutPercent > 100)) {
+    return std::unexpected("The rollout percent must lie in 0...100");
+  }
   return {};
 }
 
@@ -95,6 +101,14 @@ std::expected<PublishedSnapshot, std::string> publishSnapshot(const DeployRoot& 
   if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) {
     return std::unexpected("App " + request.app + " already has a snapshot " + id);
   }
+  if (request.rolloutPercent && *request.rolloutPercent < 100) {
+    // Refused before anything is written: a rollout keeps the channel's snapshot for
+    // the other devices, so there must be one.
+    if (auto current = root.readChannel(request.app, *request.channel); !current) {
+      return std::unexpected("App " + request.app + " has no channel " + *request.channel +
+                             " to roll out on: publish to it without a rollout first");
+    }
+  }
   SnapshotRecord record{id, 0, request.compatibleBinaryVersions};
   if (request.build) {
     record.build = *request.build;
@@ -112,7 +126,10 @@ std::expected<PublishedSnapshot, std::string> publishSnapshot(const DeployRoot& 
   QELVO_TRY_VOID(renameNoReplace(staging, target));
   guard.release();
 
-  if (request.channel) {
+  if (request.channel && request.rolloutPercent) {
+    QELVO_TRY(published.channel, startRollout(root, lock, request.app, *request.channel, id,
+                                              *request.rolloutPercent));
+  } else if (request.channel) {
     QELVO_TRY(published.channel, moveChannel(root, lock, request.app, *request.channel, id));
   }
   return published;

@@ -33,6 +33,9 @@ struct PublishRequest {
   std::optional<std::vector<std::string>> compatibleBinaryVersions{};
   // Moved to the new snapshot when given.
   std::optional<std::string> channel{};
+  // With a channel: offers the new snapshot to this share (0 to 100) of the channel's
+  // devices only, the others keeping the channel's snapshot (see channel_moves.h).
+  std::optional<int> rolloutPercent{};
 };
 
 struct PublishedSnapshot {

@@ -2,10 +2,13 @@
 //
 //   qelvo-deploy-server --root DIR [--listen HOST:PORT] [--prefix /PATH]
 //                       [--tls-cert FILE --tls-key FILE] [--public-origin URL]
+//                       [--files-url URL] [--max-connections N] [--event-loops N]
 //
 // Prints "listening on <base URL>" once it accepts requests (with --listen HOST:0, the
-// port it picked), then one access-log line per request. SIGINT or SIGTERM stops it.
+// port it picked), then one access-log line per request. SIGINT or SIGTERM stops it:
+// it stops accepting, lets answers in progress finish, and exits.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -19,7 +22,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qelvo-deploy-server --root DIR [--listen HOST:PORT] [--prefix /PATH]\n"
-    "                           [--tls-cert FILE --tls-key FILE] [--public-origin URL]\n";
+    "                           [--tls-cert FILE --tls-key FILE] [--public-origin URL]\n"
+    "                           [--files-url URL] [--max-connections N] [--event-loops N]\n";
 constexpr const char* kDefaultListen = "127.0.0.1:8787";
 
 int usage(const std::string& message) {
@@ -45,7 +49,8 @@ bool splitListen(const std::string& text, qelvo::deploy::DeployServerOptions& op
 int main(int argc, char** argv) {
   auto args = qelvo::tools::parseArguments(
       argc, argv,
-      {.withValue = {"root", "listen", "prefix", "tls-cert", "tls-key", "public-origin"},
+      {.withValue = {"root", "listen", "prefix", "tls-cert", "tls-key", "public-origin",
+                     "files-url", "max-connections", "event-loops"},
        .flags = {"help"}});
   if (!args) return usage(args.error());
   if (args->has("help")) {
@@ -64,6 +69,23 @@ int main(int argc, char** argv) {
   if (auto cert = args->last("tls-cert")) options.tlsCertificate = *cert;
   if (auto key = args->last("tls-key")) options.tlsKey = *key;
   options.publicOrigin = args->last("public-origin");
+  options.filesUrl = args->last("files-url");
+  if (auto text = args->last("max-connections")) {
+    auto count = qelvo::tools::parseInteger(*text);
+    if (!count || *count < 1) return usage("--max-connections takes a positive number");
+    options.limits.maxConnections = static_cast<std::size_t>(*count);
+  }
+  if (auto text = args->last("event-loops")) {
+    auto count = qelvo::tools::parseInteger(*text);
+    if (!count || *count < 1 || *count > 256) return usage("--event-loops takes a number from 1 to 256");
+    options.limits.eventLoops = static_cast<std::size_t>(*count);
+  }
+  // Every connection is a descriptor: take all that the system grants.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   // Signals are taken by one thread that stops the server; every other thread blocks them.
   sigset_t stopSignals;

@@ -1,14 +1,19 @@
 // qelvo-publish: publishes a directory of web files into a deploy root, and moves
 // channels between snapshots.
 //
-//   qelvo-publish publish --root DIR --app APP [--channel CH] [--snapshot ID] [--build N]
-//                         [--key PEM]... [--binary-version V]... SOURCE_DIR
+//   qelvo-publish publish --root DIR --app APP [--channel CH [--rollout PERCENT]]
+//                         [--snapshot ID] [--build N] [--key PEM]... [--binary-version V]...
+//                         SOURCE_DIR
+//   qelvo-publish rollout --root DIR --app APP --channel CH --percent PERCENT
 //   qelvo-publish rollback --root DIR --app APP --channel CH [--to ID]
 //
 // Prints one JSON line describing what it did. Exit 0 on success, 1 on failure, 2 on
 // bad usage.
 #include <cstdlib>
+#include <expected>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -22,8 +27,10 @@ namespace {
 using qelvo::publishing::DeployRoot;
 
 constexpr const char* kUsage =
-    "usage: qelvo-publish publish --root DIR --app APP [--channel CH] [--snapshot ID] [--build N]\n"
-    "                             [--key PEM]... [--binary-version V]... SOURCE_DIR\n"
+    "usage: qelvo-publish publish --root DIR --app APP [--channel CH [--rollout PERCENT]]\n"
+    "                             [--snapshot ID] [--build N] [--key PEM]...\n"
+    "                             [--binary-version V]... SOURCE_DIR\n"
+    "       qelvo-publish rollout --root DIR --app APP --channel CH --percent PERCENT\n"
     "       qelvo-publish rollback --root DIR --app APP --channel CH [--to ID]\n";
 
 int usage(const std::string& message) {
@@ -36,6 +43,13 @@ int failure(const std::string& message) {
   return EXIT_FAILURE;
 }
 
+// A whole number of percent, 0 to 100.
+std::optional<int> parsePercent(const std::string& text) {
+  auto value = qelvo::tools::parseInteger(text);
+  if (!value || *value < 0 || *value > 100) return std::nullopt;
+  return static_cast<int>(*value);
+}
+
 int publish(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
   if (args.words.size() != 2) return usage("publish takes one SOURCE_DIR");
   qelvo::publishing::PublishRequest request{.app = *args.last("app"), .source = args.words[1]};
@@ -44,6 +58,11 @@ int publish(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
   if (auto build = args.last("build")) {
     request.build = qelvo::tools::parseInteger(*build);
     if (!request.build) return usage("--build takes an integer");
+  }
+  if (auto rollout = args.last("rollout")) {
+    if (!request.channel) return usage("--rollout needs --channel");
+    request.rolloutPercent = parsePercent(*rollout);
+    if (!request.rolloutPercent) return usage("--rollout takes a percent from 0 to 100");
   }
   if (args.has("binary-version")) request.compatibleBinaryVersions = args.all("binary-version");
   for (const auto& keyFile : args.all("key")) {
@@ -57,18 +76,41 @@ int publish(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
   return EXIT_SUCCESS;
 }
 
-int rollback(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
-  if (args.words.size() != 1) return usage("rollback takes no argument");
+using ChannelChange = std::function<std::expected<qelvo::publishing::ChannelRecord, std::string>(
+    const qelvo::publishing::AppLock&, const std::string& app, const std::string& channel)>;
+
+// Changes the channel of --app and --channel under the app's lock and reports it.
+int changeChannel(const qelvo::tools::ParsedArguments& args, const DeployRoot& root,
+                  const ChannelChange& change) {
   auto app = *args.last("app");
-  auto channel = args.last("channel");
-  if (!channel) return usage("rollback needs --channel");
+  auto channel = *args.last("channel");
   if (!root.hasApp(app)) return failure("No app " + app + " in " + root.path().string());
   auto lock = qelvo::publishing::AppLock::acquire(root.appDirectory(app));
   if (!lock) return failure(lock.error());
-  auto record = qelvo::publishing::rollbackChannel(root, *lock, app, *channel, args.last("to"));
+  auto record = change(*lock, app, channel);
   if (!record) return failure(record.error());
-  std::cout << qelvo::publishing::rollbackReport(app, *channel, *record) << std::endl;
+  std::cout << qelvo::publishing::channelReport(app, channel, *record) << std::endl;
   return EXIT_SUCCESS;
+}
+
+int rollback(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
+  if (args.words.size() != 1) return usage("rollback takes no argument");
+  if (!args.last("channel")) return usage("rollback needs --channel");
+  return changeChannel(args, root, [&](const auto& lock, const auto& app, const auto& channel) {
+    return qelvo::publishing::rollbackChannel(root, lock, app, channel, args.last("to"));
+  });
+}
+
+int rollout(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
+  if (args.words.size() != 1) return usage("rollout takes no argument");
+  if (!args.last("channel")) return usage("rollout needs --channel");
+  auto percentText = args.last("percent");
+  if (!percentText) return usage("rollout needs --percent");
+  auto percent = parsePercent(*percentText);
+  if (!percent) return usage("--percent takes a percent from 0 to 100");
+  return changeChannel(args, root, [&](const auto& lock, const auto& app, const auto& channel) {
+    return qelvo::publishing::widenRollout(root, lock, app, channel, *percent);
+  });
 }
 
 // The options each command accepts besides --root and --app.
@@ -85,7 +127,8 @@ bool onlyOptionsOf(const qelvo::tools::ParsedArguments& args,
 int main(int argc, char** argv) {
   auto args = qelvo::tools::parseArguments(
       argc, argv,
-      {.withValue = {"root", "app", "channel", "snapshot", "build", "key", "binary-version", "to"},
+      {.withValue = {"root", "app", "channel", "snapshot", "build", "key", "binary-version", "to",
+                     "rollout", "percent"},
        .flags = {"help"}});
   if (!args) return usage(args.error());
   if (args->has("help")) {
@@ -98,14 +141,22 @@ int main(int argc, char** argv) {
   if (!args->last("app")) return usage("--app is required");
   const auto& command = args->words.front();
   if (command == "publish") {
-    if (!onlyOptionsOf(*args, {"channel", "snapshot", "build", "key", "binary-version"})) {
-      return usage("publish takes --channel, --snapshot, --build, --key and --binary-version");
+    if (!onlyOptionsOf(*args,
+                       {"channel", "snapshot", "build", "key", "binary-version", "rollout"})) {
+      return usage(
+          "publish takes --channel, --rollout, --snapshot, --build, --key and --binary-version");
     }
     return publish(*args, DeployRoot(*root));
   }
   if (command == "rollback") {
     if (!onlyOptionsOf(*args, {"channel", "to"})) return usage("rollback takes --channel and --to");
     return rollback(*args, DeployRoot(*root));
+  }
+  if (command == "rollout") {
+    if (!onlyOptionsOf(*args, {"channel", "percent"})) {
+      return usage("rollout takes --channel and --percent");
+    }
+    return rollout(*args, DeployRoot(*root));
   }
   return usage("unknown command " + command);
 }

@@ -8,11 +8,13 @@
 
 namespace qelvo::publishing {
 
-// {"app_id","snapshot","build","files","archive_bytes","signatures","channel"?}
+// {"app_id","snapshot","build","files","archive_bytes","signatures","channel"?,
+//  "rollout"?:{"snapshot","percent"}}
 std::string publishReport(const PublishRequest& request, const PublishedSnapshot& published);
 
-// {"app_id","channel","snapshot","previous":[...]}
-std::string rollbackReport(const std::string& app, const std::string& channel,
+// A channel after a rollback or a rollout:
+// {"app_id","channel","snapshot","previous":[...],"rollout"?:{"snapshot","percent"}}
+std::string channelReport(const std::string& app, const std::string& channel,
                            const ChannelRecord& record);
 
 }  // namespace qelvo::publishing

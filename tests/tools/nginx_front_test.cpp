@@ -1,0 +1,299 @@
+// The deployment that deploy/ ships, run for real on loopback: nginx with
+// deploy/nginx/qelvo-deploy.conf in front of two qelvo-deploy-server instances started
+// as deploy/systemd/qelvo-deploy-server@.service starts them. Devices (the command-line
+// host) sync through nginx: nginx must serve every file from the root and hand every
+// check to the instances, both of which must answer some.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "support/test_keys.h"
+#include "tools/tools_fixture.h"
+
+extern char** environ;
+
+namespace qelvo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Files kVersion1 = {{"index.html", "<h1>v1</h1>"},
+                         {"js/app.js", std::string(40000, 'a')},
+                         {"css/site.css", "body{}"}};
+const Files kVersion2 = {{"index.html", "<h1>v2</h1>"},
+                         {"js/app.js", std::string(40000, 'a')},
+                         {"css/site.css", "body{}"}};
+
+int freePort() {
+  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(probe);
+  return ntohs(address.sin_port);
+}
+
+bool accepts(int port) {
+  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool connected = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(probe);
+  return connected;
+}
+
+// The first executable named `name` on PATH or in the system directories.
+std::optional<std::string> findProgram(const std::string& name) {
+  std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  path += ":/usr/sbin:/sbin:/usr/local/sbin";
+  std::istringstream dirs(path);
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    auto candidate = std::filesystem::path(dir) / name;
+    if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  return std::nullopt;
+}
+
+// A program running in the background, its output in files; stopped with SIGTERM (then
+// SIGKILL) when the object goes away, if it has not been stopped before.
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::filesystem::path& output) : output_(output) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() { stop(); }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+  std::string output() const { return readFile(output_); }
+  // Waits until the output holds `text` (or the program ends, or 10 s pass).
+  bool waitForOutput(const std::string& text) const {
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
+         std::chrono::steady_clock::now() < deadline && running();
+         std::this_thread::sleep_for(10ms)) {
+      if (output().find(text) != std::string::npos) return true;
+    }
+    return output().find(text) != std::string::npos;
+  }
+  void stop(int signal = SIGTERM) {
+    if (pid_ <= 0) return;
+    ::kill(pid_, signal);
+    for (int i = 0; i < 500 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    if (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::filesystem::path output_;
+};
+
+// `text` with every `from` replaced; fails the test when `from` is not there (the
+// shipped file changed under the test).
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  EXPECT_NE(text.find(from), std::string::npos) << "no \"" << from << "\" in the shipped file";
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// The instance command line of the systemd unit, for this root and port.
+std::vector<std::string> unitCommand(const std::filesystem::path& root, int port) {
+  std::string unit = readFile(std::filesystem::path(QELVO_DEPLOY_DIR) /
+                              "systemd/qelvo-deploy-server@.service");
+  std::smatch line;
+  EXPECT_TRUE(std::regex_search(unit, line, std::regex("\nExecStart=([^\n]*)")));
+  std::string command = replaced(line[1], "/usr/local/bin/qelvo-deploy-server", QELVO_DEPLOY_SERVER_TOOL);
+  command = replaced(command, "/srv/qelvo-deploy", root.string());
+  command = replaced(command, "%i", std::to_string(port));
+  std::vector<std::string> argv;
+  std::istringstream words(command);
+  for (std::string word; words >> word;) argv.push_back(word);
+  return argv;
+}
+
+// nginx with the shipped site, its own prefix, pid, logs and temporary paths in `dir`.
+std::filesystem::path writeNginxConfig(const std::filesystem::path& dir,
+                                       const std::filesystem::path& root, int port,
+                                       int instanceA, int instanceB) {
+  std::string site = readFile(std::filesystem::path(QELVO_DEPLOY_DIR) / "nginx/qelvo-deploy.conf");
+  site = replaced(site, "listen 80;", "listen 127.0.0.1:" + std::to_string(port) + ";");
+  site = replaced(site, "/srv/qelvo-deploy", root.string());
+  site = replaced(site, "127.0.0.1:8787", "127.0.0.1:" + std::to_string(instanceA));
+  site = replaced(site, "127.0.0.1:8788", "127.0.0.1:" + std::to_string(instanceB));
+  writeFile(dir / "site.conf", site);
+  const auto* user = ::getpwuid(::geteuid());
+  const std::string d = dir.string();
+  writeFile(dir / "nginx.conf",
+            "daemon off;\nworker_processes 1;\n"
+            "user " + std::string(user ? user->pw_name : "nobody") + ";\n"
+            "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log warn;\n"
+            "events { worker_connections 256; }\n"
+            "http {\n"
+            "  log_format front '$status $request_method $uri $upstream_addr';\n"
+            "  access_log " + d + "/access.log front;\n"
+            "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
+            "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
+            "  scgi_temp_path " + d + "/scgi;\n"
+            "  include " + d + "/site.conf;\n"
+            "}\n");
+  return dir / "nginx.conf";
+}
+
+ToolRun publish(const std::filesystem::path& root, const std::string& app, const std::string& id,
+                const Files& files, std::vector<std::string> extra = {}) {
+  TempDir source;
+  for (const auto& [href, content] : files) writeFile(source / href, content);
+  std::vector<std::string> args{"publish", "--root", root.string(), "--app", app,
+                                "--channel", "production", "--snapshot", id};
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.push_back(source.path().string());
+  return runTool(QELVO_PUBLISH_TOOL, args);
+}
+
+void expectBundle(const nlohmann::json& line, const Files& files) {
+  ASSERT_EQ(line["ok"], true) << line.dump();
+  for (const auto& [href, content] : files) {
+    EXPECT_EQ(readFile(std::filesystem::path(line["directory"].get<std::string>()) / href), content)
+        << href;
+  }
+}
+
+TEST(NginxFront, DevicesSyncThroughNginxInFrontOfTwoInstances) {
+  auto nginx = findProgram("nginx");
+  ASSERT_TRUE(nginx) << "nginx is not installed: run scripts/install-deps (it installs nginx)";
+  TempDir dir;
+  const auto root = dir / "root";
+  std::filesystem::create_directories(root);
+  std::filesystem::create_directories(dir / "nginx");
+  writeFile(dir / "private.pem", testKey().privateKeyPem());
+  writeFile(dir / "public.pem", testKey().publicKeyPem());
+  ASSERT_EQ(publish(root, "shop", "v1", kVersion1).exitCode, 0);
+  for (const std::string app : {"kiosk", "panel"}) {
+    ASSERT_EQ(publish(root, app, "s1", kVersion1, {"--key", (dir / "private.pem").string()}).exitCode, 0);
+  }
+  // The instances and nginx read the root as whoever they run as.
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::others_read |
+                                               std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
+
+  const int portA = freePort(), portB = freePort(), front = freePort();
+  Child instanceA(unitCommand(root, portA), dir / "instance-a.log");
+  Child instanceB(unitCommand(root, portB), dir / "instance-b.log");
+  ASSERT_TRUE(instanceA.waitForOutput("listening on")) << instanceA.output();
+  ASSERT_TRUE(instanceB.waitForOutput("listening on")) << instanceB.output();
+  auto config = writeNginxConfig(dir / "nginx", root, front, portA, portB);
+  Child server({*nginx, "-p", (dir / "nginx").string() + "/", "-e",
+                (dir / "nginx/error.log").string(), "-c", config.string()},
+               dir / "nginx/stdout.log");
+  for (int i = 0; i < 500 && server.running() && !accepts(front); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(accepts(front)) << readFile(dir / "nginx/error.log") << server.output();
+
+  const std::string apps = "http://127.0.0.1:" + std::to_string(front) + "/apps";
+  CliHost zip(apps, {"--quiet"});
+  CliHost differential(apps, {"--quiet"});
+  CliHost secure(apps, {"--quiet", "--name", "secure", "--public-key", (dir / "public.pem").string()});
+  expectBundle(zip.sync({"shop:production"}).at(0), kVersion1);
+  expectBundle(differential.sync({"shop:production:differential"}).at(0), kVersion1);
+  auto signedSync = secure.sync({"kiosk:production", "panel:production:differential"});
+  ASSERT_EQ(signedSync.size(), 2u);
+  expectBundle(signedSync[0], kVersion1);
+  expectBundle(signedSync[1], kVersion1);
+  ASSERT_EQ(publish(root, "shop", "v2", kVersion2).exitCode, 0);
+  expectBundle(differential.sync({"shop:production:differential"}).at(0), kVersion2);
+  expectBundle(zip.sync({"shop:production"}).at(0), kVersion2);
+
+  // What caches see through nginx, and what nginx never serves.
+  httplib::Client client("127.0.0.1", front);
+  auto archive = client.Get("/apps/shop/snapshots/v2/bundle.zip");
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(archive->status, 200);
+  EXPECT_EQ(archive->get_header_value("Cache-Control"), "public, max-age=31536000, immutable");
+  for (const std::string path : {"/apps/shop/channels/production.json",
+                                 "/apps/shop/snapshots/v2/snapshot.json", "/apps/shop/.lock",
+                                 "/apps/shop/snapshots/v2/files/../snapshot.json"}) {
+    auto refused = client.Get(path);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 404) << path;
+  }
+  // A download resumes on either origin with the validators of the other.
+  httplib::Client direct("127.0.0.1", portA);
+  auto fromInstance = direct.Head("/apps/shop/snapshots/v2/bundle.zip");
+  ASSERT_TRUE(fromInstance);
+  EXPECT_EQ(fromInstance->get_header_value("ETag"), archive->get_header_value("ETag"));
+  EXPECT_EQ(fromInstance->get_header_value("Last-Modified"), archive->get_header_value("Last-Modified"));
+  for (auto* origin : {&client, &direct}) {
+    for (const auto& validator : {archive->get_header_value("ETag"),
+                                  archive->get_header_value("Last-Modified")}) {
+      auto rest = origin->Get("/apps/shop/snapshots/v2/bundle.zip",
+                              {{"Range", "bytes=100-"}, {"If-Range", validator}});
+      ASSERT_TRUE(rest);
+      EXPECT_EQ(rest->status, 206) << validator;
+      EXPECT_EQ(rest->body, archive->body.substr(100));
+    }
+    auto stale = origin->Get("/apps/shop/snapshots/v2/bundle.zip",
+                             {{"Range", "bytes=100-"}, {"If-Range", "\"0-0\""}});
+    ASSERT_TRUE(stale);
+    EXPECT_EQ(stale->status, 200);
+    EXPECT_EQ(stale->body, archive->body);
+  }
+
+  server.stop(SIGQUIT);  // nginx finishes writing its log
+  instanceA.stop();
+  instanceB.stop();
+  std::size_t files = 0, checks = 0;
+  std::istringstream log(readFile(dir / "nginx/access.log"));
+  for (std::string line; std::getline(log, line);) {
+    if (line.find("/check-device ") != std::string::npos) {
+      ++checks;
+      EXPECT_TRUE(line.starts_with("200 POST ")) << line;
+    } else if (line.find(" GET /apps/") != std::string::npos && line.ends_with(" -")) {
+      ++files;
+    }
+  }
+  EXPECT_EQ(checks, 6u) << "one per app synced";
+  EXPECT_GE(files, 10u) << "archives, manifests and files, from the root";
+  for (const auto* instance : {&instanceA, &instanceB}) {
+    auto output = instance->output();
+    EXPECT_NE(output.find("\"POST /apps/"), std::string::npos) << "each instance answered checks";
+    EXPECT_EQ(output.find("\"GET /apps/shop/snapshots/v2/files"), std::string::npos)
+        << "no instance served files that nginx serves";
+  }
+}
+
+}  // namespace
+}  // namespace qelvo::test

@@ -1,0 +1,167 @@
+// Staged rollouts: which devices a rollout reaches, through any server instance, and
+// how rollouts meet publishes and rollbacks.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <set>
+
+#include "publishing/app_lock.h"
+#include "publishing/channel_moves.h"
+#include "tools/tools_fixture.h"
+
+namespace qelvo::test {
+namespace {
+
+using publishing::ChannelRecord;
+using publishing::Rollout;
+
+const Files kFiles = {{"index.html", "x"}};
+constexpr int kDevices = 1000;
+
+// The snapshot a server offers to each of the devices "device-0" to "device-999".
+std::vector<std::string> offers(int port) {
+  httplib::Client client("127.0.0.1", port);
+  std::vector<std::string> snapshots;
+  for (int i = 0; i < kDevices; ++i) {
+    nlohmann::json request = {{"device",
+                               {{"platform", "ios"},
+                                {"platform_version", "17"},
+                                {"binary_version", "1.0.0"},
+                                {"device_id", "device-" + std::to_string(i)}}},
+                              {"manifest", false},
+                              {"app_id", "shop"},
+                              {"channel_name", "production"}};
+    auto answer = client.Post("/apps/shop/channels/check-device", request.dump(),
+                              "application/json");
+    snapshots.push_back(answer && answer->status == 200
+                            ? nlohmann::json::parse(answer->body)["data"]["snapshot"].get<std::string>()
+                            : "(failed)");
+  }
+  return snapshots;
+}
+
+std::set<int> receiving(const std::vector<std::string>& snapshots, const std::string& id) {
+  std::set<int> devices;
+  for (int i = 0; i < kDevices; ++i) {
+    if (snapshots[static_cast<std::size_t>(i)] == id) devices.insert(i);
+  }
+  return devices;
+}
+
+TEST(Rollout, ReachesAStableShareOfDevicesThroughAnyInstance) {
+  DeployFixture first;
+  deploy::DeployServer second({.root = first.root().path(), .accessLog = [](std::string_view) {}});
+  second.start();
+  first.publish("shop", "v1", kFiles);
+  ASSERT_TRUE(publishSnapshot(first.root(), {.app = "shop",
+                                             .source = [&] {
+                                               writeFile(first.dir() / "v2/index.html", "y");
+                                               return first.dir() / "v2";
+                                             }(),
+                                             .snapshotId = "v2",
+                                             .channel = "production",
+                                             .rolloutPercent = 10}));
+
+  auto tenPercent = offers(first.port());
+  EXPECT_EQ(offers(first.port()), tenPercent) << "the same device gets the same answer";
+  EXPECT_EQ(offers(second.port()), tenPercent) << "from every instance";
+  auto trial = receiving(tenPercent, "v2");
+  EXPECT_EQ(receiving(tenPercent, "v1").size() + trial.size(), std::size_t{kDevices});
+  EXPECT_NEAR(static_cast<double>(trial.size()) / kDevices, 0.10, 0.03);
+
+  auto lock = publishing::AppLock::acquire(first.root().appDirectory("shop"));
+  ASSERT_TRUE(lock);
+  ASSERT_TRUE(publishing::widenRollout(first.root(), *lock, "shop", "production", 50));
+  auto half = receiving(offers(second.port()), "v2");
+  EXPECT_NEAR(static_cast<double>(half.size()) / kDevices, 0.50, 0.03);
+  EXPECT_TRUE(std::includes(half.begin(), half.end(), trial.begin(), trial.end()))
+      << "widening keeps every device that had the snapshot";
+
+  auto done = publishing::widenRollout(first.root(), *lock, "shop", "production", 100);
+  ASSERT_TRUE(done) << done.error();
+  EXPECT_EQ(*done, (ChannelRecord{"v2", {"v1"}, std::nullopt}));
+  EXPECT_EQ(receiving(offers(first.port()), "v2").size(), std::size_t{kDevices});
+}
+
+TEST(Rollout, PublishesAndRollbacksDuringARollout) {
+  DeployFixture server;
+  server.publish("shop", "v1", kFiles);
+  server.publish("shop", "v2", kFiles);
+  for (const std::string id : {"v3", "v4", "v5", "v6"}) server.publish("shop", id, kFiles, "staging");
+  const auto& root = server.root();
+  auto lock = publishing::AppLock::acquire(root.appDirectory("shop"));
+  ASSERT_TRUE(lock);
+  auto channel = [&] { return *root.readChannel("shop", "production"); };
+
+  ASSERT_TRUE(publishing::startRollout(root, *lock, "shop", "production", "v3", 10));
+  EXPECT_EQ(channel(), (ChannelRecord{"v2", {"v1"}, Rollout{"v3", 10}}));
+  // A second rollout replaces the first; the channel's snapshot stays.
+  ASSERT_TRUE(publishing::startRollout(root, *lock, "shop", "production", "v4", 20));
+  EXPECT_EQ(channel(), (ChannelRecord{"v2", {"v1"}, Rollout{"v4", 20}}));
+  // A rollback withdraws the rollout only.
+  ASSERT_TRUE(publishing::rollbackChannel(root, *lock, "shop", "production", std::nullopt));
+  EXPECT_EQ(channel(), (ChannelRecord{"v2", {"v1"}, std::nullopt}));
+  // A move ends a rollout; the snapshot under trial never enters the history.
+  ASSERT_TRUE(publishing::startRollout(root, *lock, "shop", "production", "v5", 30));
+  ASSERT_TRUE(publishing::moveChannel(root, *lock, "shop", "production", "v6"));
+  EXPECT_EQ(channel(), (ChannelRecord{"v6", {"v2", "v1"}, std::nullopt}));
+
+  EXPECT_FALSE(publishing::widenRollout(root, *lock, "shop", "production", 50)) << "no rollout";
+  EXPECT_FALSE(publishing::startRollout(root, *lock, "shop", "production", "v6", 50)) << "serves it";
+  EXPECT_FALSE(publishing::startRollout(root, *lock, "shop", "beta", "v5", 50)) << "no channel";
+  EXPECT_FALSE(publishing::startRollout(root, *lock, "shop", "production", "v9", 50)) << "no v9";
+  EXPECT_FALSE(publishing::startRollout(root, *lock, "shop", "production", "v5", -1));
+  EXPECT_EQ(channel(), (ChannelRecord{"v6", {"v2", "v1"}, std::nullopt}));
+}
+
+TEST(Rollout, TheCommandLineStartsWidensAndReports) {
+  TempDir dir;
+  writeFile(dir / "src/index.html", "x");
+  const std::string root = (dir / "root").string();
+  auto publish = [&](const std::string& id, std::vector<std::string> extra) {
+    std::vector<std::string> args{"publish", "--root", root, "--app", "shop", "--channel",
+                                  "production", "--snapshot", id};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back((dir / "src").string());
+    return runTool(QELVO_PUBLISH_TOOL, args);
+  };
+  ASSERT_EQ(publish("v1", {}).exitCode, 0);
+  auto started = publish("v2", {"--rollout", "25"});
+  ASSERT_EQ(started.exitCode, 0) << started.err;
+  EXPECT_EQ(started.jsonLines().at(0)["rollout"], (nlohmann::json{{"snapshot", "v2"}, {"percent", 25}}));
+  EXPECT_EQ(readFile(dir / "root/apps/shop/channels/production.json"),
+            R"({"snapshot":"v1","previous":[],"rollout":{"snapshot":"v2","percent":25}})" "\n");
+
+  const std::vector<std::string> channelArgs{"--root", root, "--app", "shop", "--channel",
+                                             "production"};
+  auto with = [&](std::string command, std::vector<std::string> extra) {
+    std::vector<std::string> args{std::move(command)};
+    args.insert(args.end(), channelArgs.begin(), channelArgs.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  for (const auto& args : {with("rollout", {}), with("rollout", {"--percent", "101"}),
+                           with("rollout", {"--percent", "ten"}), with("rollout", {"--to", "v1"})}) {
+    EXPECT_EQ(runTool(QELVO_PUBLISH_TOOL, args).exitCode, 2) << ::testing::PrintToString(args);
+  }
+  EXPECT_EQ(runTool(QELVO_PUBLISH_TOOL,
+                    {"publish", "--root", root, "--app", "shop", "--rollout", "5",
+                     (dir / "src").string()})
+                .exitCode,
+            2)
+      << "a rollout needs a channel";
+
+  auto widened = runTool(QELVO_PUBLISH_TOOL, with("rollout", {"--percent", "100"}));
+  ASSERT_EQ(widened.exitCode, 0) << widened.err;
+  EXPECT_EQ(widened.jsonLines().at(0),
+            (nlohmann::json{{"app_id", "shop"},
+                            {"channel", "production"},
+                            {"snapshot", "v2"},
+                            {"previous", {"v1"}}}));
+  auto none = runTool(QELVO_PUBLISH_TOOL, with("rollout", {"--percent", "50"}));
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.err.find("has no rollout"), std::string::npos) << none.err;
+}
+
+}  // namespace
+}  // namespace qelvo::test
