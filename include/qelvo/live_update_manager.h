@@ -181,8 +181,9 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   void add(const std::vector<LiveUpdate>& liveUpdates);
 
   // Returns every registered application to its registered state (record with its
-  // channel, no snapshots, no last sync). Without `retainCache`, also empties the
-  // cache on disk. Throws FileOperationError.
+  // channel, no snapshots, no last sync). Without `retainCache`, also removes from disk
+  // the snapshots this manager's records name (those another manager's records name as
+  // well stay), and what interrupted syncs left. Throws FileOperationError.
   virtual void reset(bool retainCache = false);
 
   // When the application last synced, if ever.
@@ -369,6 +370,10 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   CallbackDelivery callbackDelivery() const;
   void trimVersions(const std::string& appId);
   void removeStaleVersions(const std::string& appId);
+  // Removes the directory of a snapshot this manager forgets, unless another manager's
+  // record knows the snapshot too. Within the transaction of the record it changes.
+  std::expected<void, FileOperationError> removeUnsharedSnapshotDirectory(
+      const std::string& appId, const std::string& snapshotId);
 
   mutable std::mutex progressMutex_;
   std::shared_ptr<const ProgressHandler> progressHandler_;

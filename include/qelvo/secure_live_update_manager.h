@@ -40,6 +40,16 @@ class SecureLiveUpdateManager : public LiveUpdateManager {
   std::expected<void, Error> writeManifest(const SyncContext& context,
                                            const std::filesystem::path& directory,
                                            const Manifest& manifest) override;
+  // A cached snapshot is served again only while its directory is exactly as it was
+  // right after this manager verified it (a fingerprint of its entries, recorded then);
+  // otherwise it is downloaded and verified again.
+  bool needsDownload(const std::string& appId, const std::string& snapshotId) const override;
+  bool saveMetadata(QelWebApp app, Channel channel, Snapshot snapshot, Date date) override;
+  // A directory another manager records is served only when it holds exactly the
+  // files just verified in `staging`.
+  std::expected<void, Error> acceptExistingSnapshot(const SyncContext& context,
+                                                    const std::filesystem::path& existing,
+                                                    const std::filesystem::path& staging) override;
 
  private:
   SecureLiveUpdateManager(std::shared_ptr<const RsaPublicKey> key, const std::string& named,

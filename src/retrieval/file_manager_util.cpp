@@ -96,10 +96,6 @@ std::optional<path> FileManagerUtil::snapshotDirectory(const std::string& appId,
   return existing(snapshotLocation(appId, snapshotId));
 }
 
-FileManagerUtil::Result<void> FileManagerUtil::removeAllApps() {
-  return performFileOperation(removeWhole(liveUpdatesUrl_));
-}
-
 FileManagerUtil::Result<void> FileManagerUtil::removeSnapshotDirectory(
     const std::string& appId, const std::string& snapshotId) {
   QELVO_TRY(auto directory, performFileOperation(snapshotLocation(appId, snapshotId)));

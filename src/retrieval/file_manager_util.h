@@ -43,7 +43,6 @@ class FileManagerUtilProtocol {
   virtual std::optional<path> appDirectory(const std::string& appId) const = 0;
   virtual std::optional<path> snapshotDirectory(const std::string& appId,
                                                 const std::string& snapshotId) const = 0;
-  virtual Result<void> removeAllApps() = 0;
   virtual Result<void> removeSnapshotDirectory(const std::string& appId,
                                                const std::string& snapshotId) = 0;
   // True when the directory lists at least one entry; false when it cannot be listed.
@@ -53,7 +52,7 @@ class FileManagerUtilProtocol {
   // Extracts `archive` into `destination` (made anew: whatever was there goes), then
   // deletes the archive; `destination`. `invalidZipPath` without an application
   // directory for `appId`. `limits` bound what the archive may unpack to. Removing what
-  // is already gone succeeds, as do removeAllApps and removeSnapshotDirectory.
+  // is already gone succeeds, as does removeSnapshotDirectory.
   virtual Result<path> unzipSnapshot(const std::string& appId, const path& archive,
                                      const path& destination, const ExtractLimits& limits = {}) = 0;
 
@@ -80,7 +79,6 @@ class FileManagerUtil : public FileManagerUtilProtocol {
   std::optional<path> appDirectory(const std::string& appId) const override;
   std::optional<path> snapshotDirectory(const std::string& appId,
                                         const std::string& snapshotId) const override;
-  Result<void> removeAllApps() override;
   Result<void> removeSnapshotDirectory(const std::string& appId,
                                        const std::string& snapshotId) override;
   bool directoryHasContents(const path& directory) const override;

@@ -4,6 +4,7 @@
 #include "qelvo/secure_live_update_manager.h"
 
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "client/live_updates_client.h"
@@ -13,10 +14,13 @@
 #include "sync/sync_limits.h"
 #include "base/try.h"
 #include "retrieval/file_manager_util.h"
+#include "secure/file_digest.h"
 #include "secure/integrity.h"
 #include "secure/public_key.h"
 #include "secure/signed_manifest.h"
+#include "secure/snapshot_fingerprint.h"
 #include "store/app_store.h"
+#include "store/verified_snapshots.h"
 
 namespace qelvo {
 namespace {
@@ -129,6 +133,62 @@ std::expected<void, Error> SecureLiveUpdateManager::writeManifest(
                                          Failure::IntegrityValidationError{std::move(violations)}));
   }
   return LiveUpdateManager::writeManifest(context, directory, manifest);
+}
+
+bool SecureLiveUpdateManager::needsDownload(const std::string& appId,
+                                            const std::string& snapshotId) const {
+  if (LiveUpdateManager::needsDownload(appId, snapshotId)) return true;
+  auto directory = fileManager().snapshotDirectory(appId, snapshotId);
+  auto recorded = verifiedFingerprint(*userDefaults(), appId, snapshotId);
+  return !directory || !recorded || snapshotFingerprint(*directory) != recorded;
+}
+
+bool SecureLiveUpdateManager::saveMetadata(QelWebApp app, Channel channel, Snapshot snapshot,
+                                           Date date) {
+  const auto appId = app.id;
+  const auto snapshotId = snapshot.id;
+  if (!LiveUpdateManager::saveMetadata(std::move(app), std::move(channel), std::move(snapshot),
+                                       date)) {
+    return false;
+  }
+  // Taken right after the snapshot was verified (or found unchanged since): what it is
+  // compared with before the snapshot is served from the cache again.
+  auto directory = fileManager().snapshotDirectory(appId, snapshotId);
+  auto fingerprint = directory ? snapshotFingerprint(*directory) : std::nullopt;
+  if (!fingerprint) return true;  // not recorded: the next sync verifies it again
+  std::set<std::string> kept;
+  for (const auto& each : storedSnapshots(appId)) kept.insert(each.id);
+  recordVerifiedFingerprint(*userDefaults(), appId, snapshotId, *fingerprint, kept);
+  return true;
+}
+
+std::expected<void, Error> SecureLiveUpdateManager::acceptExistingSnapshot(
+    const SyncContext& context, const std::filesystem::path& existing,
+    const std::filesystem::path& staging) {
+  // The manifest in `staging` has just been verified, and every file of `staging`
+  // against it: the existing directory must hold the same manifest and pass the same
+  // check.
+  std::vector<IntegrityViolation> violations;
+  auto verifiedText = readWholeFile(staging / kManifestFileName);
+  auto verified = verifiedText ? Manifest::decode(*verifiedText)
+                               : std::unexpected(DecodingError("", "unreadable"));
+  if (!verified) {
+    return std::unexpected(secureFailure(context.appId, FailStep::unpack, Failure::InvalidManifest{}));
+  }
+  auto existingText = readWholeFile(existing / kManifestFileName);
+  if (existingText != verifiedText) {
+    violations.push_back({kManifestFileName,
+                          IntegrityViolation::InvalidSha{contentDigestText(*verifiedText),
+                                                         existingText ? contentDigestText(*existingText)
+                                                                      : std::string()}});
+  }
+  auto files = validateIntegrity(existing, *verified);
+  violations.insert(violations.end(), files.begin(), files.end());
+  if (!violations.empty()) {
+    return std::unexpected(secureFailure(context.appId, FailStep::unpack,
+                                         Failure::IntegrityValidationError{std::move(violations)}));
+  }
+  return {};
 }
 
 }  // namespace qelvo

@@ -12,6 +12,7 @@
 #include "sync/sync_task.h"
 #include "platform/host.h"
 #include "retrieval/file_manager_util.h"
+#include "retrieval/work_area.h"
 #include "store/app_store.h"
 #include "store/record_lookup.h"
 
@@ -142,7 +143,26 @@ void LiveUpdateManager::registerApp(const LiveUpdate& liveUpdate) {
 
 void LiveUpdateManager::reset(bool retainCache) {
   if (!retainCache) {
-    if (auto removed = fileManager_->removeAllApps(); !removed) throw removed.error();
+    // Only what this manager's records name goes, and not what another manager's
+    // records name as well: the cache is shared by every manager of the container.
+    std::optional<FileOperationError> failure;
+    for (const auto& appId : recordedAppIds(*userDefaults_)) {
+      updateApp(*userDefaults_, appId, [&](std::optional<QelWebApp>& app) {
+        if (!app) return false;
+        for (const auto& snapshot : app->snapshots) {
+          auto removed = removeUnsharedSnapshotDirectory(appId, snapshot.id);
+          if (!removed && !failure) failure = removed.error();
+        }
+        app->snapshots.clear();
+        decltype(app->channels) channels;
+        for (const auto& channel : app->channels) channels.insert(Channel{channel.id, std::nullopt});
+        app->channels = std::move(channels);
+        return true;
+      });
+    }
+    // And what interrupted syncs left, when no sync is running.
+    WorkAreaLease::acquire(platform::temporaryDirectory(), fileManager_->liveUpdatesUrl());
+    if (failure) throw *failure;
     for (const auto& [appId, liveUpdate] : instances_) {
       if (auto created = fileManager_->createAppDirectory(appId); !created) throw created.error();
     }

@@ -21,6 +21,15 @@ std::set<std::string> snapshotsInUse(const QelWebApp& app) {
 
 }  // namespace
 
+std::expected<void, FileOperationError> LiveUpdateManager::removeUnsharedSnapshotDirectory(
+    const std::string& appId, const std::string& snapshotId) {
+  // The directory is another manager's as well while its record knows the snapshot.
+  if (isSnapshotRecordedElsewhere(*userDefaults(), appId, snapshotId)) return {};
+  // Each directory goes in one step, so an interruption leaves the record naming a
+  // missing directory (downloaded again if offered), never a half-deleted one.
+  return fileManager().removeSnapshotDirectory(appId, snapshotId);
+}
+
 void LiveUpdateManager::cleanStaleVersions(const std::string& appId) { removeStaleVersions(appId); }
 
 void LiveUpdateManager::cleanStaleVersions(const LiveUpdate& liveUpdate) {
@@ -55,10 +64,8 @@ void LiveUpdateManager::removeStaleVersions(const std::string& appId) {
       log("Update " + snapshot.id + " for app " + appId +
           " was built for a different binary version (v" + snapshot.binaryVersion +
           " and no longer used, removing from device...");
-      // A failed removal is printed by the file layer; the record forgets it all the
-      // same. Each directory goes in one step, so an interruption leaves the record
-      // naming a missing directory (downloaded again if offered), never a half-deleted one.
-      (void)fileManager().removeSnapshotDirectory(appId, snapshot.id);
+      // A failed removal is printed by the file layer; the record forgets it all the same.
+      (void)removeUnsharedSnapshotDirectory(appId, snapshot.id);
       removed.push_back(snapshot);
     }
     for (const auto& snapshot : removed) app->snapshots.erase(snapshot);
@@ -89,7 +96,7 @@ void LiveUpdateManager::trimVersions(const std::string& appId) {
     if (candidates.size() <= keep) return true;
     for (const auto& snapshot : std::span(candidates).subspan(keep)) {
       log("Cleanup - Removing excess app " + appId + " snapshot " + snapshot.id);
-      (void)fileManager().removeSnapshotDirectory(appId, snapshot.id);  // as above
+      (void)removeUnsharedSnapshotDirectory(appId, snapshot.id);  // as above
       app->snapshots.erase(snapshot);
     }
     return true;

@@ -93,7 +93,7 @@ TEST_F(UnzipSnapshotTest, LeftoversOfAnInterruptedUnpackAreClearedNotMerged) {
 }
 
 TEST_F(UnzipSnapshotTest, WithoutApplicationDirectoryNothingHappens) {
-  ASSERT_TRUE(util.removeAllApps());
+  fs::remove_all(host.cacheRoot());
   FileManagerUtil::Result<fs::path> result;
   EXPECT_EQ(unzip(result), "");
   ASSERT_FALSE(result);

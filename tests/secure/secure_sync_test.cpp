@@ -90,19 +90,22 @@ class SecureZipSync : public SecureSync {
   }
 };
 
-TEST_F(SecureZipSync, ASignedBundleIsAcceptedAndLaterAppliedWithoutVerification) {
+TEST_F(SecureZipSync, ASignedBundleIsServedFromCacheOnlyWhileItIsAsVerified) {
   const auto signedFiles =
       withManifestText(bundle("v1"), signedManifestOf(bundle("v1"), testKey()));
   offerZip("snap-1", signedFiles);
   auto result = secure_->sync("app").get();
   EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
   expectCurrent("snap-1", signedFiles);
-
-  // A cached snapshot is applied as it is on disk: verification belongs to downloads.
-  writeFile(snapshotDir("snap-1") / "extra.js", "added later");
   auto again = secure_->sync("app").get();
   EXPECT_EQ(again.source, SyncResult::Source(SyncResult::Cache{false}));
-  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-1.zip"), 1u);
+
+  // Changed on disk since it was verified: downloaded and verified again, not served.
+  writeFile(snapshotDir("snap-1") / "extra.js", "added later");
+  auto changed = secure_->sync("app").get();
+  EXPECT_EQ(changed.source, SyncResult::Source(SyncResult::Download{}));
+  expectCurrent("snap-1", signedFiles);
+  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-1.zip"), 2u);
 }
 
 TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {

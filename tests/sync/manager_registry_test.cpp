@@ -177,20 +177,29 @@ TEST(Reset, RetainingCacheKeepsFilesAndReRegisters) {
   EXPECT_FALSE(manager->latestAppDirectory("app"));
 }
 
-TEST(Reset, WithoutCacheLeavesEmptyAppDirectories) {
+TEST(Reset, RemovesOnlyWhatItsOwnRecordsNameAndLeavesOtherManagersIntact) {
   TestHost host;
   auto manager = makeTestManager();
-  manager->add(LiveUpdate("a", "production", false, Strategy::zip));
+  auto other = makeTestManager("other");
+  for (auto* each : {manager.get(), other.get()}) {
+    each->add(LiveUpdate("a", "production", false, Strategy::zip));
+  }
   manager->add(LiveUpdate("b", "production", false, Strategy::differential));
-  putSnapshot(*manager, host.cacheRoot(), "a", "snap", "1.0.0", kEarly, "production");
+  putSnapshot(*manager, host.cacheRoot(), "a", "mine", "1.0.0", kEarly, "production");
+  putSnapshot(*manager, host.cacheRoot(), "a", "shared", "1.0.0", kEarly);
+  putSnapshot(*other, host.cacheRoot(), "a", "shared", "1.0.0", kEarly);
+  putSnapshot(*other, host.cacheRoot(), "a", "theirs", "1.0.0", kEarly, "production");
   writeFile(host.cacheRoot() / "stranger" / "file", "x");
+  const auto otherRecord = other->record("a");
 
   manager->reset(false);
-  EXPECT_TRUE(std::filesystem::is_directory(host.cacheRoot() / "a"));
-  EXPECT_TRUE(std::filesystem::is_empty(host.cacheRoot() / "a"));
-  EXPECT_TRUE(std::filesystem::is_empty(host.cacheRoot() / "b"));
-  EXPECT_FALSE(std::filesystem::exists(host.cacheRoot() / "stranger"));
+  EXPECT_EQ(listFiles(host.cacheRoot()),
+            (std::vector<std::string>{"a/shared/index.html", "a/theirs/index.html", "stranger/file"}));
+  EXPECT_TRUE(std::filesystem::is_directory(host.cacheRoot() / "b"));
   EXPECT_TRUE(manager->record("a"));
+  EXPECT_TRUE(manager->record("a")->snapshots.empty());
+  EXPECT_EQ(other->record("a"), otherRecord);
+  EXPECT_EQ(other->latestAppDirectory("a"), host.cacheRoot() / "a" / "theirs");
 }
 
 }  // namespace
