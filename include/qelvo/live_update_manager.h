@@ -101,12 +101,13 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   //   auto limits = manager->limits();
   //   limits.maxArchiveBytes = 256 << 20;
   //   manager->setLimits(limits);
-  //
-  // Each file of a file-by-file download is also held to the size its manifest gives.
   struct Limits {
     std::uint64_t maxCheckResponseBytes = std::uint64_t{1} << 20;  // the check-device answer
     std::uint64_t maxManifestBytes = std::uint64_t{64} << 20;      // a fetched manifest
     std::uint64_t maxArchiveBytes = std::uint64_t{1} << 30;        // a downloaded archive
+    // Each file of a file-by-file download (a secure manager also holds each file to the
+    // size its signed manifest gives).
+    std::uint64_t maxFileBytes = std::uint64_t{1} << 30;
     // All entries of an archive, uncompressed, as its directory declares them.
     std::uint64_t maxUnpackedBytes = std::uint64_t{4} << 30;
     std::uint64_t maxArchiveEntries = 100'000;
@@ -307,6 +308,9 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
                               const Url& url, const std::string& snapshotId, std::int64_t build);
   // The cache test: true when the snapshot must be downloaded.
   virtual bool needsDownload(const std::string& appId, const std::string& snapshotId) const;
+  // The most bytes a file of a file-by-file download may bring, given the size its
+  // manifest declares: `limits.maxFileBytes` (a secure manager: the declared size too).
+  virtual std::uint64_t fileSizeBound(std::uint64_t declaredSize, const Limits& limits) const;
   virtual std::expected<void, Error> downloadFileList(const SyncContext& context,
                                                       std::vector<DownloadFileRequest> requests,
                                                       const std::filesystem::path& staging);

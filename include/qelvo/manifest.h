@@ -53,7 +53,8 @@ struct Manifest {
 
 // The URL parts of one file of a manifest: the manifest URL's scheme, host, port and
 // query, the directory of its path (`basePath`, decoded, beginning with "/"), and the
-// item's href, unchanged, with its directory and file name.
+// item's href, unchanged, with its directory and file name (its "." and ".." parts
+// resolved).
 struct DownloadFileRequest {
   std::string basePath;
   std::string href;
@@ -63,7 +64,7 @@ struct DownloadFileRequest {
   std::optional<std::vector<Url::QueryItem>> queryItems;
   std::string parentHref;
   std::string filename;
-  // The size the manifest gives the file: a body that grows past it is cut off.
+  // The size the manifest gives the file (what bounds its body is the manager's choice).
   std::optional<std::uint64_t> size{};
 
   friend bool operator==(const DownloadFileRequest&, const DownloadFileRequest&) = default;

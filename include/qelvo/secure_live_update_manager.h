@@ -40,6 +40,9 @@ class SecureLiveUpdateManager : public LiveUpdateManager {
   std::expected<void, Error> writeManifest(const SyncContext& context,
                                            const std::filesystem::path& directory,
                                            const Manifest& manifest) override;
+  // A file larger than its signed manifest says cannot pass integrity: it is cut off as
+  // soon as it passes that size.
+  std::uint64_t fileSizeBound(std::uint64_t declaredSize, const Limits& limits) const override;
   // A cached snapshot is served again only while its directory is exactly as it was
   // right after this manager verified it (a fingerprint of its entries, recorded then);
   // otherwise it is downloaded and verified again.

@@ -1,5 +1,7 @@
 #include "base/path_safety.h"
 
+#include "base/text.h"
+
 namespace qelvo {
 
 bool isSafePathComponent(std::string_view name) {
@@ -7,26 +9,33 @@ bool isSafePathComponent(std::string_view name) {
          name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-bool isSafeRelativePath(std::string_view href) {
-  if (href.empty() || href.front() == '/' || href.find('\0') != std::string_view::npos) {
-    return false;
-  }
-  int depth = 0;
-  bool sawSegment = false;
-  std::size_t start = 0;
-  while (start <= href.size()) {
-    auto end = href.find('/', start);
-    if (end == std::string_view::npos) end = href.size();
-    auto segment = href.substr(start, end - start);
-    if (segment == "..") {
-      if (--depth < 0) return false;
-    } else if (!segment.empty() && segment != ".") {
-      ++depth;
-      sawSegment = true;
+std::optional<std::vector<std::string>> hrefParts(std::string_view href) {
+  if (href.find('\0') != std::string_view::npos) return std::nullopt;
+  std::vector<std::string> parts;
+  for (const auto& part : splitNonEmpty(href, '/')) {
+    if (part == ".") continue;
+    if (part == "..") {
+      if (parts.empty()) return std::nullopt;
+      parts.pop_back();
+    } else {
+      parts.push_back(part);
     }
-    start = end + 1;
   }
-  return sawSegment && depth > 0;
+  if (parts.empty()) return std::nullopt;
+  return parts;
+}
+
+bool isSafeRelativePath(std::string_view href) { return hrefParts(href).has_value(); }
+
+std::optional<std::string> resolvedHref(std::string_view href) {
+  auto parts = hrefParts(href);
+  if (!parts) return std::nullopt;
+  std::string path;
+  for (const auto& part : *parts) {
+    if (!path.empty()) path += '/';
+    path += part;
+  }
+  return path;
 }
 
 }  // namespace qelvo

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "client/percent_encoding.h"
+#include "base/path_safety.h"
 #include "base/text.h"
 
 namespace qelvo {
@@ -19,6 +20,16 @@ std::string join(const std::vector<std::string>& parts, std::size_t count) {
     joined += parts[i];
   }
   return joined;
+}
+
+// The href as it is requested: as written, empty parts kept, unless it needs resolving
+// (a leading "/", a "." or ".." part), which no server would take as it is (dot parts
+// can only be sent percent-encoded); then its resolved form.
+std::string requestedHref(const std::string& href) {
+  bool needsResolving = href.starts_with('/');
+  for (const auto& part : pathParts(href)) needsResolving = needsResolving || part == "." || part == "..";
+  if (!needsResolving) return href;
+  return resolvedHref(href).value_or(href);
 }
 
 }  // namespace
@@ -38,7 +49,8 @@ DownloadFileRequestBuilder makeDownloadFileRequestBuilder(const Url& manifestUrl
   return [base = std::move(base)](const std::string& href) -> std::optional<DownloadFileRequest> {
     DownloadFileRequest request = base;
     request.href = href;
-    auto parts = pathParts(href);
+    // "." and ".." parts resolved: the file lands where the path names, inside the bundle.
+    auto parts = hrefParts(href).value_or(pathParts(href));
     request.parentHref = join(parts, parts.empty() ? 0 : parts.size() - 1);
     request.filename = parts.empty() ? "" : parts.back();
     return request;
@@ -46,8 +58,8 @@ DownloadFileRequestBuilder makeDownloadFileRequestBuilder(const Url& manifestUrl
 }
 
 std::optional<HttpRequest> makeHttpRequest(const DownloadFileRequest& request) {
-  std::string path =
-      request.basePath == "/" ? "/" + request.href : request.basePath + "/" + request.href;
+  const std::string href = requestedHref(request.href);
+  std::string path = request.basePath == "/" ? "/" + href : request.basePath + "/" + href;
   auto url = Url::compose(request.scheme, request.host, request.port, percentEncodePath(path),
                           request.queryItems);
   if (!url) return std::nullopt;

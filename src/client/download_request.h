@@ -24,8 +24,9 @@ using DownloadFileRequestBuilder =
 DownloadFileRequestBuilder makeDownloadFileRequestBuilder(const Url& manifestUrl);
 
 // GET of the file's URL: the manifest's scheme, host, port and query, and the path
-// basePath + "/" + href (the href as it is, empty segments kept), percent-encoded. No
-// value when these parts do not compose a URL.
+// basePath + "/" + href (the href as it is, empty segments kept; resolved when it begins
+// with "/" or has a "." or ".." part), percent-encoded. No value when these parts do
+// not compose a URL.
 std::optional<HttpRequest> makeHttpRequest(const DownloadFileRequest& request);
 
 }  // namespace qelvo

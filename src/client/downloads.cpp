@@ -33,11 +33,9 @@ std::expected<void, Error> takeFile(const LiveUpdatesClient::MoveFile& moveFile,
   }
 }
 
-// A transfer that did not complete is a network error; a stop stays a cancellation.
-Error transferFailure(const Error& error) {
-  if (error.get<CancellationError>()) return error;
-  return NetworkClientError::networkError(error);
-}
+// A transfer that did not complete is a network error, a stop included: it carries the
+// CancellationError, as it carries any other reason a transfer ended early.
+Error transferFailure(const Error& error) { return NetworkClientError::networkError(error); }
 
 }  // namespace
 

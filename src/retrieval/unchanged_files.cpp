@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string>
 
-#include "base/text.h"
+#include "base/path_safety.h"
 #include "platform/parallel.h"
 #include "retrieval/file_copy.h"
 #include "retrieval/file_system.h"
@@ -32,19 +32,24 @@ std::optional<UnchangedFileFailure> copyUnchangedFiles(const std::vector<Manifes
           worker.failure = UnchangedFileFailure{index, std::move(error)};
           return false;
         };
-        auto pieces = splitNonEmpty(href, '/');
+        auto pieces = hrefParts(href).value_or(std::vector<std::string>{});
         if (pieces.empty()) {
           return fail(PlatformError::fromErrno(EINVAL, "Unable to copy \"" + href + "\""));
         }
         auto directory = staging;
-        for (std::size_t i = 0; i + 1 < pieces.size(); ++i) directory /= pieces[i];
+        auto source = previous;
+        for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+          directory /= pieces[i];
+          source /= pieces[i];
+        }
         if (directory != worker.lastDirectory) {
           if (auto created = files::createDirectories(directory); !created) {
             return fail(std::move(created.error()));
           }
           worker.lastDirectory = directory;
         }
-        if (auto copied = copyFileExclusive(previous / href, directory / pieces.back()); !copied) {
+        if (auto copied = copyFileExclusive(source / pieces.back(), directory / pieces.back());
+            !copied) {
           return fail(std::move(copied.error()));
         }
         return true;

@@ -27,21 +27,42 @@ void checkFileIntegrity(const ManifestItem& item, const std::optional<std::strin
 // The digests of the listed files, hashed on several threads: hashing is most of the
 // cost of a validation. An href that leaves the directory names no file of the bundle;
 // nothing outside the snapshot is read for it.
-std::vector<std::optional<std::string>> digestsOf(const std::vector<const ManifestItem*>& items,
-                                                  const std::vector<std::filesystem::path>& files) {
-  std::vector<std::optional<std::string>> digests(items.size());
-  platform::forEachInOrder(items.size(), platform::workersFor(items.size()),
+std::vector<std::optional<std::string>> digestsOf(
+    const std::vector<std::optional<std::filesystem::path>>& files) {
+  std::vector<std::optional<std::string>> digests(files.size());
+  platform::forEachInOrder(files.size(), platform::workersFor(files.size()),
                            [&](std::size_t index, std::size_t) {
-                             if (isSafeRelativePath(items[index]->href)) {
-                               digests[index] = fileDigestText(files[index]);
-                             }
+                             if (files[index]) digests[index] = fileDigestText(*files[index]);
                              return true;
                            });
   return digests;
 }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+// Every regular file below `directory` but the manifest at its root, normalized, sorted.
+// A subdirectory that cannot be listed is passed over; the walk goes on after it.
+std::vector<std::filesystem::path> regularFilesBelow(const std::filesystem::path& directory) {
+  const auto manifest = (directory / kManifestFileName).lexically_normal();
+  std::vector<std::filesystem::path> found;
+  std::vector<std::filesystem::path> pending{directory};
+  while (!pending.empty()) {
+    auto current = std::move(pending.back());
+    pending.pop_back();
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(current, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      std::error_code statusError;
+      auto status = it->symlink_status(statusError);
+      if (statusError) continue;
+      if (std::filesystem::is_directory(status)) {
+        pending.push_back(it->path());
+      } else if (std::filesystem::is_regular_file(status)) {
+        auto normalized = it->path().lexically_normal();
+        if (normalized != manifest) found.push_back(std::move(normalized));
+      }
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 }  // namespace
@@ -57,35 +78,29 @@ std::string relativeHref(const std::filesystem::path& file, const std::filesyste
 std::vector<IntegrityViolation> validateIntegrity(const std::filesystem::path& directory,
                                                   const Manifest& manifest) {
   // The items in the order the set is visited: the order their violations are listed.
+  // An href names its file by its resolved parts (as downloads place it); one that
+  // leaves the directory names no file of the bundle, and nothing outside is read.
   std::vector<const ManifestItem*> items;
-  std::vector<std::filesystem::path> files;
+  std::vector<std::optional<std::filesystem::path>> files;
   std::unordered_set<std::string> expected;
   items.reserve(manifest.payload.size());
   files.reserve(manifest.payload.size());
   for (const auto& item : manifest.payload) {
     items.push_back(&item);
-    files.push_back(directory / item.href);
-    expected.insert(files.back().lexically_normal().native());
+    auto resolved = resolvedHref(item.href);
+    files.push_back(resolved ? std::optional((directory / *resolved).lexically_normal())
+                             : std::nullopt);
+    if (files.back()) expected.insert(files.back()->native());
   }
 
   std::vector<IntegrityViolation> violations;
-  auto digests = digestsOf(items, files);
+  auto digests = digestsOf(files);
   for (std::size_t i = 0; i < items.size(); ++i) checkFileIntegrity(*items[i], digests[i], violations);
 
-  std::vector<std::filesystem::path> extras;
-  std::error_code ec;
-  for (auto it = std::filesystem::recursive_directory_iterator(directory, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    const auto& path = it->path();
-    if (endsWith(path.native(), kManifestFileName)) continue;
-    std::error_code statusError;
-    if (!it->is_regular_file(statusError) || it->is_symlink(statusError)) continue;
-    auto normalized = path.lexically_normal();
-    if (!expected.contains(normalized.native())) extras.push_back(std::move(normalized));
-  }
-  std::sort(extras.begin(), extras.end());
-  for (const auto& extra : extras) {
-    violations.push_back({relativeHref(extra, directory.lexically_normal()),
+  // Only the manifest at the root of the snapshot is not listed in itself.
+  for (const auto& file : regularFilesBelow(directory)) {
+    if (expected.contains(file.native())) continue;
+    violations.push_back({relativeHref(file, directory.lexically_normal()),
                           IntegrityViolation::FileNotInManifest{}});
   }
   return violations;

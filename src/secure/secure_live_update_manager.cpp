@@ -3,6 +3,7 @@
 // match the manifest.
 #include "qelvo/secure_live_update_manager.h"
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -133,6 +134,11 @@ std::expected<void, Error> SecureLiveUpdateManager::writeManifest(
                                          Failure::IntegrityValidationError{std::move(violations)}));
   }
   return LiveUpdateManager::writeManifest(context, directory, manifest);
+}
+
+std::uint64_t SecureLiveUpdateManager::fileSizeBound(std::uint64_t declaredSize,
+                                                    const Limits& limits) const {
+  return std::min(declaredSize, limits.maxFileBytes);
 }
 
 bool SecureLiveUpdateManager::needsDownload(const std::string& appId,

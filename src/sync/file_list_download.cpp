@@ -13,6 +13,7 @@
 #include "base/sync_errors.h"
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
+#include "retrieval/file_system.h"
 #include "retrieval/file_url.h"
 
 namespace qelvo {
@@ -106,6 +107,13 @@ class DownloadGroup {
 
 }  // namespace
 
+std::uint64_t LiveUpdateManager::fileSizeBound(std::uint64_t /*declaredSize*/,
+                                               const Limits& limits) const {
+  // The size a manifest declares is not used: a publisher whose sizes are approximate
+  // still works, and what arrives is bounded all the same.
+  return limits.maxFileBytes;
+}
+
 std::expected<void, Error> LiveUpdateManager::downloadFileList(
     const SyncContext& context, std::vector<DownloadFileRequest> requests,
     const std::filesystem::path& staging) {
@@ -125,27 +133,33 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
       return;
     }
     http->idleTimeout = idleTimeout;
+    http->maxBodyBytes = fileSizeBound(request.size.value_or(context.limits.maxFileBytes),
+                                       context.limits);
     context.log("Download file href " + request.href + " from " + http->url.text());
     auto failed = [appId](const FileOperationError& error) {
       return std::unexpected(
           makeSyncError(appId, FailStep::download, SyncError::Reason::fileManagerError(error)));
     };
-    // The file's directory is made before its transfer starts, so that the body is
-    // written there under a temporary name and taken into place by a rename within it.
+    // The file's directory is made before its transfer starts where it can be, so that
+    // the body is written there under a temporary name and taken into place by a rename
+    // within it. Where it cannot, the body waits in the staging directory and taking it
+    // into place meets the failure.
     auto directory = request.parentHref.empty() ? staging : staging / request.parentHref;
-    if (!group->created(directory)) {
-      if (auto created = fileManager().createDirectory(directory); !created) {
-        group->finish(failed(created.error()));
-        return;
-      }
+    if (!group->created(directory) && files::createDirectories(directory)) {
       group->rememberCreated(directory);
     }
-    http->bodyDirectory = directory;
-    auto moveFile = [this, &context, failed, directory, request, progress](
+    http->bodyDirectory = group->created(directory) ? directory : staging;
+    auto moveFile = [this, &context, group, failed, directory, request, progress](
                         const std::filesystem::path& file) -> std::expected<void, Error> {
       auto target = directory / request.filename;
       context.log("Writing file href " + request.href + " from " + fileUrlText(file) + " to " +
           fileUrlText(target));
+      if (!group->created(directory)) {
+        if (auto created = fileManager().createDirectory(directory); !created) {
+          return failed(created.error());
+        }
+        group->rememberCreated(directory);
+      }
       if (progress) {
         std::error_code ec;
         auto size = std::filesystem::file_size(file, ec);

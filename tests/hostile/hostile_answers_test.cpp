@@ -106,15 +106,24 @@ TEST_F(HostileSync, MalformedAndOversizedManifestsFailTheDownload) {
   EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/file-.*"), 0u);
 }
 
-TEST_F(HostileSync, FilesLargerThanTheirManifestSaysAreCutOff) {
+TEST_F(HostileSync, FilesLargerThanTheFileBoundAreCutOff) {
   startWith(Strategy::differential);
+  auto limits = manager_->limits();
+  limits.maxFileBytes = 1000;
+  manager_->setLimits(limits);
+  // The declared size is not the bound of a plain manager: 10 bytes declared, 20 sent.
   Files files = {{"index.html", "<html>2</html>"}, {"big.js", std::string(10, 'b')}};
   offerManifestText("snap-2", manifestOf(files), files);
-  server_.serve("/bundles/app/snap-2/big.js", std::string(1 << 20, 'B'));  // announced
-  expectRefused(FailStep::download, "larger than 10 bytes");
+  server_.serve("/bundles/app/snap-2/big.js", std::string(20, 'B'));
+  EXPECT_NO_THROW(manager_->sync("app").get());
+  rememberDevice();
 
-  server_.serveEndless("/bundles/app/snap-2/big.js");  // never announced, never ending
-  expectRefused(FailStep::download, "larger than 10 bytes");
+  files["big.js"] = std::string(10, 'c');  // changed, so fetched again
+  offerManifestText("snap-3", manifestOf(files), files);
+  server_.serve("/bundles/app/snap-3/big.js", std::string(1 << 20, 'B'));  // announced
+  expectRefused(FailStep::download, "larger than 1000 bytes");
+  server_.serveEndless("/bundles/app/snap-3/big.js");  // never announced, never ending
+  expectRefused(FailStep::download, "larger than 1000 bytes");
 }
 
 TEST_F(HostileSync, SilentServersFailAfterTheIdleTimeout) {

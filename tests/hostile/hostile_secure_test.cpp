@@ -62,6 +62,17 @@ class HostileSecure : public HostileSync {
   std::shared_ptr<SecureLiveUpdateManager> secure_;
 };
 
+TEST_F(HostileSecure, FilesLargerThanTheirSignedSizeAreCutOff) {
+  start(Strategy::differential);
+  const auto files = nextBundle();
+  offerManifestText("snap-2", signedManifestOf(files, testKey()), files);
+  server_.serve("/bundles/app/snap-2/js/app.js", std::string(1 << 20, 'B'));
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_NE(cause(error).find("larger than 20 bytes"), std::string::npos) << cause(error);
+  expectUnchanged();
+}
+
 TEST_F(HostileSecure, ASignatureOfAnotherManifestIsRefused) {
   start(Strategy::differential);
   // The signature is genuine, over the payload of the good bundle.

@@ -67,12 +67,18 @@ TEST_F(Integrity, MissingAndExtraFilesInOrder) {
   listed.push_back({"./assets/../index.html", 13, *fileDigestText(dir_ / "index.html")});
   writeFile(dir_ / "assets/deep/extra.png", "png");
   writeFile(dir_ / ".hidden", "h");
-  writeFile(dir_ / "old-live-update-manifest.json", "skipped by its suffix");
+  // Only the manifest at the root is left out: others by that name are files like any.
+  writeFile(dir_ / "old-live-update-manifest.json", "js");
+  writeFile(dir_ / "js/live-update-manifest.json", "js");
+  writeFile(dir_ / "zz/after.js", "after");
   auto violations = validate(listed);
-  ASSERT_EQ(violations.size(), 3u);
+  ASSERT_EQ(violations.size(), 6u);
   EXPECT_EQ(violations[0], (Violation{"gone.css", Violation::FileNotFound{}}));
   EXPECT_EQ(violations[1], (Violation{".hidden", Violation::FileNotInManifest{}}));
   EXPECT_EQ(violations[2], (Violation{"assets/deep/extra.png", Violation::FileNotInManifest{}}));
+  EXPECT_EQ(violations[3], (Violation{"js/live-update-manifest.json", Violation::FileNotInManifest{}}));
+  EXPECT_EQ(violations[4], (Violation{"old-live-update-manifest.json", Violation::FileNotInManifest{}}));
+  EXPECT_EQ(violations[5], (Violation{"zz/after.js", Violation::FileNotInManifest{}}));
 }
 
 TEST_F(Integrity, HrefsLeavingTheDirectoryAreNotRead) {

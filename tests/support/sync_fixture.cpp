@@ -28,6 +28,13 @@ SyncError SyncTest::metadataErrorForTests() {
   return metadataError("", FailStep::check, "no error");
 }
 
+bool SyncTest::isCancelledDownload(const SyncError& error) {
+  const auto* client = networkReason(error);
+  if (error.failStep != FailStep::download || !client) return false;
+  const auto* network = std::get_if<NetworkClientError::NetworkError>(&client->value());
+  return network && network->error && network->error->get<CancellationError>();
+}
+
 std::vector<std::string> SyncTest::transferred(const std::string& snapshotId,
                                                const std::string& appId) const {
   const std::string base = "/bundles/" + appId + "/" + snapshotId + "/";

@@ -36,6 +36,10 @@ class SyncTest : public ::testing::Test {
     return network ? &network->reason : nullptr;
   }
 
+  // Whether the error is a download stopped by cancelSync: SyncError(download,
+  // networkError) whose client error carries the CancellationError.
+  static bool isCancelledDownload(const SyncError& error);
+
   // The directory of a snapshot in the cache (whether or not it exists).
   std::filesystem::path snapshotDir(const std::string& snapshotId,
                                     const std::string& appId = "app") const {
