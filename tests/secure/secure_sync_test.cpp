@@ -108,6 +108,37 @@ TEST_F(SecureZipSync, ASignedBundleIsServedFromCacheOnlyWhileItIsAsVerified) {
   EXPECT_EQ(server_.count("GET", "/bundles/app/snap-1.zip"), 2u);
 }
 
+// The cache is shared by the managers of a container: a plain manager offered an
+// unsigned bundle under the id of one a secure manager verified takes the directory as
+// it is, and a secure manager never takes a directory another manager filled unless it
+// holds exactly the files it verified.
+TEST_F(SecureZipSync, APlainManagerCannotChangeWhatASecureManagerServes) {
+  auto plain = makeTestManager(server_.client(), "plain");
+  plain->add(LiveUpdate("app", "production", false, Strategy::zip));
+  const auto signedV1 = withManifestText(bundle("v1"), signedManifestOf(bundle("v1"), testKey()));
+  offerZip("snap-1", signedV1);
+  secure_->sync("app").get();
+
+  auto unsignedV1 = bundle("v1");
+  unsignedV1["js/app.js"] = "console.log('not what was signed');";
+  server_.offer("app", "snap-1", 1, server_.putZip("app", "unsigned-1", unsignedV1));
+  plain->sync("app").get();
+  expectCurrent("snap-1", signedV1);
+  EXPECT_EQ(plain->latestAppDirectory("app"), snapshotDir("snap-1"));
+  offerZip("snap-1", signedV1);
+  EXPECT_EQ(secure_->sync("app").get().source, SyncResult::Source(SyncResult::Cache{false}));
+
+  // The other way round: the plain manager's files stay, the secure manager refuses them.
+  server_.offer("app", "snap-2", 2, server_.putZip("app", "unsigned-2", bundle("v2")));
+  plain->sync("app").get();
+  offerZip("snap-2", withManifestText(bundle("v2b"), signedManifestOf(bundle("v2b"), testKey())));
+  auto error = secureError();
+  EXPECT_EQ(error.failStep, FailStep::unpack);
+  EXPECT_NE(error.errorDescription().find("live-update-manifest.json"), std::string::npos);
+  EXPECT_EQ(filesIn(snapshotDir("snap-2")), bundle("v2"));
+  expectCurrent("snap-1", signedV1);
+}
+
 TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {
   const auto v1 = withManifestText(bundle("v1"), signedManifestOf(bundle("v1"), testKey()));
   offerZip("snap-1", v1);

@@ -2,6 +2,9 @@
 // command line as scripts use it.
 #include <gtest/gtest.h>
 
+#include <future>
+#include <set>
+
 #include "publishing/zip_writer.h"
 #include "qelvo/errors.h"
 #include "support/test_keys.h"
@@ -68,6 +71,32 @@ TEST(LiveUpdateCli, SyncsZipAndDifferentialAppsAsOneListAndReportsEachAsJson) {
     EXPECT_EQ(line["latest_app_directory_changed"], false);
   }
   EXPECT_EQ(server.requests("GET "), 0u) << "a cached snapshot is not fetched again";
+}
+
+// A scheduled run and a manual one at the same moment: the second waits for the first
+// and finds the snapshot it left, whichever strategy.
+TEST(LiveUpdateCli, TwoProcessesSyncingOneAppBothSucceedAndLeaveOneSnapshot) {
+  DeployFixture server;
+  Files big = kVersion1;
+  for (int i = 0; i < 300; ++i) big["f/" + std::to_string(i) + ".js"] = std::string(2000, 'x');
+  server.publish("shop", "v1", big);
+  for (const char* spec : {"shop:production", "shop:production:differential"}) {
+    CliHost host(server.appsUrl(), {"--quiet"});
+    auto first = std::async(std::launch::async, [&] { return host.run({"sync", spec}); });
+    auto second = host.run({"sync", spec});
+    auto firstRun = first.get();
+    ASSERT_EQ(firstRun.exitCode, 0) << firstRun.out << firstRun.err;
+    ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
+    const auto app = host.dataDir() / "Library" / "qelvo_apps" / "shop";
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::directory_iterator(app)) {
+      entries.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(entries, std::vector<std::string>{"v1"}) << spec;
+    expectBundle(app / "v1", big);
+    std::set<std::string> sources = {firstRun.jsonLines()[0]["source"], second.jsonLines()[0]["source"]};
+    EXPECT_EQ(sources, (std::set<std::string>{"cache", "download"})) << spec;
+  }
 }
 
 TEST(LiveUpdateCli, DifferentialUpdateFetchesOnlyChangedFilesAndKeepsTheOldVersion) {
