@@ -113,12 +113,13 @@ FileManagerUtil::Result<void> FileManagerUtil::moveItem(const path& from, const 
 FileManagerUtil::Result<path> FileManagerUtil::unzipSnapshot(const std::string& appId,
                                                              const path& archive,
                                                              const path& destination,
-                                                             const ExtractLimits& limits) {
+                                                             const ExtractLimits& limits,
+                                                             std::stop_token stop) {
   if (!appDirectory(appId)) return std::unexpected(FileOperationError::invalidZipPath());
   // Whatever an interrupted unpack left there must not be merged with the new bundle.
   QELVO_TRY_VOID(performFileOperation(files::removeRecursively(destination)));
   QELVO_TRY_VOID(createDirectory(destination));
-  QELVO_TRY_VOID(performFileOperation(extractZip(archive, destination, limits)));
+  QELVO_TRY_VOID(performFileOperation(extractZip(archive, destination, limits, std::move(stop))));
   // Only a complete unpack may consume the archive: after a failure it stays for a retry.
   QELVO_TRY_VOID(performFileOperation(files::removeRecursively(archive)));
   return destination;

@@ -54,7 +54,8 @@ class FileManagerUtilProtocol {
   // directory for `appId`. `limits` bound what the archive may unpack to. Removing what
   // is already gone succeeds, as does removeSnapshotDirectory.
   virtual Result<path> unzipSnapshot(const std::string& appId, const path& archive,
-                                     const path& destination, const ExtractLimits& limits = {}) = 0;
+                                     const path& destination, const ExtractLimits& limits = {},
+                                     std::stop_token stop = {}) = 0;
 
   // Writes `text` to `file` in place (not atomically), replacing it.
   Result<void> writeString(std::string_view text, const path& file);
@@ -84,7 +85,8 @@ class FileManagerUtil : public FileManagerUtilProtocol {
   bool directoryHasContents(const path& directory) const override;
   Result<void> moveItem(const path& from, const path& to) override;
   Result<path> unzipSnapshot(const std::string& appId, const path& archive,
-                             const path& destination, const ExtractLimits& limits = {}) override;
+                             const path& destination, const ExtractLimits& limits = {},
+                             std::stop_token stop = {}) override;
 
  private:
   // Where the directories of an id would be, or why the id cannot name one.

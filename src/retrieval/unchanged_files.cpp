@@ -22,7 +22,8 @@ struct Worker {
 
 std::optional<UnchangedFileFailure> copyUnchangedFiles(const std::vector<ManifestItem>& items,
                                                        const std::filesystem::path& previous,
-                                                       const std::filesystem::path& staging) {
+                                                       const std::filesystem::path& staging,
+                                                       std::stop_token stop) {
   std::vector<Worker> workers(platform::workersFor(items.size()));
   auto failedAt = platform::forEachInOrder(
       items.size(), workers.size(), [&](std::size_t index, std::size_t which) {
@@ -32,6 +33,9 @@ std::optional<UnchangedFileFailure> copyUnchangedFiles(const std::vector<Manifes
           worker.failure = UnchangedFileFailure{index, std::move(error)};
           return false;
         };
+        if (stop.stop_requested()) {
+          return fail(PlatformError::fromErrno(ECANCELED, "Copying stopped"));
+        }
         auto pieces = hrefParts(href).value_or(std::vector<std::string>{});
         if (pieces.empty()) {
           return fail(PlatformError::fromErrno(EINVAL, "Unable to copy \"" + href + "\""));

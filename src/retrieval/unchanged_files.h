@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <stop_token>
 #include <optional>
 #include <vector>
 
@@ -25,9 +26,11 @@ struct UnchangedFileFailure {
 };
 
 // Copies previous/href to staging/<href's directory>/<href's last piece> for every
-// item, creating the directories. Prints nothing.
+// item, creating the directories. Prints nothing. A stop request ends it between files
+// (ECANCELED).
 std::optional<UnchangedFileFailure> copyUnchangedFiles(const std::vector<ManifestItem>& items,
                                                        const std::filesystem::path& previous,
-                                                       const std::filesystem::path& staging);
+                                                       const std::filesystem::path& staging,
+                                                       std::stop_token stop = {});
 
 }  // namespace qelvo

@@ -195,10 +195,13 @@ std::vector<Run> runsOf(const std::vector<PlannedEntry>& entries, std::size_t co
 // entry, and every run before it has been written whole.
 std::optional<Failure> writeFiles(const Destination& destination,
                                   const std::vector<PlannedEntry>& entries, std::size_t count,
-                                  std::vector<Worker>& workers) {
+                                  std::vector<Worker>& workers, const std::stop_token& stop) {
   const auto runs = runsOf(entries, count);
   auto writeEntry = [&](Worker& worker, std::size_t index) -> std::expected<void, PlatformError> {
     const auto& entry = entries[index];
+    if (stop.stop_requested()) {
+      return std::unexpected(PlatformError::fromErrno(ECANCELED, "Extraction stopped"));
+    }
     if (entry.path.isDirectory) return {};
     auto directory = directoryOf(entry);
     auto key = joined(directory);
@@ -232,7 +235,7 @@ std::optional<Failure> writeFiles(const Destination& destination,
 }  // namespace
 
 std::expected<void, PlatformError> extractZip(const path& archive, const path& destination,
-                                              const ExtractLimits& limits) {
+                                              const ExtractLimits& limits, std::stop_token stop) {
   QELVO_TRY(auto zip, openZipArchive(archive));
   QELVO_TRY(auto entries, planExtraction(zip.get(), archive, limits));
 
@@ -258,7 +261,7 @@ std::expected<void, PlatformError> extractZip(const path& archive, const path& d
   workers[0].archive = zip.get();
   for (std::size_t i = 0; i < extraHandles.size(); ++i) workers[i + 1].archive = extraHandles[i].get();
 
-  if (auto failure = writeFiles(target, entries, writable, workers)) {
+  if (auto failure = writeFiles(target, entries, writable, workers, stop)) {
     return std::unexpected(std::move(failure->error));
   }
   if (directoryFailure) return std::unexpected(std::move(directoryFailure->error));

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <stop_token>
 
 #include "qelvo/errors.h"
 
@@ -55,8 +56,10 @@ enum class ArchiveRefusal {
 
 // Extracts every entry of `archive` into the existing directory `destination`. On
 // failure, entries extracted before it stay in place.
+// A stop request ends it between entries (ECANCELED).
 std::expected<void, PlatformError> extractZip(const std::filesystem::path& archive,
                                               const std::filesystem::path& destination,
-                                              const ExtractLimits& limits = {});
+                                              const ExtractLimits& limits = {},
+                                              std::stop_token stop = {});
 
 }  // namespace qelvo

@@ -28,10 +28,11 @@ void checkFileIntegrity(const ManifestItem& item, const std::optional<std::strin
 // cost of a validation. An href that leaves the directory names no file of the bundle;
 // nothing outside the snapshot is read for it.
 std::vector<std::optional<std::string>> digestsOf(
-    const std::vector<std::optional<std::filesystem::path>>& files) {
+    const std::vector<std::optional<std::filesystem::path>>& files, const std::stop_token& stop) {
   std::vector<std::optional<std::string>> digests(files.size());
   platform::forEachInOrder(files.size(), platform::workersFor(files.size()),
                            [&](std::size_t index, std::size_t) {
+                             if (stop.stop_requested()) return false;
                              if (files[index]) digests[index] = fileDigestText(*files[index]);
                              return true;
                            });
@@ -76,7 +77,8 @@ std::string relativeHref(const std::filesystem::path& file, const std::filesyste
 }
 
 std::vector<IntegrityViolation> validateIntegrity(const std::filesystem::path& directory,
-                                                  const Manifest& manifest) {
+                                                  const Manifest& manifest,
+                                                  std::stop_token stop) {
   // The items in the order the set is visited: the order their violations are listed.
   // An href names its file by its resolved parts (as downloads place it); one that
   // leaves the directory names no file of the bundle, and nothing outside is read.
@@ -94,7 +96,7 @@ std::vector<IntegrityViolation> validateIntegrity(const std::filesystem::path& d
   }
 
   std::vector<IntegrityViolation> violations;
-  auto digests = digestsOf(files);
+  auto digests = digestsOf(files, stop);
   for (std::size_t i = 0; i < items.size(); ++i) checkFileIntegrity(*items[i], digests[i], violations);
 
   // Only the manifest at the root of the snapshot is not listed in itself.

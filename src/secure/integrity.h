@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,14 @@
 namespace qelvo {
 
 // The violations, listed files first (in the order the items are visited), then files
-// not in the manifest (sorted by path). Empty when the directory passes. Never fails:
-// an unreadable listed file is `fileNotFound`.
+// not in the manifest (sorted by path; only the manifest file at the directory's root is
+// not listed in itself). Empty when the directory passes. Never fails: an unreadable
+// listed file is `fileNotFound`, and a subdirectory that cannot be listed is passed over.
+// A stop request ends the hashing early: the list is then incomplete, and the caller,
+// which asked for the stop, does not use it.
 std::vector<IntegrityViolation> validateIntegrity(const std::filesystem::path& directory,
-                                                  const Manifest& manifest);
+                                                  const Manifest& manifest,
+                                                  std::stop_token stop = {});
 
 // The file's path relative to `directory` (whose path is a prefix of it).
 std::string relativeHref(const std::filesystem::path& file, const std::filesystem::path& directory);

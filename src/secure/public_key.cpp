@@ -1,6 +1,7 @@
 #include "secure/public_key.h"
 
 #include <openssl/evp.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 
 #include <vector>
@@ -13,6 +14,10 @@ namespace {
 
 struct DigestContextDeleter {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+struct KeyContextDeleter {
+  void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
 };
 
 // The lines between the first and the last non-empty line, joined.
@@ -48,6 +53,11 @@ std::shared_ptr<const RsaPublicKey> RsaPublicKey::fromText(std::string_view text
   if (!der || der->empty()) return nullptr;
   EVP_PKEY* key = parseDer(*der);
   if (!key) return nullptr;
+  // A short key is refused like no key: signatures made with one can be forged.
+  if (EVP_PKEY_get_bits(key) < kMinimumBits) {
+    EVP_PKEY_free(key);
+    return nullptr;
+  }
   return std::shared_ptr<const RsaPublicKey>(new RsaPublicKey(key));
 }
 
@@ -61,6 +71,18 @@ bool RsaPublicKey::verify(std::string_view message, std::string_view signature) 
   return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
                           signature.size(), reinterpret_cast<const unsigned char*>(message.data()),
                           message.size()) == 1;
+}
+
+bool RsaPublicKey::verifyDigest(std::string_view sha256, std::string_view signature) const {
+  std::unique_ptr<EVP_PKEY_CTX, KeyContextDeleter> context(EVP_PKEY_CTX_new(key_, nullptr));
+  if (!context || EVP_PKEY_verify_init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
+      EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1) {
+    return false;
+  }
+  return EVP_PKEY_verify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                         signature.size(), reinterpret_cast<const unsigned char*>(sha256.data()),
+                         sha256.size()) == 1;
 }
 
 }  // namespace qelvo

@@ -49,11 +49,18 @@ SyncError secureFailure(const std::string& appId, FailStep step, Failure::Value 
   return makeSyncError(appId, step, SyncError::Reason::secureUpdateError(Failure{std::move(failure)}));
 }
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
+// The manifest file's text; none when it cannot be read or is larger than `maxBytes`.
+std::optional<std::string> readManifestFile(const std::filesystem::path& file,
+                                            std::uint64_t maxBytes) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  if (ec || size > maxBytes) return std::nullopt;
   std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  if (!in || !(text << in.rdbuf())) return std::nullopt;
-  return text.str();
+  std::string text(static_cast<std::size_t>(size), '\0');
+  if (!in.read(text.data(), static_cast<std::streamsize>(size)) || in.peek() != EOF) {
+    return std::nullopt;  // it changed while it was read
+  }
+  return text;
 }
 
 }  // namespace
@@ -88,17 +95,22 @@ std::expected<LiveUpdateManager::UnpackResult, Error> SecureLiveUpdateManager::u
   if (!std::filesystem::exists(manifestFile, ec)) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::MissingManifest{}));
   }
-  auto text = readWholeFile(manifestFile);
+  // Held to the bound of a fetched manifest before it is read: an archive may carry a
+  // small compressed file that is huge once unpacked.
+  auto text = readManifestFile(manifestFile, context.limits.maxManifestBytes);
   auto document = text ? SecureManifest::decode(*text)
-                       : std::unexpected(DecodingError("", "unreadable"));
+                       : std::unexpected(DecodingError("", "unreadable or too large"));
   if (!document) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::InvalidManifest{}));
   }
-  if (!verifyAnySignature(*document, *publicKey_)) {
+  const bool verified = verifyAnySignature(*document, *publicKey_, context.stop);
+  if (context.stop.stop_requested()) return std::unexpected(CancellationError());
+  if (!verified) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::SignatureValidationError{}));
   }
   if (context.progress) context.progress->phase(ProgressReporter::Phase::verify);
-  auto violations = validateIntegrity(unpacked.snapshotDirectory, document->manifest);
+  auto violations = validateIntegrity(unpacked.snapshotDirectory, document->manifest, context.stop);
+  if (context.stop.stop_requested()) return std::unexpected(CancellationError());
   if (!violations.empty()) {
     return std::unexpected(secureFailure(appId, FailStep::unpack,
                                          Failure::IntegrityValidationError{std::move(violations)}));
@@ -119,7 +131,9 @@ std::expected<LiveUpdateManager::FetchedManifest, Error> SecureLiveUpdateManager
   if (!fetched) return std::unexpected(fetched.error());
   auto document = SecureManifest::decode(fetched->body);
   if (!document) return std::unexpected(document.error());
-  if (!verifyAnySignature(*document, *publicKey_)) {
+  const bool verified = verifyAnySignature(*document, *publicKey_, context.stop);
+  if (context.stop.stop_requested()) return std::unexpected(CancellationError());
+  if (!verified) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::SignatureValidationError{}));
   }
   return FetchedManifest{std::move(document->manifest), std::move(fetched->url)};
@@ -128,7 +142,8 @@ std::expected<LiveUpdateManager::FetchedManifest, Error> SecureLiveUpdateManager
 std::expected<void, Error> SecureLiveUpdateManager::writeManifest(
     const SyncContext& context, const std::filesystem::path& directory, const Manifest& manifest) {
   if (context.progress) context.progress->phase(ProgressReporter::Phase::verify);
-  auto violations = validateIntegrity(directory, manifest);
+  auto violations = validateIntegrity(directory, manifest, context.stop);
+  if (context.stop.stop_requested()) return std::unexpected(CancellationError());
   if (!violations.empty()) {
     return std::unexpected(secureFailure(context.appId, FailStep::download,
                                          Failure::IntegrityValidationError{std::move(violations)}));
@@ -175,20 +190,21 @@ std::expected<void, Error> SecureLiveUpdateManager::acceptExistingSnapshot(
   // against it: the existing directory must hold the same manifest and pass the same
   // check.
   std::vector<IntegrityViolation> violations;
-  auto verifiedText = readWholeFile(staging / kManifestFileName);
+  auto verifiedText = readManifestFile(staging / kManifestFileName, context.limits.maxManifestBytes);
   auto verified = verifiedText ? Manifest::decode(*verifiedText)
                                : std::unexpected(DecodingError("", "unreadable"));
   if (!verified) {
     return std::unexpected(secureFailure(context.appId, FailStep::unpack, Failure::InvalidManifest{}));
   }
-  auto existingText = readWholeFile(existing / kManifestFileName);
+  auto existingText = readManifestFile(existing / kManifestFileName, context.limits.maxManifestBytes);
   if (existingText != verifiedText) {
     violations.push_back({kManifestFileName,
                           IntegrityViolation::InvalidSha{contentDigestText(*verifiedText),
                                                          existingText ? contentDigestText(*existingText)
                                                                       : std::string()}});
   }
-  auto files = validateIntegrity(existing, *verified);
+  auto files = validateIntegrity(existing, *verified, context.stop);
+  if (context.stop.stop_requested()) return std::unexpected(CancellationError());
   violations.insert(violations.end(), files.begin(), files.end());
   if (!violations.empty()) {
     return std::unexpected(secureFailure(context.appId, FailStep::unpack,

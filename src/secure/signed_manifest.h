@@ -8,6 +8,7 @@
 #pragma once
 
 #include <expected>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,10 @@ namespace qelvo {
 class RsaPublicKey;
 
 struct SecureManifest {
+  // A real manifest carries a signature or two (one per key during a rotation); a
+  // document with many more only makes a device verify for nothing.
+  static constexpr std::size_t kMaxSignatures = 16;
+
   struct Signature {
     std::string protectedHeader;  // "protected"
     std::string signature;
@@ -28,8 +33,9 @@ struct SecureManifest {
   Manifest manifest;
   std::vector<Signature> signatures;
 
-  // Fails on malformed JSON, a missing or mistyped key, or a payload that is not
-  // strict Base64 ("'payload' was not a base64 encoded string") of an item array.
+  // Fails on malformed JSON, a missing or mistyped key, more than `kMaxSignatures`
+  // signatures, or a payload that is not strict Base64 ("'payload' was not a base64
+  // encoded string") of an item array.
   static std::expected<SecureManifest, DecodingError> decode(std::string_view json);
 };
 
@@ -38,7 +44,9 @@ bool verifySignature(const SecureManifest::Signature& signature, const std::stri
                      const RsaPublicKey& key);
 
 // Whether any signature verifies, tried in document order (the first that verifies
-// ends the search). An empty list never verifies.
-bool verifyAnySignature(const SecureManifest& manifest, const RsaPublicKey& key);
+// ends the search). An empty list never verifies. Each distinct signing input is hashed
+// once; a stop request ends the search (nothing verified).
+bool verifyAnySignature(const SecureManifest& manifest, const RsaPublicKey& key,
+                        std::stop_token stop = {});
 
 }  // namespace qelvo

@@ -202,7 +202,8 @@ std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
   }
   auto directory = fileManager_->unzipSnapshot(appId, context.archiveFile(),
                                                context.stagingDirectory(),
-                                               extractLimits(context.limits));
+                                               extractLimits(context.limits), context.stop);
+  if (!directory && context.stop.stop_requested()) return std::unexpected(CancellationError());
   if (!directory) {
     // A refused or broken archive leaves nothing behind: it was unpacked in the work
     // directory, which goes with the sync.

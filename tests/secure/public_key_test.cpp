@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include "publishing/rsa_signer.h"
 #include "qelvo/configuration.h"
 #include "qelvo/secure_live_update_manager.h"
 #include "support/temp_dir.h"
@@ -67,6 +68,9 @@ TEST(PublicKey, RefusesAnythingElse) {
   EXPECT_FALSE(RsaPublicKey::fromText("-----BEGIN-----\nQUJ\n-----END-----\n")) << "no padding";
   EXPECT_FALSE(RsaPublicKey::fromText(ecPublicKeyPem())) << "not RSA";
   EXPECT_FALSE(RsaPublicKey::fromText(""));
+  EXPECT_FALSE(RsaPublicKey::fromText(publishing::RsaSigner::generate(1024).publicKeyPem()))
+      << "shorter than 2048 bits";
+  EXPECT_TRUE(RsaPublicKey::fromText(publishing::RsaSigner::generate(2048).publicKeyPem()));
 }
 
 TEST(SecureManagerConstruction, BadKeysAndMissingFilesShareOneMessage) {

@@ -41,6 +41,17 @@ TEST(SignedManifest, AnyOneSignatureInOrderVerifies) {
   auto nonAscii = publishing::signPayload(testKey(), payload, "h\xC3\xA9");
   EXPECT_FALSE(verifies(payload, {nonAscii}));
   EXPECT_TRUE(verifies(payload, {nonAscii, good}));
+
+  // At most 16 entries; the last one may be the one that verifies.
+  std::vector<SignatureEntry> many(SecureManifest::kMaxSignatures - 1, foreign);
+  many.push_back(good);
+  EXPECT_TRUE(verifies(payload, many));
+  many.push_back(good);
+  EXPECT_FALSE(SecureManifest::decode(publishing::encodeSignedManifest(payload, many)));
+  auto document = SecureManifest::decode(publishing::encodeSignedManifest(payload, {good}));
+  std::stop_source stopped;
+  stopped.request_stop();
+  EXPECT_FALSE(verifyAnySignature(*document, *publicKey(), stopped.get_token()));
 }
 
 TEST(SignedManifest, SignatureIsOverThePayloadTextNotTheItems) {
