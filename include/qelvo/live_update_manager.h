@@ -108,15 +108,50 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
     // Each file of a file-by-file download (a secure manager also holds each file to the
     // size its signed manifest gives).
     std::uint64_t maxFileBytes = std::uint64_t{1} << 30;
-    // All entries of an archive, uncompressed, as its directory declares them.
+    // All entries of an archive, uncompressed, as its directory declares them; and all
+    // files of a file-by-file download, as its manifest declares them.
     std::uint64_t maxUnpackedBytes = std::uint64_t{4} << 30;
+    // Entries of an archive; files of a file-by-file download.
     std::uint64_t maxArchiveEntries = 100'000;
-    // Uncompressed over compressed size of an archive entry larger than 1 MiB.
-    std::uint64_t maxCompressionRatio = 1100;
-    // A transfer that moves no data for this long fails; one that keeps moving never does.
+    // Uncompressed over compressed size of an archive entry larger than 1 MiB. Web files
+    // deflate 14:1 at most, deflate itself cannot pass about 1032:1.
+    std::uint64_t maxCompressionRatio = 100;
+    // A transfer whose pace stays under `minTransferRate` bytes per second for
+    // `idleTimeout` fails (one that does not connect within it too): a stalled or
+    // trickling server cannot hold a sync.
     std::chrono::seconds idleTimeout{60};
+    std::uint64_t minTransferRate = 512;
+    // A sync still running after this long fails at the step it is in.
+    std::chrono::seconds maxSyncDuration{4 * 60 * 60};
+    // Space left free on the cache's filesystem: a download or unpack that would need
+    // more than the free space minus this fails before it starts.
+    std::uint64_t freeSpaceReserve = std::uint64_t{64} << 20;
 
     friend bool operator==(const Limits&, const Limits&) = default;
+  };
+
+  // What one sync carries down its steps, fixed when it starts: a `setLimits` or
+  // `setProgressHandler` during a sync applies to the next one, never half-way.
+  struct SyncContext {
+    std::string appId;
+    std::stop_token stop;  // cancelSync requests it
+    Limits limits;
+    // Every step ends by this moment (the sync's start plus `limits.maxSyncDuration`).
+    std::chrono::steady_clock::time_point deadline;
+    std::shared_ptr<ProgressReporter> progress;  // null when nobody watches the progress
+    std::shared_ptr<QelvoLogger> logger;
+    std::string logTag;
+    // A directory of this sync's own, named by the library, for everything it writes
+    // before a snapshot is complete (downloads, staging); removed when the sync ends.
+    std::filesystem::path workDirectory;
+
+    // Where, in the work directory, a snapshot is assembled before it takes its place.
+    std::filesystem::path stagingDirectory() const { return workDirectory / "snapshot"; }
+    // Where a downloaded archive waits to be unpacked.
+    std::filesystem::path archiveFile() const { return workDirectory / "archive.zip"; }
+
+    // Prints "<logTag> - <message>" when the manager's logging is on.
+    void log(const std::string& message) const;
   };
 
   using AppComplete = std::function<void(std::expected<SyncResult, SyncError>)>;
@@ -250,27 +285,6 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
     Url url;  // the final URL of the response
   };
 
-  // What one sync carries down its steps, fixed when it starts: a `setLimits` or
-  // `setProgressHandler` during a sync applies to the next one, never half-way.
-  struct SyncContext {
-    std::string appId;
-    std::stop_token stop;  // cancelSync requests it
-    Limits limits;
-    std::shared_ptr<ProgressReporter> progress;  // null when nobody watches the progress
-    std::shared_ptr<QelvoLogger> logger;
-    std::string logTag;
-    // A directory of this sync's own, named by the library, for everything it writes
-    // before a snapshot is complete (downloads, staging); removed when the sync ends.
-    std::filesystem::path workDirectory;
-
-    // Where, in the work directory, a snapshot is assembled before it takes its place.
-    std::filesystem::path stagingDirectory() const { return workDirectory / "snapshot"; }
-    // Where a downloaded archive waits to be unpacked.
-    std::filesystem::path archiveFile() const { return workDirectory / "archive.zip"; }
-
-    // Prints "<logTag> - <message>" when the manager's logging is on.
-    void log(const std::string& message) const;
-  };
 
   // Puts a complete snapshot assembled in `staging` in its place in the cache, for
   // `context.appId`, durably; the directory it is served from. A directory another

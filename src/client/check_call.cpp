@@ -16,10 +16,13 @@ std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine,
                    .headers = {{"Content-Type", "application/json; charset=utf-8"}},
                    .body = std::move(body),
                    .idleTimeout = limits.idleTimeout,
+                   .minBytesPerSecond = limits.minBytesPerSecond,
+                   .deadline = limits.deadline,
+                   .httpsOnly = limits.httpsOnly,
                    .maxBodyBytes = limits.maxBodyBytes};
   auto outcome = engine.perform(std::move(http), MemoryBody{}, std::move(stop));
   if (!outcome) {
-    if (isBodyOverCap(outcome.error())) {
+    if (isServiceFault(outcome.error())) {
       return std::unexpected(NetworkClientError::networkError(std::move(outcome).error()));
     }
     return std::unexpected(std::move(outcome).error());  // a failed transfer as it is

@@ -39,6 +39,12 @@ Error transferFailure(const Error& error) { return NetworkClientError::networkEr
 
 }  // namespace
 
+bool isServiceFault(const Error& error) {
+  if (isBodyOverCap(error)) return true;
+  const auto* transfer = error.get<TransferError>();
+  return transfer && transfer->curlCode == CURLE_OPERATION_TIMEDOUT;
+}
+
 bool isBodyOverCap(const Error& error) {
   if (const auto* client = error.get<NetworkClientError>()) {
     const auto* network = std::get_if<NetworkClientError::NetworkError>(&client->value());
@@ -74,9 +80,13 @@ void downloadFile(TransferEngine& engine, HttpRequest request, LiveUpdatesClient
 
 std::expected<FetchedBody, Error> fetchManifest(TransferEngine& engine, const Url& url,
                                                 std::stop_token stop, const ExchangeLimits& limits) {
-  auto outcome = engine.perform(
-      HttpRequest{.url = url, .idleTimeout = limits.idleTimeout, .maxBodyBytes = limits.maxBodyBytes},
-      MemoryBody{}, std::move(stop));
+  auto outcome = engine.perform(HttpRequest{.url = url,
+                                            .idleTimeout = limits.idleTimeout,
+                                            .minBytesPerSecond = limits.minBytesPerSecond,
+                                            .deadline = limits.deadline,
+                                            .httpsOnly = limits.httpsOnly,
+                                            .maxBodyBytes = limits.maxBodyBytes},
+                                MemoryBody{}, std::move(stop));
   if (!outcome) return std::unexpected(transferFailure(outcome.error()));
   if (!isSuccessStatus(outcome->statusCode)) {
     return std::unexpected(

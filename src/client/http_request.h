@@ -19,9 +19,15 @@ struct HttpRequest {
   std::string method = "GET";
   std::vector<std::pair<std::string, std::string>> headers{};
   std::string body{};
-  // A transfer that moves no data for this long fails (connecting included); a
-  // transfer that keeps flowing is never cut off, however long it takes.
+  // A transfer that moves less than `minBytesPerSecond` on average over `idleTimeout`
+  // fails (and so does one that does not connect within it): a stalled or trickling
+  // server cannot hold a sync. One that keeps a real pace is not cut off for its length.
   std::chrono::seconds idleTimeout{60};
+  std::uint64_t minBytesPerSecond = 1;
+  // A transfer still running at this moment fails, whatever its pace.
+  std::optional<std::chrono::steady_clock::time_point> deadline{};
+  // Only https, for the request and every redirect it follows.
+  bool httpsOnly = false;
   // The largest body accepted; a response that declares or sends more fails the
   // transfer as soon as it does. Absent: only the engine's own cap on bodies kept in
   // memory applies.
@@ -41,6 +47,9 @@ struct HttpRequest {
 struct ExchangeLimits {
   std::optional<std::uint64_t> maxBodyBytes{};
   std::chrono::seconds idleTimeout{60};
+  std::uint64_t minBytesPerSecond = 1;
+  std::optional<std::chrono::steady_clock::time_point> deadline{};
+  bool httpsOnly = false;  // set by a client whose deploy service is reached over https
 };
 
 // Whether an HTTP status means success: 200 to 299 inclusive.

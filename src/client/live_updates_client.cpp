@@ -42,18 +42,26 @@ TransferEngineSettings engineSettings(const DeployServiceOptions& options) {
 std::shared_ptr<const LiveUpdatesClient> clientOn(std::shared_ptr<TransferEngine> engine,
                                                   const Url& baseUrl) {
   auto client = std::make_shared<LiveUpdatesClient>();
-  client->checkForUpdate = [engine, baseUrl](const CheckRequest& request, std::stop_token stop,
-                                              const ExchangeLimits& limits) {
+  // A service reached over https must not send a device to plain http: not by the URLs
+  // it hands out, nor by a redirect.
+  const bool httpsOnly = baseUrl.scheme() == "https";
+  client->checkForUpdate = [engine, baseUrl, httpsOnly](const CheckRequest& request,
+                                                         std::stop_token stop,
+                                                         ExchangeLimits limits) {
+    limits.httpsOnly = limits.httpsOnly || httpsOnly;
     return qelvo::checkForUpdate(*engine, baseUrl, request, std::move(stop), limits);
   };
-  client->downloadFile = [engine](HttpRequest request, LiveUpdatesClient::MoveFile moveFile,
-                                  std::stop_token stop,
-                                  LiveUpdatesClient::DownloadCompletion completion) {
+  client->downloadFile = [engine, httpsOnly](HttpRequest request,
+                                             LiveUpdatesClient::MoveFile moveFile,
+                                             std::stop_token stop,
+                                             LiveUpdatesClient::DownloadCompletion completion) {
+    request.httpsOnly = request.httpsOnly || httpsOnly;
     qelvo::downloadFile(*engine, std::move(request), std::move(moveFile), std::move(stop),
                         std::move(completion));
   };
-  client->fetchManifest = [engine](const Url& url, std::stop_token stop,
-                                   const ExchangeLimits& limits) {
+  client->fetchManifest = [engine, httpsOnly](const Url& url, std::stop_token stop,
+                                              ExchangeLimits limits) {
+    limits.httpsOnly = limits.httpsOnly || httpsOnly;
     return qelvo::fetchManifest(*engine, url, std::move(stop), limits);
   };
   return client;

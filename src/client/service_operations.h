@@ -13,9 +13,12 @@ namespace qelvo {
 // as it is or carried by NetworkClientError::networkError.
 bool isBodyOverCap(const Error& error);
 
+// Whether a transfer ended for what the service did: an answer over its cap, or one too
+// slow to arrive within its pace or the sync's deadline.
+bool isServiceFault(const Error& error);
+
 // POST {baseUrl}/{appId}/channels/check-device. A transfer failure is passed on as it
-// is, except an answer over `limits.maxBodyBytes`: that is the service's fault, a
-// networkError.
+// is, except one that is the service's fault (`isServiceFault`): a networkError.
 std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine, const Url& baseUrl,
                                                          const CheckRequest& request,
                                                          std::stop_token stop,

@@ -37,6 +37,12 @@ bool isHttps(const Url& url) {
          });
 }
 
+constexpr const char* kHttpsOnly =
+    "a deploy service reached over https hands out https URLs only";
+constexpr const char* kPastDeadline = "The sync went past its maximum duration";
+// libcurl's own clock may end a transfer a moment before ours reaches the deadline.
+constexpr auto kDeadlineSlack = std::chrono::milliseconds(100);
+
 TransferError setupError(CURLcode code) {
   return TransferError(code,
                        std::string("Unable to set up the transfer: ") + curl_easy_strerror(code));
@@ -56,8 +62,15 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
   if (!curl::appendHeader(headers_, "Expect:"))
     return std::unexpected(setupError(CURLE_OUT_OF_MEMORY));
 
+  if (request_.httpsOnly && !isHttps(request_.url)) {
+    return std::unexpected(TransferError(CURLE_UNSUPPORTED_PROTOCOL, "Refused " + request_.url.text() +
+                                                                       ": " + kHttpsOnly));
+  }
   // Both limits count whole seconds; zero would mean "no limit" to libcurl.
   long idleSeconds = std::max<long>(1, static_cast<long>(request_.idleTimeout.count()));
+  long minRate = static_cast<long>(
+      std::clamp<std::uint64_t>(request_.minBytesPerSecond, 1, std::numeric_limits<long>::max()));
+  const char* protocols = request_.httpsOnly ? "https" : "http,https";
   Options options(easy_.get());
   options.set(CURLOPT_URL, request_.url.text().c_str())
       .set(CURLOPT_PRIVATE, static_cast<void*>(this))
@@ -65,13 +78,13 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
       .set(CURLOPT_WRITEFUNCTION, &Transfer::receive)
       .set(CURLOPT_WRITEDATA, static_cast<void*>(this))
       .set(CURLOPT_NOSIGNAL, 1L)
-      .set(CURLOPT_PROTOCOLS_STR, "http,https")
-      .set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
+      .set(CURLOPT_PROTOCOLS_STR, protocols)
+      .set(CURLOPT_REDIR_PROTOCOLS_STR, protocols)
       .set(CURLOPT_FOLLOWLOCATION, 1L)
       .set(CURLOPT_MAXREDIRS, settings.maxRedirects)
-      // An idle timeout, never a total one: a large body on a slow link must finish.
+      // A pace, not a total time: a large body on a slow link must finish.
       .set(CURLOPT_CONNECTTIMEOUT, idleSeconds)
-      .set(CURLOPT_LOW_SPEED_LIMIT, 1L)
+      .set(CURLOPT_LOW_SPEED_LIMIT, minRate)
       .set(CURLOPT_LOW_SPEED_TIME, idleSeconds)
       .set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS))
       .set(CURLOPT_SSL_VERIFYPEER, 1L)
@@ -79,6 +92,14 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
       .set(CURLOPT_ACCEPT_ENCODING, "")
       .set(CURLOPT_HTTPHEADER, headers_.get());
   if (settings.caFile) options.set(CURLOPT_CAINFO, settings.caFile->c_str());
+  if (request_.deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        *request_.deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      return std::unexpected(TransferError(CURLE_OPERATION_TIMEDOUT, kPastDeadline));
+    }
+    options.set(CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
+  }
   // A declared length beyond the cap is refused before the first byte of the body.
   if (request_.maxBodyBytes) {
     constexpr auto kLargest = static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max());
@@ -184,6 +205,12 @@ TransferEngine::Outcome Transfer::conclude(CURLcode result) {
   }
   if (result != CURLE_OK) {
     std::string message = errorText_[0] ? errorText_.data() : curl_easy_strerror(result);
+    if (result == CURLE_UNSUPPORTED_PROTOCOL && request_.httpsOnly) {
+      message = "Refused a redirect to a URL that is not https (" + message + "): " + kHttpsOnly;
+    } else if (result == CURLE_OPERATION_TIMEDOUT && request_.deadline &&
+               std::chrono::steady_clock::now() + kDeadlineSlack >= *request_.deadline) {
+      message = std::string(kPastDeadline) + " (" + message + ")";
+    }
     return std::unexpected(TransferError(result, std::move(message)));
   }
   long status = 0;

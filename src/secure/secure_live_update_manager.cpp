@@ -124,7 +124,7 @@ std::expected<LiveUpdateManager::FetchedManifest, Error> SecureLiveUpdateManager
   // Client and decoding failures are handed on as they are, not as sync errors; only a
   // manifest over its size limit is reported like every other limit, as the download's.
   auto fetched =
-      client().fetchManifest(url, context.stop, manifestExchangeLimits(context.limits));
+      client().fetchManifest(url, context.stop, manifestExchangeLimits(context));
   if (!fetched && isBodyOverCap(fetched.error())) {
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, fetched.error()));
   }

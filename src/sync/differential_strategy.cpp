@@ -74,7 +74,7 @@ std::expected<void, Error> createStaging(const std::string& appId,
 std::expected<LiveUpdateManager::FetchedManifest, Error> LiveUpdateManager::fetchManifest(
     const SyncContext& context, const Url& url) {
   const auto& appId = context.appId;
-  auto fetched = client().fetchManifest(url, context.stop, manifestExchangeLimits(context.limits));
+  auto fetched = client().fetchManifest(url, context.stop, manifestExchangeLimits(context));
   if (!fetched) {
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, fetched.error()));
   }

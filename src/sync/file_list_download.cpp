@@ -12,6 +12,7 @@
 #include "sync/progress_reporter.h"
 #include "base/sync_errors.h"
 #include "qelvo/live_update_manager.h"
+#include "sync/sync_limits.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_system.h"
 #include "retrieval/file_url.h"
@@ -121,7 +122,6 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
   const auto& appId = context.appId;
   auto group = std::make_shared<DownloadGroup>(requests.size());
   const auto& progress = context.progress;
-  const auto idleTimeout = context.limits.idleTimeout;
   std::stop_callback forwardCancel(context.stop, [group] { group->stop(); });
 
   return group->run([&](std::size_t index) {
@@ -132,7 +132,7 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
           appId, FailStep::download, "Unable to form a download URL for " + request.href)));
       return;
     }
-    http->idleTimeout = idleTimeout;
+    applyPace(*http, context);
     http->maxBodyBytes = fileSizeBound(request.size.value_or(context.limits.maxFileBytes),
                                        context.limits);
     context.log("Download file href " + request.href + " from " + http->url.text());

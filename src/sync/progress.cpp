@@ -22,10 +22,12 @@ LiveUpdateManager::SyncContext LiveUpdateManager::makeContext(const std::string&
     std::lock_guard lock(progressMutex_);
     handler = progressHandler_;
   }
+  const auto bounds = limits();
   return SyncContext{
       .appId = appId,
       .stop = std::move(stop),
-      .limits = limits(),
+      .limits = bounds,
+      .deadline = std::chrono::steady_clock::now() + bounds.maxSyncDuration,
       .progress = handler ? std::make_shared<ProgressReporter>(std::move(handler), appId) : nullptr,
       .logger = logger(),
       .logTag = logTag_,

@@ -1,4 +1,4 @@
-// The manager's Limits as the client and the archive extractor take them.
+// The manager's Limits as the client and the archive extractor take them, for one sync.
 #pragma once
 
 #include "client/http_request.h"
@@ -7,12 +7,27 @@
 
 namespace qelvo {
 
-inline ExchangeLimits checkExchangeLimits(const LiveUpdateManager::Limits& limits) {
-  return {.maxBodyBytes = limits.maxCheckResponseBytes, .idleTimeout = limits.idleTimeout};
+// The pace and deadline of every transfer of the sync.
+inline void applyPace(HttpRequest& request, const LiveUpdateManager::SyncContext& context) {
+  request.idleTimeout = context.limits.idleTimeout;
+  request.minBytesPerSecond = context.limits.minTransferRate;
+  request.deadline = context.deadline;
 }
 
-inline ExchangeLimits manifestExchangeLimits(const LiveUpdateManager::Limits& limits) {
-  return {.maxBodyBytes = limits.maxManifestBytes, .idleTimeout = limits.idleTimeout};
+inline ExchangeLimits exchangeLimits(const LiveUpdateManager::SyncContext& context,
+                                     std::uint64_t maxBodyBytes) {
+  return {.maxBodyBytes = maxBodyBytes,
+          .idleTimeout = context.limits.idleTimeout,
+          .minBytesPerSecond = context.limits.minTransferRate,
+          .deadline = context.deadline};
+}
+
+inline ExchangeLimits checkExchangeLimits(const LiveUpdateManager::SyncContext& context) {
+  return exchangeLimits(context, context.limits.maxCheckResponseBytes);
+}
+
+inline ExchangeLimits manifestExchangeLimits(const LiveUpdateManager::SyncContext& context) {
+  return exchangeLimits(context, context.limits.maxManifestBytes);
 }
 
 inline ExtractLimits extractLimits(const LiveUpdateManager::Limits& limits) {

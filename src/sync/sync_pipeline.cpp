@@ -56,7 +56,7 @@ std::expected<SuccessResponseData, Error> LiveUpdateManager::check(const SyncCon
                        liveUpdate->strategy == LiveUpdate::Strategy::differential, appId,
                        liveUpdate->channel);
   auto response =
-      client().checkForUpdate(request, context.stop, checkExchangeLimits(context.limits));
+      client().checkForUpdate(request, context.stop, checkExchangeLimits(context));
   if (!response) {
     return std::unexpected(syncErrorFromClient(appId, FailStep::check, response.error()));
   }

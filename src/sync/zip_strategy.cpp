@@ -8,6 +8,7 @@
 #include "base/sync_errors.h"
 #include "base/try.h"
 #include "qelvo/live_update_manager.h"
+#include "sync/sync_limits.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_system.h"
@@ -48,11 +49,10 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const SyncContext& con
         SyncError::Reason::fileManagerError(reportedFileError(std::move(created).error()))));
   }
   const auto archive = context.archiveFile();
-  const auto& bounds = context.limits;
   HttpRequest request{.url = url,
-                      .idleTimeout = bounds.idleTimeout,
-                      .maxBodyBytes = bounds.maxArchiveBytes,
+                      .maxBodyBytes = context.limits.maxArchiveBytes,
                       .bodyDirectory = context.workDirectory};
+  applyPace(request, context);
   if (auto progress = context.progress) {
     progress->phase(ProgressReporter::Phase::download);
     request.onBodyProgress = [progress](std::uint64_t done, std::optional<std::uint64_t> expected) {

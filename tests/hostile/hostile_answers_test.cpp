@@ -147,27 +147,51 @@ TEST_F(HostileSync, SilentServersFailAfterTheIdleTimeout) {
   expectUnchanged();
 }
 
-TEST_F(HostileSync, TricklingFilesAndManifestsFailAfterTheIdleTimeout) {
+// A server that keeps a transfer alive a byte at a time, too slowly to ever finish, ends
+// it once its pace stays under the minimum rate for the window: the check, a file, the
+// manifest. A caller that joined the sync gets the same error.
+TEST_F(HostileSync, TricklingAnswersFailBelowTheMinimumRate) {
   startWith(Strategy::differential);
   auto limits = manager_->limits();
-  limits.idleTimeout = 1s;
+  limits.idleTimeout = 2s;
+  limits.minTransferRate = 100;
   manager_->setLimits(limits);
 
-  // One byte every few seconds: each file keeps the transfer alive for less than the
-  // idle timeout at a time.
-  Files files = {{"index.html", "<html>2</html>"}, {"slow.js", "0123456789"}};
+  Files files = {{"index.html", "<html>2</html>"}, {"slow.js", std::string(1000, 's')}};
   offerManifestText("snap-2", manifestOf(files), files);
-  server_.serveTrickle("/bundles/app/snap-2/slow.js", files.at("slow.js"), 2s);
+  server_.serveTrickle("/bundles/app/snap-2/slow.js", files.at("slow.js"), 100ms);  // 10 B/s
+  auto joined = manager_->sync("app").share();
   auto failure = failureOf(*manager_, "app");
   ASSERT_TRUE(failure.error);
   ASSERT_NE(failure.error->get<SyncError>(), nullptr) << failure.error->localizedDescription();
   EXPECT_EQ(failure.error->get<SyncError>()->failStep, FailStep::download);
-  EXPECT_LT(failure.took, 10s);
+  EXPECT_NE(cause(*failure.error).find("Operation too slow"), std::string::npos);
+  EXPECT_THROW(joined.get(), SyncError);
+  EXPECT_LT(failure.took, 15s);
   expectUnchanged();
-  // The manifest itself, trickling.
-  server_.serveTrickle("/bundles/app/snap-2/live-update-manifest.json", manifestOf(files), 2s);
-  failure = failureOf(*manager_, "app");
+
+  server_.serveTrickle("/bundles/app/snap-2/live-update-manifest.json", manifestOf(files), 100ms);
+  expectRefused(FailStep::download, "Operation too slow");
+
+  // The check answer itself.
+  server_.answerCheckTrickle("app", std::string(10000, ' '), 100ms);
+  expectRefused(FailStep::check, "Operation too slow");
+}
+
+// A transfer that keeps a real pace but would take longer than the sync may: cut off at
+// the sync's maximum duration.
+TEST_F(HostileSync, ASyncEndsAtItsMaximumDuration) {
+  startWith(Strategy::zip);
+  auto limits = manager_->limits();
+  limits.maxSyncDuration = 2s;
+  limits.minTransferRate = 100;
+  manager_->setLimits(limits);
+  server_.serveTrickle("/bundles/app/long.zip", std::string(20000, 'z'), 1ms);  // ~1 kB/s
+  server_.offer("app", "snap-2", 2, server_.http().origin() + "/bundles/app/long.zip");
+  auto failure = failureOf(*manager_, "app");
   ASSERT_TRUE(failure.error);
+  EXPECT_NE(cause(*failure.error).find("maximum duration"), std::string::npos)
+      << cause(*failure.error);
   EXPECT_LT(failure.took, 10s);
   expectUnchanged();
 }

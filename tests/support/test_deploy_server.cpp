@@ -99,6 +99,14 @@ void TestDeployServer::serveTrickle(const std::string& path, std::string content
   resource.trickle = interval;
 }
 
+void TestDeployServer::answerCheckTrickle(const std::string& appId, std::string content,
+                                          std::chrono::milliseconds interval) {
+  std::lock_guard lock(mutex_);
+  auto& resource = resources_["CHECK " + appId] = Resource{};
+  resource.body = std::move(content);
+  resource.trickle = interval;
+}
+
 void TestDeployServer::redirect(const std::string& path, const std::string& location) {
   std::lock_guard lock(mutex_);
   auto& resource = resources_["GET " + path] = Resource{};

@@ -57,8 +57,11 @@ class TestDeployServer {
   // or the server stops; `answerCheckEndlessly` does the same for the check of `appId`.
   void serveEndless(const std::string& path);
   void answerCheckEndlessly(const std::string& appId);
-  // Serves `content` one byte every `interval`, announcing its whole length.
+  // Serves `content` one byte every `interval`, announcing its whole length; the same for
+  // the check of `appId`.
   void serveTrickle(const std::string& path, std::string content, std::chrono::milliseconds interval);
+  void answerCheckTrickle(const std::string& appId, std::string content,
+                          std::chrono::milliseconds interval);
   // Answers `path` with a redirect (302) to `location`.
   void redirect(const std::string& path, const std::string& location);
   // Serves the files as one archive at /bundles/<appId>/<snapshotId>.zip; its URL.
