@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <cerrno>
 
@@ -58,6 +59,15 @@ std::expected<bool, PlatformError> hasEntries(const path& directory) {
   if (error)
     return std::unexpected(platformError(error, "Could not list directory " + quoted(directory)));
   return entries != std::filesystem::directory_iterator();
+}
+
+std::expected<std::uint64_t, PlatformError> freeBytes(const path& item) {
+  struct statvfs status {};
+  if (::statvfs(item.c_str(), &status) != 0) {
+    return std::unexpected(
+        PlatformError::fromErrno(errno, "Could not read the free space of " + quoted(item)));
+  }
+  return static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
 }
 
 int writeAll(int fd, std::string_view bytes) {

@@ -34,6 +34,9 @@ std::expected<void, PlatformError> removeRecursively(const path& item);
 // Whether the directory lists at least one entry.
 std::expected<bool, PlatformError> hasEntries(const path& directory);
 
+// The bytes an unprivileged writer may still use on the filesystem holding `item`.
+std::expected<std::uint64_t, PlatformError> freeBytes(const path& item);
+
 // Writes all of `bytes` to the descriptor; 0, or the errno value of the failure.
 int writeAll(int fd, std::string_view bytes);
 

@@ -120,6 +120,12 @@ class Planner {
                                          std::to_string(limits_.maxTotalUncompressedBytes) +
                                          " bytes"));
     }
+    if (limits_.writableBytes && stat.size > *limits_.writableBytes - std::min(totalBytes_, *limits_.writableBytes)) {
+      return std::unexpected(PlatformError::fromErrno(
+          ENOSPC, "Not enough free space to unpack the archive: it holds more than the " +
+                      std::to_string(*limits_.writableBytes) +
+                      " bytes that may be written on its filesystem"));
+    }
     totalBytes_ += stat.size;
     storedBytes_ += kLocalHeaderBytes + entry.name.size() + stat.comp_size;
     auto ratio = stat.size / std::max<std::uint64_t>(stat.comp_size, 1);

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <stop_token>
 
 #include "qelvo/errors.h"
@@ -37,6 +38,9 @@ struct ExtractLimits {
   // Deflate cannot honestly exceed about 1032:1, so a higher declared ratio is a lie.
   std::uint64_t maxCompressionRatio = 1100;
   std::uint64_t ratioCheckFromBytes = std::uint64_t{1} << 20;  // 1 MiB
+  // What may be written on the destination's filesystem, when it is less than the
+  // total above: an archive that declares more is refused before anything is written.
+  std::optional<std::uint64_t> writableBytes{};
 };
 
 // The domain of the PlatformError for archive content that is refused, and its codes.

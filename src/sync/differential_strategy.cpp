@@ -6,6 +6,7 @@
 #include "base/path_safety.h"
 #include "sync/progress_reporter.h"
 #include "base/sync_errors.h"
+#include "sync/free_space.h"
 #include "sync/sync_limits.h"
 #include "base/timing.h"
 #include "base/try.h"
@@ -23,14 +24,37 @@ using FailStep = SyncError::FailStep;
 
 constexpr const char* kManifestFileName = "live-update-manifest.json";
 
-// A manifest may only name files inside its bundle: nothing it lists is read or written
-// before every href has been checked.
-std::expected<void, Error> requireSafeHrefs(const std::string& appId, const Manifest& manifest) {
+// A manifest may only name files inside its bundle, as many and as large as an archive
+// may hold, and that fit on the cache's filesystem: nothing it lists is read or written
+// before all of that has been checked.
+std::expected<void, Error> requireAcceptable(const LiveUpdateManager::SyncContext& context,
+                                             const Manifest& manifest) {
+  const auto& appId = context.appId;
+  std::uint64_t total = 0;
   for (const auto& item : manifest.payload) {
     if (!isSafeRelativePath(item.href)) {
       return std::unexpected(metadataError(appId, FailStep::download,
                                            "Manifest contains an unsafe href: " + item.href));
     }
+    total += std::min(item.size, context.limits.maxUnpackedBytes + 1);  // cannot overflow
+  }
+  const auto& limits = context.limits;
+  if (manifest.payload.size() > limits.maxArchiveEntries) {
+    return std::unexpected(metadataError(
+        appId, FailStep::download,
+        "The manifest lists " + std::to_string(manifest.payload.size()) + " files, more than " +
+            std::to_string(limits.maxArchiveEntries)));
+  }
+  if (total > limits.maxUnpackedBytes) {
+    return std::unexpected(metadataError(
+        appId, FailStep::download,
+        "The files of the manifest add up to more than " + std::to_string(limits.maxUnpackedBytes) +
+            " bytes"));
+  }
+  QELVO_TRY(auto writable, writableSpace(context, context.workDirectory.parent_path(),
+                                         FailStep::download));
+  if (total > writable) {
+    return std::unexpected(noSpaceFor(context, FailStep::download, "the bundle", total, writable));
   }
   return {};
 }
@@ -106,7 +130,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   const auto& appId = liveUpdate.appId;
   const double start = secondsSince1970();
   QELVO_TRY(auto fetched, fetchManifest(context, url));
-  QELVO_TRY_VOID(requireSafeHrefs(appId, fetched.manifest));
+  QELVO_TRY_VOID(requireAcceptable(context, fetched.manifest));
   context.log("Manifest for snapshot " + snapshotId + " fetched.");
 
   std::vector<ManifestItem> unchanged;
@@ -167,7 +191,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadFullDifferential(
 
   auto fetched = fetchManifest(context, url);
   if (!fetched) return fail(fetched.error());
-  if (auto safe = requireSafeHrefs(appId, fetched->manifest); !safe) return fail(safe.error());
+  if (auto acceptable = requireAcceptable(context, fetched->manifest); !acceptable) {
+    return fail(acceptable.error());
+  }
 
   const auto staging = context.stagingDirectory();
   if (auto created = createStaging(appId, staging); !created) return fail(created.error());

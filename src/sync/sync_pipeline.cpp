@@ -9,6 +9,7 @@
 #include "base/path_safety.h"
 #include "sync/progress_reporter.h"
 #include "base/sync_errors.h"
+#include "sync/free_space.h"
 #include "sync/sync_limits.h"
 #include "base/timing.h"
 #include "base/try.h"
@@ -200,9 +201,10 @@ std::expected<LiveUpdateManager::UnpackResult, Error> LiveUpdateManager::unpack(
         appId, FailStep::unpack,
         prefix + " was not configured to receive live updates for " + liveUpdate->channel));
   }
+  auto limits = extractLimits(context.limits);
+  QELVO_TRY(limits.writableBytes, writableSpace(context, context.workDirectory, FailStep::unpack));
   auto directory = fileManager_->unzipSnapshot(appId, context.archiveFile(),
-                                               context.stagingDirectory(),
-                                               extractLimits(context.limits), context.stop);
+                                               context.stagingDirectory(), limits, context.stop);
   if (!directory && context.stop.stop_requested()) return std::unexpected(CancellationError());
   if (!directory) {
     // A refused or broken archive leaves nothing behind: it was unpacked in the work

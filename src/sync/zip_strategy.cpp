@@ -1,13 +1,16 @@
 // The zip strategy: the snapshot arrives as one archive, stored in the application
 // directory and unpacked into the snapshot directory.
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 
 #include "client/live_updates_client.h"
+#include "client/service_operations.h"
 #include "sync/progress_reporter.h"
 #include "base/sync_errors.h"
 #include "base/try.h"
 #include "qelvo/live_update_manager.h"
+#include "sync/free_space.h"
 #include "sync/sync_limits.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"
@@ -49,9 +52,12 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const SyncContext& con
         SyncError::Reason::fileManagerError(reportedFileError(std::move(created).error()))));
   }
   const auto archive = context.archiveFile();
-  HttpRequest request{.url = url,
-                      .maxBodyBytes = context.limits.maxArchiveBytes,
-                      .bodyDirectory = context.workDirectory};
+  // The archive's size is only known as it arrives: it is cut off at the space it may
+  // take, when that is less than its bound.
+  QELVO_TRY(auto writable, writableSpace(context, context.workDirectory, FailStep::download));
+  const auto cap = std::min(context.limits.maxArchiveBytes, writable);
+  if (cap == 0) return std::unexpected(noSpaceFor(context, FailStep::download, "the archive", 1, 0));
+  HttpRequest request{.url = url, .maxBodyBytes = cap, .bodyDirectory = context.workDirectory};
   applyPace(request, context);
   if (auto progress = context.progress) {
     progress->phase(ProgressReporter::Phase::download);
@@ -66,6 +72,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const SyncContext& con
   if (!downloaded) {
     // The body of a refused request (an error page) was moved into place all the same;
     // it goes with the work directory.
+    if (cap < context.limits.maxArchiveBytes && isBodyOverCap(downloaded.error())) {
+      return std::unexpected(noSpaceFor(context, FailStep::download, "the archive", cap + 1, cap));
+    }
     return std::unexpected(syncErrorFromClient(appId, FailStep::download, downloaded.error()));
   }
   QELVO_TRY(auto applied, completeDownload(context, snapshotId, build));

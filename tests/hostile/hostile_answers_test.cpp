@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/hostile_fixture.h"
+#include "support/zip_builder.h"
 
 namespace qelvo::test {
 namespace {
@@ -124,6 +125,37 @@ TEST_F(HostileSync, FilesLargerThanTheFileBoundAreCutOff) {
   expectRefused(FailStep::download, "larger than 1000 bytes");
   server_.serveEndless("/bundles/app/snap-3/big.js");  // never announced, never ending
   expectRefused(FailStep::download, "larger than 1000 bytes");
+}
+
+// What a file-by-file download would write is measured before anything is fetched: the
+// files a manifest lists, their declared total, and the free space of the cache.
+TEST_F(HostileSync, ManifestsBeyondTheTotalsOrTheFreeSpaceFetchNothing) {
+  startWith(Strategy::differential);
+  Files files = {{"index.html", "<html>2</html>"}, {"a.js", "aaaa"}, {"b.js", "bbbb"}};
+  const std::vector<std::pair<std::function<void(LiveUpdateManager::Limits&)>, std::string>> cases = {
+      {[](auto& limits) { limits.maxArchiveEntries = 2; }, "lists 3 files, more than 2"},
+      {[](auto& limits) { limits.maxUnpackedBytes = 16; }, "add up to more than 16 bytes"},
+      {[](auto& limits) { limits.freeSpaceReserve = std::uint64_t{1} << 62; },
+       "Not enough free space for the bundle"},
+  };
+  for (const auto& [change, text] : cases) {
+    auto limits = LiveUpdateManager::Limits{};
+    change(limits);
+    manager_->setLimits(limits);
+    offerManifestText("snap-2", manifestOf(files), files);
+    expectRefused(FailStep::download, text);
+  }
+  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/(?!live-update-manifest).*"), 0u);
+}
+
+TEST_F(HostileSync, AnArchiveThatCannotFitIsNotFetched) {
+  startWith(Strategy::zip);
+  auto limits = manager_->limits();
+  limits.freeSpaceReserve = std::uint64_t{1} << 62;
+  manager_->setLimits(limits);
+  offerArchive("snap-2", zipOf(ZipBuilder().file("index.html", "<html>2</html>")));
+  expectRefused(FailStep::download, "Not enough free space for the archive");
+  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2.zip"), 0u);
 }
 
 TEST_F(HostileSync, SilentServersFailAfterTheIdleTimeout) {

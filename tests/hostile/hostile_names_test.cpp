@@ -13,12 +13,6 @@ using namespace std::string_literals;
 
 const std::string kInvalidOffer = "CheckResponse does not contain valid snapshot or buildId";
 
-std::string zipOf(const ZipBuilder& builder) {
-  TempDir dir;
-  builder.write(dir / "bundle.zip");
-  return readFile(dir / "bundle.zip");
-}
-
 TEST_F(HostileSync, SnapshotIdsThatAreNotOneNameFailTheCheck) {
   startWith(Strategy::zip);
   const auto archive = server_.putZip("app", "any", goodBundle());

@@ -30,6 +30,9 @@ class ZipBuilder {
   ZipBuilder& directory(std::string name);
   // An entry whose Unix attributes mark it a symbolic link to `target`.
   ZipBuilder& symlink(std::string name, std::string target);
+  // A deflated entry of `size` zero bytes, made as it is written (never whole in memory):
+  // the shape of a deflate bomb.
+  ZipBuilder& zeros(std::string name, std::uint64_t size);
 
   // Modifiers of the entry added last.
   // A full st_mode (type and permission bits) for its Unix attributes.
@@ -42,6 +45,7 @@ class ZipBuilder {
   // Writes the archive, replacing `archive`; throws std::runtime_error on failure.
   void write(const std::filesystem::path& archive) const;
 
+
  private:
   struct Entry {
     std::string name;
@@ -49,12 +53,16 @@ class ZipBuilder {
     Method method;
     std::optional<std::uint32_t> unixMode;
     std::optional<std::string> password;
+    std::optional<std::uint64_t> zeros;
   };
   ZipBuilder& add(std::string name, std::string content, Method method, std::uint32_t unixMode);
   static void addEntry(zip_t* archive, const Entry& entry);
 
   std::vector<Entry> entries_;
 };
+
+// The bytes of the archive `builder` writes.
+std::string zipOf(const ZipBuilder& builder);
 
 // Replaces every occurrence of `from` in the file with `to` (same length), to forge
 // archives libzip will not write (duplicate names, unknown methods, corrupt data).
