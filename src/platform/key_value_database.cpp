@@ -122,6 +122,24 @@ std::expected<void, PlatformError> KeyValueDatabase::update(std::string_view sui
   return transaction.commit();
 }
 
+std::expected<void, PlatformError> KeyValueDatabase::update(std::string_view suite,
+                                                            const std::vector<std::string>& keys,
+                                                            const Changes& change) {
+  std::lock_guard lock(mutex_);
+  QELVO_TRY(auto transaction, sqlite::ImmediateTransaction::begin(connection_.get()));
+  std::vector<std::optional<Value>> values;
+  values.reserve(keys.size());
+  for (const auto& key : keys) {
+    QELVO_TRY(auto current, readLocked(suite, key));
+    values.push_back(std::move(current));
+  }
+  if (!change(values)) return {};
+  for (std::size_t i = 0; i < keys.size() && i < values.size(); ++i) {
+    if (values[i]) QELVO_TRY_VOID(writeLocked(suite, keys[i], values[i]->kind, values[i]->bytes));
+  }
+  return transaction.commit();
+}
+
 std::expected<void, PlatformError> KeyValueDatabase::removeSuite(std::string_view suite) {
   std::lock_guard lock(mutex_);
   QELVO_TRY(auto statement,

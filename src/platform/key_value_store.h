@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qelvo/errors.h"
 
@@ -57,6 +58,14 @@ class KeyValueSuite {
   using DataChange = std::function<std::optional<std::string>(std::optional<std::string> current)>;
   [[nodiscard]] std::expected<void, PlatformError> updateData(const std::string& key,
                                                               const DataChange& change);
+
+  // As above, over several keys in one transaction: `change` sees the data under each of
+  // `keys` (in that order; none when absent or stored as text) and may change them in
+  // place; when it returns true, every value it left present is stored as data. An
+  // absent value is left as it is, never removed.
+  using DataChanges = std::function<bool(std::vector<std::optional<std::string>>& values)>;
+  [[nodiscard]] std::expected<void, PlatformError> updateData(const std::vector<std::string>& keys,
+                                                              const DataChanges& change);
 
   // Removes every key of the suite named `suiteName` in this suite's database.
   [[nodiscard]] std::expected<void, PlatformError> removePersistentDomain(
