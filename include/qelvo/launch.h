@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qelvo/records.h"
@@ -51,6 +52,8 @@ struct FailedSnapshot {
 // What the launch guard knows of one application.
 struct LaunchState {
   enum class Status { started, confirmed, bad };
+  // "started", "confirmed" or "bad".
+  static std::string_view rawValue(Status status);
   struct Attempt {
     std::string id;
     std::optional<std::string> snapshotId;  // none: the host's embedded copy

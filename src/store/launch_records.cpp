@@ -1,6 +1,7 @@
 #include "store/launch_records.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "base/try.h"
 #include "platform/json.h"
@@ -12,21 +13,13 @@ namespace {
 using json::Json;
 using Status = LaunchState::Status;
 
-constexpr std::pair<Status, const char*> kStatusNames[] = {
-    {Status::started, "started"}, {Status::confirmed, "confirmed"}, {Status::bad, "bad"}};
-
-const char* statusName(Status status) {
-  for (const auto& [value, name] : kStatusNames) {
-    if (value == status) return name;
-  }
-  return "started";  // unreachable: every status is in the table
-}
+constexpr Status kStatuses[] = {Status::started, Status::confirmed, Status::bad};
 
 Json attemptJson(const LaunchState::Attempt& attempt) {
   Json json = {{"id", attempt.id}};
   if (attempt.snapshotId) json["snapshot"] = *attempt.snapshotId;
   json["started"] = referenceSeconds(attempt.started);
-  json["status"] = statusName(attempt.status);
+  json["status"] = LaunchState::rawValue(attempt.status);
   json["unconfirmed_launches"] = attempt.unconfirmedLaunches;
   return json;
 }
@@ -39,15 +32,14 @@ std::expected<LaunchState::Attempt, DecodingError> decodeAttempt(const Json& val
   QELVO_TRY(attempt.snapshotId, json::optional<std::string>(*object, "snapshot", path));
   QELVO_TRY(attempt.started, decodeDate(*object, "started", path));
   QELVO_TRY(auto status, json::required<std::string>(*object, "status", path));
-  auto named = std::ranges::find(kStatusNames, status,
-                                 [](const auto& entry) { return std::string_view(entry.second); });
-  if (named == std::end(kStatusNames)) {
+  auto named = std::ranges::find(kStatuses, status, &LaunchState::rawValue);
+  if (named == std::end(kStatuses)) {
     return std::unexpected(
         DecodingError(json::memberPath(path, "status"), "Unknown launch status " + status));
   }
-  attempt.status = named->first;
+  attempt.status = *named;
   QELVO_TRY(auto count, json::required<std::int64_t>(*object, "unconfirmed_launches", path));
-  if (count < 0 || count > 1'000'000) {
+  if (count < 0 || count > std::numeric_limits<int>::max()) {
     return std::unexpected(DecodingError(json::memberPath(path, "unconfirmed_launches"),
                                          "Count out of range: " + std::to_string(count) + "."));
   }
@@ -66,6 +58,18 @@ std::expected<FailedSnapshot, DecodingError> decodeFailure(const Json& value,
 }
 
 }  // namespace
+
+std::string_view LaunchState::rawValue(Status status) {
+  switch (status) {
+    case Status::started:
+      return "started";
+    case Status::confirmed:
+      return "confirmed";
+    case Status::bad:
+      return "bad";
+  }
+  return "started";  // unreachable: every status is handled above
+}
 
 const FailedSnapshot* LaunchRecord::failure(const std::string& snapshotId) const {
   auto found = std::ranges::find(failed, snapshotId, &FailedSnapshot::snapshotId);

@@ -5,6 +5,7 @@
 // either the state before it or the state after it.
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "base/sync_errors.h"
@@ -130,7 +131,10 @@ LaunchAttempt LiveUpdateManager::beginLaunch(const std::string& appId) {
                            now);
           current = launchableSnapshot(*fileManager_, *app, liveUpdate->channel);
         }
-        const int unconfirmed = repeats() ? last->unconfirmedLaunches + 1 : 1;
+        // Saturating: a count this high has long given the snapshot up, or it is the
+        // confirmed one, which is never given up.
+        constexpr int kMost = std::numeric_limits<int>::max();
+        const int unconfirmed = repeats() ? std::min(last->unconfirmedLaunches, kMost - 1) + 1 : 1;
         launch.attempt =
             LaunchState::Attempt{attempt.id, current, now, Status::started, unconfirmed};
         attempt.snapshotId = current;
