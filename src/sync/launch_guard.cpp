@@ -40,7 +40,7 @@ std::string destinationText(const std::optional<Snapshot>& destination) {
   return destination ? "snapshot " + destination->id : std::string("its embedded copy");
 }
 
-// What gave up a snapshot, to log once the transaction is over.
+// A snapshot given up, to be logged once the transaction is over.
 struct GivenUp {
   std::string snapshotId;
   std::string reason;
