@@ -3,6 +3,9 @@
 // restart), and what the guard leaves in the store and the cache.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "qelvo/configuration.h"
 #include "store/launch_records.h"
 #include "support/sync_fixture.h"
@@ -196,6 +199,30 @@ TEST_F(LaunchGuard, AFailedSnapshotIsNeverAppliedOrDownloadedAgainButANewerOneIs
   EXPECT_EQ(newer.id(), "s3");
   EXPECT_EQ(newer.source, SyncResult::Source(SyncResult::Download{}));
   launchAndConfirm("s3");
+}
+
+TEST_F(LaunchGuard, SyncsRacingTheRollbackNeverBringTheSnapshotBack) {
+  syncTo("s1", 1);
+  launchAndConfirm("s1");
+  syncTo("s2", 2);  // still offered: every sync below applies it from the cache, until it fails
+  std::atomic<bool> done = false;
+  std::atomic<int> refused = 0;
+  std::jthread syncs([&] {
+    while (!done) {
+      try {
+        manager_->sync("app").get();
+      } catch (const SyncError&) {
+        ++refused;
+      }
+    }
+  });
+  for (int launch = 0; launch < 3; ++launch) manager_->beginLaunch("app");
+  EXPECT_EQ(manager_->beginLaunch("app").rolledBackFrom, "s2");
+  EXPECT_TRUE(eventually([&] { return refused >= 3; }));
+  done = true;
+  syncs.join();
+  EXPECT_EQ(state().currentSnapshot, "s1");
+  EXPECT_EQ(manager_->latestAppDirectory("app"), snapshotDir("s1"));
 }
 
 TEST_F(LaunchGuard, TrimmingKeepsTheLastConfirmedSnapshot) {
