@@ -39,6 +39,7 @@
 
 #include "qelvo/concurrent_dictionary.h"
 #include "qelvo/error.h"
+#include "qelvo/launch.h"
 #include "qelvo/live_update.h"
 #include "qelvo/manifest.h"
 #include "qelvo/records.h"
@@ -271,6 +272,40 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   // stops the reports. Without a handler nothing is measured.
   void setProgressHandler(ProgressHandler handler);
 
+  // The launch guard (qelvo/launch.h). Opt-in: without `beginLaunch` nothing changes.
+  //
+  // Starts a launch of a registered application: gives up its current snapshot first
+  // when that snapshot's launches went unconfirmed `maxUnconfirmedLaunches()` times in a
+  // row (unless it is the last confirmed one), then records a new attempt on disk and
+  // returns it with the directory to load (none: load the embedded copy). Call it once
+  // per load of the web app. Throws ConfigurationError for an application that is not
+  // registered, and PlatformError or EncodingError when the attempt cannot be recorded
+  // (the host may then load `latestAppDirectory`, unguarded).
+  LaunchAttempt beginLaunch(const std::string& appId);
+  // Confirms that attempt `attemptId` started: its snapshot becomes the last confirmed
+  // one. True when `attemptId` is the application's latest attempt and it is confirmed
+  // (now or before); false, changing nothing, for an earlier attempt, an unknown id or
+  // an attempt reported bad. Throws PlatformError when the store cannot be written.
+  bool confirmLaunch(const std::string& appId, const std::string& attemptId);
+  // Reports that attempt `attemptId` failed fatally: its snapshot is marked failed (with
+  // `reason`, cut to 1000 bytes) and every channel using it returns to the last confirmed
+  // snapshot, or to none. True when `attemptId` is the latest attempt and was not
+  // reported before; false, changing nothing, otherwise. Throws PlatformError when the
+  // store cannot be written.
+  bool reportBadLaunch(const std::string& appId, const std::string& attemptId,
+                       const std::string& reason = {});
+  // The application's current, last confirmed and failed snapshots and its latest
+  // attempt. Only reads; never throws (a store that cannot be read is printed and
+  // gives an empty state).
+  LaunchState launchState(const std::string& appId) const;
+  // How many launches of one snapshot in a row may go unconfirmed before the next
+  // launch gives it up. Default 3: one interrupted first start (a power cut, the system
+  // ending the process, an impatient user) must never cost a good update, so two
+  // interruptions in a row are forgiven; a bundle that really does not start costs the
+  // user three failed starts. Values below 1 count as 1.
+  int maxUnconfirmedLaunches() const;
+  void setMaxUnconfirmedLaunches(int launches);
+
  protected:
   using Outcome = std::expected<SyncResult, Error>;
   using AppliedSnapshot = std::pair<LiveUpdate, Snapshot>;
@@ -392,6 +427,11 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   // record knows the snapshot too. Within the transaction of the record it changes.
   std::expected<void, FileOperationError> removeUnsharedSnapshotDirectory(
       const std::string& appId, const std::string& snapshotId);
+  // The refusal of `snapshotId` at `step` when it failed to launch on this device (also
+  // logged); none otherwise.
+  std::optional<SyncError> failedLaunchRefusal(const std::string& appId,
+                                               const std::string& snapshotId,
+                                               SyncError::FailStep step) const;
 
   mutable std::mutex progressMutex_;
   std::shared_ptr<const ProgressHandler> progressHandler_;
@@ -407,6 +447,7 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   mutable ConcurrentDictionary<std::string, std::filesystem::path> existingCaches_{
       "qelvo.liveupdates.existingcaches"};
   std::atomic<int> maxVersions_ = 3;
+  std::atomic<int> maxUnconfirmedLaunches_ = 3;
   mutable std::mutex limitsMutex_;
   Limits limits_;
   std::shared_ptr<KeyValueSuite> userDefaults_;

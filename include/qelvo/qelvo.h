@@ -6,6 +6,7 @@
 #include "qelvo/configuration.h"
 #include "qelvo/error.h"
 #include "qelvo/errors.h"
+#include "qelvo/launch.h"
 #include "qelvo/live_update.h"
 #include "qelvo/live_update_manager.h"
 #include "qelvo/manifest.h"

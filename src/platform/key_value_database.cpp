@@ -113,12 +113,28 @@ std::expected<void, PlatformError> KeyValueDatabase::write(std::string_view suit
 std::expected<void, PlatformError> KeyValueDatabase::update(std::string_view suite,
                                                             std::string_view key,
                                                             const Change& change) {
+  return update(suite, {std::string(key)}, [&](std::vector<std::optional<Value>>& values) {
+    auto changed = change(std::move(values.front()));
+    values.front() = std::move(changed);
+    return values.front().has_value();
+  });
+}
+
+std::expected<void, PlatformError> KeyValueDatabase::update(std::string_view suite,
+                                                            const std::vector<std::string>& keys,
+                                                            const Changes& change) {
   std::lock_guard lock(mutex_);
   QELVO_TRY(auto transaction, sqlite::ImmediateTransaction::begin(connection_.get()));
-  QELVO_TRY(auto current, readLocked(suite, key));
-  auto changed = change(std::move(current));
-  if (!changed) return {};
-  QELVO_TRY_VOID(writeLocked(suite, key, changed->kind, changed->bytes));
+  std::vector<std::optional<Value>> values;
+  values.reserve(keys.size());
+  for (const auto& key : keys) {
+    QELVO_TRY(auto current, readLocked(suite, key));
+    values.push_back(std::move(current));
+  }
+  if (!change(values)) return {};
+  for (std::size_t i = 0; i < keys.size() && i < values.size(); ++i) {
+    if (values[i]) QELVO_TRY_VOID(writeLocked(suite, keys[i], values[i]->kind, values[i]->bytes));
+  }
   return transaction.commit();
 }
 

@@ -56,6 +56,14 @@ class KeyValueDatabase {
   [[nodiscard]] std::expected<void, PlatformError> update(std::string_view suite,
                                                           std::string_view key,
                                                           const Change& change);
+  // As `update`, over several keys of one suite in one transaction: `change` sees the
+  // values under `keys` (in that order, none when absent) and may change them in place;
+  // when it returns true, every value it left present is stored (an absent one is left
+  // as it is in the database, never removed).
+  using Changes = std::function<bool(std::vector<std::optional<Value>>& values)>;
+  [[nodiscard]] std::expected<void, PlatformError> update(std::string_view suite,
+                                                          const std::vector<std::string>& keys,
+                                                          const Changes& change);
   [[nodiscard]] std::expected<void, PlatformError> removeSuite(std::string_view suite);
 
   // The values stored under `key` in every suite, with their suite names.

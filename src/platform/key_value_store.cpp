@@ -89,6 +89,30 @@ std::expected<std::vector<std::string>, PlatformError> KeyValueSuite::keys(
   return database_->keys(suiteName_, prefix);
 }
 
+std::expected<void, PlatformError> KeyValueSuite::updateData(const std::vector<std::string>& keys,
+                                                             const DataChanges& change) {
+  using Values = std::vector<std::optional<KeyValueDatabase::Value>>;
+  return database_->update(suiteName_, keys, [&](Values& values) {
+    std::vector<std::optional<std::string>> data;
+    data.reserve(values.size());
+    for (auto& value : values) {
+      if (value && value->kind == Kind::data) {
+        data.push_back(std::move(value->bytes));
+      } else {
+        data.push_back(std::nullopt);
+      }
+    }
+    if (!change(data)) return false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      values[i].reset();
+      if (i < data.size() && data[i]) {
+        values[i] = KeyValueDatabase::Value{Kind::data, std::move(*data[i])};
+      }
+    }
+    return true;
+  });
+}
+
 std::expected<void, PlatformError> KeyValueSuite::removePersistentDomain(
     const std::string& suiteName) {
   return database_->removeSuite(suiteName);

@@ -67,6 +67,13 @@ class KeyValueSuite {
   // The keys of this suite that begin with `prefix`, in byte order.
   [[nodiscard]] std::expected<std::vector<std::string>, PlatformError> keys(
       const std::string& prefix) const;
+  // As above, over several keys in one transaction: `change` sees the data under each of
+  // `keys` (in that order; none when absent or stored as text) and may change them in
+  // place; when it returns true, every value it left present is stored as data. An
+  // absent value is left as it is, never removed.
+  using DataChanges = std::function<bool(std::vector<std::optional<std::string>>& values)>;
+  [[nodiscard]] std::expected<void, PlatformError> updateData(const std::vector<std::string>& keys,
+                                                              const DataChanges& change);
 
   // Removes every key of the suite named `suiteName` in this suite's database.
   [[nodiscard]] std::expected<void, PlatformError> removePersistentDomain(

@@ -30,6 +30,28 @@ std::shared_ptr<KeyValueSuite> openSuiteOrThrow(const std::string& suiteName,
   return std::move(*suite);
 }
 
+// A stored record's bytes as a record: none when absent, or when they do not decode
+// ("Error getting App" is printed then).
+std::optional<QelWebApp> decodeStored(const std::optional<std::string>& bytes) {
+  if (!bytes) return std::nullopt;
+  auto decoded = decodeApp(*bytes);
+  if (!decoded) {
+    printLine("Error getting App");
+    return std::nullopt;
+  }
+  return std::move(*decoded);
+}
+
+// A record's bytes to store; none when it cannot be encoded ("Error saving App").
+std::optional<std::string> encodeToStore(const QelWebApp& app) {
+  auto json = encodeApp(app);
+  if (!json) {
+    printLine("Error saving App");
+    return std::nullopt;
+  }
+  return std::move(*json);
+}
+
 // The one writer of records: `change` sees the stored record (when `readStored`) and
 // its result is stored in the same transaction.
 bool writeApp(KeyValueSuite& store, const std::string& appId, const AppChange& change,
@@ -38,21 +60,11 @@ bool writeApp(KeyValueSuite& store, const std::string& appId, const AppChange& c
   auto updated = store.updateData(
       kAppKeyPrefix + appId, [&](std::optional<std::string> bytes) -> std::optional<std::string> {
         std::optional<QelWebApp> app;
-        if (bytes && readStored) {
-          if (auto decoded = decodeApp(*bytes)) {
-            app = std::move(*decoded);
-          } else {
-            printLine("Error getting App");
-          }
-        }
+        if (readStored) app = decodeStored(bytes);
         if (!change(app) || !app) return std::nullopt;
-        auto json = encodeApp(*app);
-        if (!json) {
-          printLine("Error saving App");
-          return std::nullopt;
-        }
-        stored = true;
-        return std::move(*json);
+        auto json = encodeToStore(*app);
+        stored = json.has_value();
+        return json;
       });
   if (!updated) {
     printLine(updated.error().description);
@@ -86,6 +98,30 @@ std::shared_ptr<KeyValueSuite> openNamedStore(const std::string& name) {
 
 bool updateApp(KeyValueSuite& store, const std::string& appId, const AppChange& change) {
   return writeApp(store, appId, change, /*readStored=*/true);
+}
+
+std::expected<bool, PlatformError> updateAppAndData(KeyValueSuite& store, const std::string& appId,
+                                                    const std::string& key,
+                                                    const AppAndDataChange& change) {
+  bool stored = false;
+  auto updated = store.updateData(
+      std::vector<std::string>{kAppKeyPrefix + appId, key},
+      [&](std::vector<std::optional<std::string>>& values) {
+        auto app = decodeStored(values[0]);
+        if (!change(app, values[1])) return false;
+        values[0].reset();
+        if (app) {
+          values[0] = encodeToStore(*app);
+          if (!values[0]) return false;
+        }
+        stored = true;
+        return true;
+      });
+  if (!updated) {
+    printLine(updated.error().description);
+    return std::unexpected(std::move(updated.error()));
+  }
+  return stored;
 }
 
 void saveApp(KeyValueSuite& store, const QelWebApp& app) {
@@ -145,13 +181,7 @@ std::optional<QelWebApp> getApp(const KeyValueSuite& store, const std::string& a
     printLine(bytes.error().description);
     return std::nullopt;
   }
-  if (!*bytes) return std::nullopt;
-  auto app = decodeApp(**bytes);
-  if (!app) {
-    printLine("Error getting App");
-    return std::nullopt;
-  }
-  return std::move(*app);
+  return decodeStored(*bytes);
 }
 
 std::string deviceIdentifier(KeyValueSuite& store) {

@@ -11,10 +11,12 @@
 //   getApp(*store, "a1");  // the record
 //
 // Every operation may be called from any thread and any process at once. Every change
-// of a record goes through `updateApp`, one transaction from the read to the write, so
-// writers of one record in any thread or process never lose each other's changes.
+// of a record goes through `updateApp` (or `updateAppAndData`, which writes a record kept
+// beside it as well), one transaction from the read to the write, so writers of one
+// record in any thread or process never lose each other's changes.
 #pragma once
 
+#include <expected>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -53,6 +55,18 @@ std::shared_ptr<KeyValueSuite> openNamedStore(const std::string& name);
 // the changed record was stored.
 using AppChange = std::function<bool(std::optional<QelWebApp>& app)>;
 bool updateApp(KeyValueSuite& store, const std::string& appId, const AppChange& change);
+
+// As updateApp, with the data under `key` of the same suite read and written in the same
+// transaction: for records kept beside the application's that must change together with
+// it. `change` sees both and may change both; when it returns true, the record (when it
+// holds a value) and the data (when present) are stored. Returns whether they were;
+// false when `change` declined or the record could not be encoded ("Error saving App"),
+// the database's error (also printed) when it could not be read or written.
+using AppAndDataChange =
+    std::function<bool(std::optional<QelWebApp>& app, std::optional<std::string>& data)>;
+std::expected<bool, PlatformError> updateAppAndData(KeyValueSuite& store, const std::string& appId,
+                                                    const std::string& key,
+                                                    const AppAndDataChange& change);
 
 // Removes snapshot `snapshotId` from the record of `appId`, and from every channel that
 // uses it, in one transaction. A snapshot about to be written again is forgotten first:

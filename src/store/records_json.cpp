@@ -52,17 +52,6 @@ Json appJson(const QelWebApp& app) {
   return json;
 }
 
-std::expected<Date, DecodingError> decodeDate(const Json& object, std::string_view key,
-                                              const std::string& path) {
-  QELVO_TRY(double value, json::required<double>(object, key, path));
-  auto date = dateFromReferenceSeconds(value);
-  if (!date) {
-    return std::unexpected(DecodingError(json::memberPath(path, key),
-                                         "Date out of range: " + std::to_string(value) + "."));
-  }
-  return *date;
-}
-
 std::expected<Snapshot, DecodingError> decodeSnapshot(const Json& value, const std::string& path) {
   QELVO_TRY(const Json* object, json::asObject(value, path));
   QELVO_TRY(auto id, json::required<std::string>(*object, "id", path));
@@ -120,6 +109,17 @@ std::optional<Date> dateFromReferenceSeconds(double value) {
   }
   auto micros = std::llround((value - whole) * 1e6);  // 0 ... 1'000'000
   return Date(seconds(static_cast<std::int64_t>(unixSeconds))) + std::chrono::microseconds(micros);
+}
+
+std::expected<Date, DecodingError> decodeDate(const json::Json& object, std::string_view key,
+                                              const std::string& path) {
+  QELVO_TRY(double value, json::required<double>(object, key, path));
+  auto date = dateFromReferenceSeconds(value);
+  if (!date) {
+    return std::unexpected(DecodingError(json::memberPath(path, key),
+                                         "Date out of range: " + std::to_string(value) + "."));
+  }
+  return *date;
 }
 
 std::expected<std::string, EncodingError> encodeApp(const QelWebApp& app) {

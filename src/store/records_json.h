@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/json.h"
 #include "qelvo/errors.h"
 #include "qelvo/records.h"
 
@@ -22,6 +23,10 @@ namespace qelvo {
 // number is not finite or lies beyond what a Date can hold.
 double referenceSeconds(Date date);
 std::optional<Date> dateFromReferenceSeconds(double seconds);
+// The date under `key` of a JSON object; fails when it is absent, not a number or out
+// of range (`path` names the object in the message).
+std::expected<Date, DecodingError> decodeDate(const json::Json& object, std::string_view key,
+                                              const std::string& path);
 
 // The compact JSON of a record ("id", "channels", "snapshots", "last_sync"). Channels
 // and snapshots are written in order of id, so equal records give equal bytes. Fails

@@ -16,6 +16,7 @@
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
 #include "store/app_store.h"
+#include "store/launch_store.h"
 #include "store/record_lookup.h"
 
 namespace qelvo {
@@ -84,6 +85,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::runPipeline(const SyncContext& con
   }
   const std::string snapshotId = *response.snapshot;
   const std::int64_t build = *response.build;
+  if (auto refused = failedLaunchRefusal(appId, snapshotId, FailStep::check)) {
+    return std::unexpected(std::move(*refused));
+  }
 
   SyncResult result{*liveUpdate, std::nullopt, SyncResult::Download{}};
   bool download = needsDownload(appId, snapshotId);
@@ -157,7 +161,8 @@ std::expected<LiveUpdateManager::AppliedSnapshot, Error> LiveUpdateManager::appl
   auto snapshot = findSnapshot(*app, snapshotId);
   if (!snapshot) snapshot = Snapshot{snapshotId, buildId, currentBinaryVersion(), now};
   if (!saveMetadata(*app, *channel, *snapshot, now)) {
-    return std::unexpected(snapshotGone(appId, snapshotId));
+    auto refused = failedLaunchRefusal(appId, snapshotId, FailStep::update);
+    return std::unexpected(refused.value_or(snapshotGone(appId, snapshotId)));
   }
   return AppliedSnapshot{*liveUpdate, *snapshot};
 }
@@ -166,7 +171,10 @@ bool LiveUpdateManager::saveMetadata(QelWebApp app, Channel channel, Snapshot sn
   snapshot.lastUsed = date;
   snapshot.binaryVersion = currentBinaryVersion();
   channel.currentSnapshot = snapshot;
-  return updateApp(*userDefaults_, app.id, [&](std::optional<QelWebApp>& stored) {
+  return updateAppSeeingLaunch(*userDefaults_, app.id, [&](std::optional<QelWebApp>& stored,
+                                                           const LaunchRecord& launch) {
+    // A launch that gave the snapshot up meanwhile wins: it is never recorded again.
+    if (launch.failure(snapshot.id)) return false;
     // Checked with the record locked: a trim removes a directory only in the same
     // transaction that forgets it, so a snapshot recorded here stays on disk.
     auto directory = fileManager_->snapshotDirectory(app.id, snapshot.id);
@@ -228,7 +236,8 @@ std::expected<LiveUpdateManager::AppliedSnapshot, Error> LiveUpdateManager::comp
   const Date now = std::chrono::system_clock::now();
   Snapshot snapshot{snapshotId, std::to_string(build), currentBinaryVersion(), now};
   if (!saveMetadata(unpacked.app, unpacked.channel, snapshot, now)) {
-    return std::unexpected(snapshotGone(appId, snapshotId));
+    auto refused = failedLaunchRefusal(appId, snapshotId, FailStep::update);
+    return std::unexpected(refused.value_or(snapshotGone(appId, snapshotId)));
   }
   return AppliedSnapshot{std::move(unpacked.liveUpdate), std::move(snapshot)};
 }

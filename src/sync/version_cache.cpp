@@ -7,6 +7,7 @@
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
 #include "store/app_store.h"
+#include "store/launch_store.h"
 
 namespace qelvo {
 namespace {
@@ -84,12 +85,15 @@ void LiveUpdateManager::trimVersions(const std::string& appId) {
   removeStaleVersions(appId);
   // A negative setting keeps nothing, like 0.
   const auto keep = static_cast<std::size_t>(std::max(0, maxVersions()));
-  updateApp(*userDefaults(), appId, [&](std::optional<QelWebApp>& app) {
+  updateAppSeeingLaunch(*userDefaults(), appId, [&](std::optional<QelWebApp>& app,
+                                                    const LaunchRecord& launch) {
     if (!app) return false;
-    const auto inUse = snapshotsInUse(*app);
+    auto kept = snapshotsInUse(*app);
+    // The last snapshot whose launch was confirmed is where a failed launch returns to.
+    if (launch.confirmedSnapshot) kept.insert(*launch.confirmedSnapshot);
     std::vector<Snapshot> candidates;
     for (const auto& snapshot : app->snapshots) {
-      if (!inUse.contains(snapshot.id)) candidates.push_back(snapshot);
+      if (!kept.contains(snapshot.id)) candidates.push_back(snapshot);
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Snapshot& a, const Snapshot& b) { return a.lastUsed > b.lastUsed; });

@@ -15,6 +15,10 @@ const char* const kUsage =
     "       qelvo-live-update [options] last-sync [APP_ID:CHANNEL[:STRATEGY]]\n"
     "       qelvo-live-update [options] clean [APP_ID:CHANNEL[:STRATEGY]...]\n"
     "       qelvo-live-update [options] reset [--retain-cache]\n"
+    "       qelvo-live-update [options] launch APP_ID:CHANNEL[:STRATEGY]\n"
+    "       qelvo-live-update [options] ready APP_ID:CHANNEL[:STRATEGY] ATTEMPT\n"
+    "       qelvo-live-update [options] bad APP_ID:CHANNEL[:STRATEGY] [REASON]\n"
+    "       qelvo-live-update [options] status APP_ID:CHANNEL[:STRATEGY]...\n"
     "options: --bundle-id ID  --bundle-version V  --data-dir DIR  --server URL  --ca-file FILE\n"
     "         --name NAME  --max-versions N  --public-key FILE (with --name)  --quiet\n";
 
@@ -27,7 +31,11 @@ std::optional<Command> commandNamed(const std::string& word) {
                                                           {"dir", Command::dir},
                                                           {"last-sync", Command::lastSync},
                                                           {"clean", Command::clean},
-                                                          {"reset", Command::reset}};
+                                                          {"reset", Command::reset},
+                                                          {"launch", Command::launch},
+                                                          {"ready", Command::ready},
+                                                          {"bad", Command::bad},
+                                                          {"status", Command::status}};
   auto found = commands.find(word);
   return found == commands.end() ? std::nullopt : std::optional(found->second);
 }
@@ -97,6 +105,9 @@ std::expected<void, std::string> checkCommand(const tools::ParsedArguments& args
   if (command == Command::lastSync && count > 1)
     return Error("last-sync takes at most one APP_ID:CHANNEL");
   if (command == Command::reset && count != 0) return Error("reset takes no APP_ID:CHANNEL");
+  if (command == Command::launch && count != 1) return Error("launch takes one APP_ID:CHANNEL");
+  if (command == Command::status && count == 0)
+    return Error("status needs at least one APP_ID:CHANNEL");
   if (command != Command::sync && args.has("existing-cache"))
     return Error("--existing-cache belongs to sync");
   if (command != Command::reset && args.has("retain-cache"))
@@ -106,6 +117,25 @@ std::expected<void, std::string> checkCommand(const tools::ParsedArguments& args
     if (!seen.insert(app.appId).second) return Error("app " + app.appId + " is named twice");
   }
   return {};
+}
+
+// The words of `ready` and `bad` after their APP_SPEC (an attempt id, a reason) go into
+// the options; the APP_SPEC words of any command are returned.
+std::expected<std::vector<std::string>, std::string> takeLaunchWords(
+    const std::vector<std::string>& words, CliOptions& options) {
+  std::vector<std::string> specs(words.begin() + 1, words.end());
+  if (options.command == Command::ready) {
+    if (specs.size() != 2) return Error("ready takes APP_ID:CHANNEL ATTEMPT");
+    options.attemptId = specs.back();
+    specs.pop_back();
+  } else if (options.command == Command::bad) {
+    if (specs.empty() || specs.size() > 2) return Error("bad takes APP_ID:CHANNEL [REASON]");
+    if (specs.size() == 2) {
+      options.reason = specs.back();
+      specs.pop_back();
+    }
+  }
+  return specs;
 }
 
 }  // namespace
@@ -148,8 +178,10 @@ std::expected<CliOptions, std::string> parseCliOptions(int argc, const char* con
   options.command = *command;
   options.retainCache = args->has("retain-cache");
   if (auto globals = readGlobals(*args, options); !globals) return Error(globals.error());
-  for (std::size_t i = 1; i < args->words.size(); ++i) {
-    auto spec = parseAppSpec(args->words[i]);
+  auto specs = takeLaunchWords(args->words, options);
+  if (!specs) return Error(specs.error());
+  for (const auto& word : *specs) {
+    auto spec = parseAppSpec(word);
     if (!spec) return Error(spec.error());
     options.apps.push_back(std::move(*spec));
   }

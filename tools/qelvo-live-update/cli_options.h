@@ -2,7 +2,8 @@
 //
 //   qelvo-live-update [global options] sync APP_ID:CHANNEL[:zip|differential]... [--existing-cache
 //   APP_ID=DIR]... qelvo-live-update [global options] dir SPEC | last-sync [SPEC] | clean [SPEC...]
-//   | reset [--retain-cache]
+//   | reset [--retain-cache] | launch SPEC | ready SPEC ATTEMPT | bad SPEC [REASON]
+//   | status SPEC...
 //
 // Global options: --bundle-id ID, --bundle-version V, --data-dir DIR, --server URL,
 // --ca-file FILE, --name NAME, --max-versions N, --public-key FILE (needs --name), --quiet.
@@ -28,7 +29,7 @@ struct AppSpec {
   LiveUpdate liveUpdate() const { return LiveUpdate(appId, channel, false, strategy); }
 };
 
-enum class Command { sync, dir, lastSync, clean, reset };
+enum class Command { sync, dir, lastSync, clean, reset, launch, ready, bad, status };
 
 struct CliOptions {
   std::string bundleId = "dev.qelvo.live-update";
@@ -45,6 +46,8 @@ struct CliOptions {
   std::vector<AppSpec> apps;
   std::map<std::string, std::filesystem::path> existingCaches;  // sync: app id to directory
   bool retainCache = false;                                     // reset
+  std::string attemptId;                                        // ready
+  std::string reason;                                           // bad
 };
 
 // The options, or the message of a usage error.

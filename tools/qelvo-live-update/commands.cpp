@@ -30,6 +30,8 @@ std::vector<std::string> appIdsOf(const CliOptions& options) {
   return ids;
 }
 
+}  // namespace
+
 void addAll(LiveUpdateManager& manager, const CliOptions& options) {
   for (const auto& app : options.apps) {
     std::optional<std::filesystem::path> existingCache;
@@ -40,8 +42,6 @@ void addAll(LiveUpdateManager& manager, const CliOptions& options) {
     manager.add(app.liveUpdate(), existingCache);
   }
 }
-
-}  // namespace
 
 std::shared_ptr<LiveUpdateManager> makeManager(const CliOptions& options) {
   std::optional<std::filesystem::path> container;

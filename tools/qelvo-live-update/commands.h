@@ -17,6 +17,9 @@ inline constexpr int kExitNothing = 3;
 // the manager they name. Throws ConfigurationError.
 std::shared_ptr<LiveUpdateManager> makeManager(const CliOptions& options);
 
+// Adds every app of the command line (with its --existing-cache), without syncing.
+void addAll(LiveUpdateManager& manager, const CliOptions& options);
+
 // Adds every app, syncs them as one list, prints one JSON line per app in command-line
 // order. 0 when every app succeeded.
 int runSync(LiveUpdateManager& manager, const CliOptions& options);

@@ -8,6 +8,7 @@
 
 #include "cli_options.h"
 #include "commands.h"
+#include "launch_commands.h"
 #include "qelvo/errors.h"
 
 int main(int argc, char** argv) {
@@ -30,6 +31,14 @@ int main(int argc, char** argv) {
         return qelvo::cli::runClean(*manager, *options);
       case qelvo::cli::Command::reset:
         return qelvo::cli::runReset(*manager, *options);
+      case qelvo::cli::Command::launch:
+        return qelvo::cli::runLaunch(*manager, *options);
+      case qelvo::cli::Command::ready:
+        return qelvo::cli::runReady(*manager, *options);
+      case qelvo::cli::Command::bad:
+        return qelvo::cli::runBad(*manager, *options);
+      case qelvo::cli::Command::status:
+        return qelvo::cli::runStatus(*manager, *options);
     }
   } catch (const qelvo::FileOperationError& error) {
     const auto* cause = error.platformError();

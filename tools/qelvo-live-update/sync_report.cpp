@@ -5,22 +5,12 @@
 #include "common/utc_time.h"
 
 namespace qelvo::cli {
-namespace {
 
 using Json = nlohmann::ordered_json;
 
-template <class T>
-Json orNull(const std::optional<T>& value) {
-  return value ? Json(*value) : Json(nullptr);
-}
-
-// Names and texts come from the command line and the server; a byte that is not UTF-8
-// is replaced rather than lose the line.
-std::string line(const Json& object) {
+std::string jsonLine(const nlohmann::ordered_json& object) {
   return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
-
-}  // namespace
 
 std::string successLine(const LiveUpdateManager::SyncResult& result,
                         const std::optional<std::filesystem::path>& directory) {
@@ -34,7 +24,7 @@ std::string successLine(const LiveUpdateManager::SyncResult& result,
   object["latest_app_directory_changed"] =
       cache ? Json(cache->latestAppDirectoryChanged) : Json(nullptr);
   object["directory"] = directory ? Json(directory->string()) : Json(nullptr);
-  return line(object);
+  return jsonLine(object);
 }
 
 std::string failureLine(const SyncError& error) {
@@ -43,7 +33,7 @@ std::string failureLine(const SyncError& error) {
   object["ok"] = false;
   object["fail_step"] = std::string(SyncError::rawValue(error.failStep));
   object["error"] = error.errorDescription();
-  return line(object);
+  return jsonLine(object);
 }
 
 std::string isoTime(Date date) { return tools::formatUtc(date, "%Y-%m-%dT%H:%M:%SZ"); }

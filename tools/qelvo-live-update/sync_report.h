@@ -6,12 +6,23 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
 #include "qelvo/live_update_manager.h"
 
 namespace qelvo::cli {
+
+// One JSON object as one line. Names and texts come from the command line, the server
+// and the host; a byte that is not UTF-8 is replaced rather than lose the line.
+std::string jsonLine(const nlohmann::ordered_json& object);
+
+// The value, or JSON null.
+template <class T>
+nlohmann::ordered_json orNull(const std::optional<T>& value) {
+  return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
 
 std::string successLine(const LiveUpdateManager::SyncResult& result,
                         const std::optional<std::filesystem::path>& directory);

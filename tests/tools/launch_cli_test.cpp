@@ -1,0 +1,83 @@
+// The launch guard through qelvo-live-update, as a host script drives it: launch,
+// ready, bad and status, each its own process on one data directory.
+#include <gtest/gtest.h>
+
+#include "tools/tools_fixture.h"
+
+namespace qelvo::test {
+namespace {
+
+using nlohmann::json;
+
+json onlyLine(const ToolRun& run) {
+  auto lines = run.jsonLines();
+  EXPECT_EQ(lines.size(), 1u) << run.out << run.err;
+  return lines.empty() ? json() : lines.front();
+}
+
+TEST(LaunchCli, LaunchReadyBadAndStatusRoundTrip) {
+  DeployFixture server;
+  server.publish("shop", "v1", {{"index.html", "v1"}});
+  CliHost host(server.appsUrl(), {"--quiet"});
+  const std::string spec = "shop:production";
+  auto v1 = host.sync({spec});
+
+  auto launch = host.run({"launch", spec});
+  ASSERT_EQ(launch.exitCode, 0) << launch.err;
+  auto attempt = onlyLine(launch);
+  EXPECT_EQ(attempt["app_id"], "shop");
+  EXPECT_EQ(attempt["snapshot"], "v1");
+  EXPECT_EQ(attempt["directory"], v1[0]["directory"]);
+  EXPECT_EQ(attempt["rolled_back_from"], nullptr);
+  auto stale = host.run({"ready", spec, "not-the-attempt"});
+  EXPECT_EQ(stale.exitCode, 3);
+  EXPECT_EQ(onlyLine(stale)["confirmed"], false);
+  auto ready = host.run({"ready", spec, attempt["attempt"].get<std::string>()});
+  EXPECT_EQ(ready.exitCode, 0);
+  EXPECT_EQ(
+      onlyLine(ready).dump(),
+      json({{"app_id", "shop"}, {"attempt", attempt["attempt"]}, {"confirmed", true}}).dump());
+
+  server.publish("shop", "v2", {{"index.html", "v2"}});
+  host.sync({spec});
+  EXPECT_EQ(onlyLine(host.run({"launch", spec}))["snapshot"], "v2");
+  auto bad = host.run({"bad", spec, "white screen"});
+  EXPECT_EQ(bad.exitCode, 0);
+  EXPECT_EQ(onlyLine(bad)["reported"], true);
+  EXPECT_EQ(onlyLine(bad)["directory"], v1[0]["directory"]);
+  EXPECT_EQ(host.run({"bad", spec}).exitCode, 3) << "reported already";
+
+  auto status = onlyLine(host.run({"status", spec}));
+  EXPECT_EQ(status["current_snapshot"], "v1");
+  EXPECT_EQ(status["confirmed_snapshot"], "v1");
+  ASSERT_EQ(status["failed"].size(), 1u);
+  EXPECT_EQ(status["failed"][0]["snapshot"], "v2");
+  EXPECT_EQ(status["failed"][0]["reason"], "white screen");
+  EXPECT_EQ(status["failed"][0]["failed_at"].get<std::string>().size(), 20u);
+  EXPECT_EQ(status["last_attempt"]["status"], "bad");
+  EXPECT_EQ(status["last_attempt"]["snapshot"], "v2");
+
+  // The channel still offers v2: the sync says why it stays on v1 and fetches nothing.
+  server.clearLog();
+  auto refused = host.sync({spec}, 1);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0]["fail_step"], "check");
+  EXPECT_EQ(refused[0]["error"],
+            "Failure occured during check step.\nMetadata failure - Snapshot v2 of application "
+            "shop failed to launch on this device and is not applied again: white screen");
+  EXPECT_EQ(server.requests("GET "), 0u);
+  EXPECT_EQ(onlyLine(host.run({"launch", spec}))["snapshot"], "v1");
+
+  for (std::vector<std::string> usage : {std::vector<std::string>{"launch"},
+                                         {"launch", spec, spec},
+                                         {"ready", spec},
+                                         {"ready", spec, "a", "b"},
+                                         {"bad"},
+                                         {"bad", spec, "reason", "more"},
+                                         {"status"}}) {
+    EXPECT_EQ(host.run(usage).exitCode, 2) << ::testing::PrintToString(usage);
+  }
+}
+
+}  // namespace
+}  // namespace qelvo::test
