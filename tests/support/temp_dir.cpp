@@ -36,6 +36,11 @@ void writeFile(const std::filesystem::path& file, const std::string& content) {
   out << content;
 }
 
+void writePrivateFile(const std::filesystem::path& file, const std::string& content) {
+  writeFile(file, content);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
 std::string readFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::ostringstream buffer;

@@ -24,6 +24,8 @@ class TempDir {
 
 // Writes `content` to `file`, creating its parent directories.
 void writeFile(const std::filesystem::path& file, const std::string& content);
+// The same, readable and writable by its owner only (a private key).
+void writePrivateFile(const std::filesystem::path& file, const std::string& content);
 // The whole content of `file` (empty when it cannot be read).
 std::string readFile(const std::filesystem::path& file);
 // Every regular file below `root`, as relative paths with "/" separators, sorted.

@@ -154,7 +154,7 @@ TEST(LiveUpdateCli, SecureManagerTakesSignedBundlesAndRefusesTamperedOnes) {
   DeployFixture server;
   TempDir keys;
   writeFile(keys / "public.pem", testKey().publicKeyPem());
-  writeFile(keys / "private.pem", testKey().privateKeyPem());
+  writePrivateFile(keys / "private.pem", testKey().privateKeyPem());
   TempDir source;
   for (const auto& [href, content] : kVersion1) writeFile(source / href, content);
   for (const auto& app : {"kiosk", "panel"}) {

@@ -200,7 +200,7 @@ TEST(NginxFront, DevicesSyncThroughNginxInFrontOfTwoInstances) {
   const auto root = dir / "root";
   std::filesystem::create_directories(root);
   std::filesystem::create_directories(dir / "nginx");
-  writeFile(dir / "private.pem", testKey().privateKeyPem());
+  writePrivateFile(dir / "private.pem", testKey().privateKeyPem());
   writeFile(dir / "public.pem", testKey().publicKeyPem());
   ASSERT_EQ(publish(root, "shop", "v1", kVersion1).exitCode, 0);
   for (const std::string app : {"kiosk", "panel"}) {

@@ -2,6 +2,7 @@
 
 #include "publishing/atomic_write.h"
 #include "publishing/deploy_root.h"
+#include "publishing/secret_files.h"
 
 namespace qelvo::publishing {
 
@@ -23,6 +24,10 @@ std::expected<std::size_t, std::string> copyBundleFiles(const std::filesystem::p
     if (error) break;
     if (std::filesystem::is_symlink(status)) {
       return std::unexpected("Symbolic links are not published: " + it->path().string());
+    }
+    if (auto reason = secretReason(it->path(), relative, std::filesystem::is_directory(status))) {
+      return std::unexpected("Refused to publish " + relative.string() + ": " + *reason +
+                             ". Keep it out of " + source.string());
     }
     if (std::filesystem::is_directory(status)) {
       std::filesystem::create_directory(destination / relative, error);

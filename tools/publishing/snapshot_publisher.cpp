@@ -1,6 +1,9 @@
 #include "publishing/snapshot_publisher.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -136,6 +139,14 @@ std::expected<PublishedSnapshot, std::string> publishSnapshot(const DeployRoot& 
 }
 
 std::expected<RsaSigner, std::string> readSigningKey(const std::filesystem::path& file) {
+  // A signing key that others can read is as good as published.
+  struct stat status {};
+  if (::stat(file.c_str(), &status) == 0 && (status.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+    return std::unexpected(file.string() + " can be read by other users (mode " + mode +
+                           "): make it readable by its owner only (chmod 600)");
+  }
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::unexpected("Could not read the key file " + file.string());
   std::ostringstream text;
