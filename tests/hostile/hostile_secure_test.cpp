@@ -49,7 +49,7 @@ class HostileSecure : public HostileSync {
                            const std::string& what) {
     offer();
     if (auto failure = anyFailure()) {
-      expectUnchanged(false);
+      expectUnchanged();
       return true;
     }
     auto served = filesIn(*secure_->latestAppDirectory("app"));
@@ -95,7 +95,7 @@ TEST_F(HostileSecure, ASignatureOfAnotherManifestInAnArchiveIsRefused) {
   auto error = refusal();
   EXPECT_EQ(error.failStep, FailStep::unpack);
   EXPECT_NE(error.errorDescription().find("was not signed with the private key"), std::string::npos);
-  expectUnchanged(false);
+  expectUnchanged();
 }
 
 TEST_F(HostileSecure, UnsignedManifestsAreRefused) {
@@ -115,11 +115,46 @@ TEST_F(HostileSecure, UnsignedArchivesAreRefused) {
   offerArchive("snap-2", zipOf(files));  // no manifest at all
   EXPECT_NE(refusal().errorDescription().find("did not contain a live-update-manifest.json"),
             std::string::npos);
-  expectUnchanged(false);
+  expectUnchanged();
   files[kManifestFile] = manifestOf(nextBundle());  // a manifest without signatures
   offerArchive("snap-3", zipOf(files));
   EXPECT_NE(refusal().errorDescription().find("did not contain a valid"), std::string::npos);
-  expectUnchanged(false);
+  expectUnchanged();
+}
+
+// A signed archive is all or nothing: a file the signature does not list is refused
+// wherever it hides (a nested file named like the manifest included), a manifest too
+// large to read is not read, and a document of endless signatures is not verified.
+TEST_F(HostileSecure, SignedArchivesAreAllOrNothing) {
+  start(Strategy::zip);
+  auto limits = secure_->limits();
+  limits.maxManifestBytes = 64 * 1024;
+  secure_->setLimits(limits);
+  const auto signedManifest = signedManifestOf(nextBundle(), testKey());
+  auto nested = nextBundle();
+  nested[kManifestFile] = signedManifest;
+  nested["js/live-update-manifest.json"] = "alert('not signed')";
+  nested["payload-live-update-manifest.json"] = "not signed";
+  auto huge = nextBundle();
+  huge[kManifestFile] = signedManifest + std::string(100 * 1024, ' ');
+  auto manySignatures = nextBundle();
+  manySignatures[kManifestFile] = publishing::encodeSignedManifest(
+      payloadOf(nextBundle()),
+      std::vector<publishing::SignatureEntry>(
+          1000, publishing::signPayload(otherTestKey(), payloadOf(nextBundle()))));
+  const std::vector<std::pair<Files, std::string>> cases = {
+      {nested, "js/live-update-manifest.json: File not included in manifest\npayload-live-update-manifest.json"},
+      {huge, "did not contain a valid live-update-manifest.json"},
+      {manySignatures, "did not contain a valid live-update-manifest.json"},
+  };
+  int n = 1;
+  for (const auto& [files, text] : cases) {
+    offerArchive("snap-" + std::to_string(++n), zipOf(files));
+    auto error = refusal();
+    EXPECT_EQ(error.failStep, FailStep::unpack);
+    EXPECT_NE(error.errorDescription().find(text), std::string::npos) << error.errorDescription();
+    expectUnchanged();
+  }
 }
 
 TEST_F(HostileSecure, AFlippedBitInTheManifestOrAFileIsRefused) {
