@@ -10,6 +10,7 @@
 // "The operation couldn’t be completed. (QelvoLiveUpdates.NetworkClientError error 1.)"
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -124,6 +125,11 @@ struct CancellationError : std::exception {
 struct HttpResponse {
   long statusCode = 0;
   Url url;
+  // How long the service asks the client to wait before it asks again: the response's
+  // Retry-After (sent with 429 and 503), its delta-seconds as given or its HTTP-date as
+  // the seconds from the response's arrival to it (0 once past). None when the response
+  // has no readable Retry-After.
+  std::optional<std::chrono::seconds> retryAfter{};
   friend bool operator==(const HttpResponse&, const HttpResponse&) = default;
 };
 
@@ -166,9 +172,11 @@ class NetworkClientError : public std::exception {
     qelvo::DecodingError error;
     friend bool operator==(const DecodingError&, const DecodingError&) = default;
   };
-  // A refusal carrying the service's error envelope.
+  // A refusal carrying the service's error envelope, and the wait its Retry-After asks
+  // for (as in HttpResponse).
   struct Qelvo {
     BraxoErrorResponse response;
+    std::optional<std::chrono::seconds> retryAfter{};
     friend bool operator==(const Qelvo&, const Qelvo&) = default;
   };
   using Value = std::variant<InvalidResponse, NetworkError, DecodingError, Qelvo>;
@@ -180,11 +188,16 @@ class NetworkClientError : public std::exception {
   static NetworkClientError decodingError(qelvo::DecodingError error) {
     return {DecodingError{std::move(error)}};
   }
-  static NetworkClientError qelvo(BraxoErrorResponse response) {
-    return {Qelvo{std::move(response)}};
+  static NetworkClientError qelvo(BraxoErrorResponse response,
+                                  std::optional<std::chrono::seconds> retryAfter = std::nullopt) {
+    return {Qelvo{std::move(response), retryAfter}};
   }
 
   const Value& value() const { return value_; }
+  // The wait the service asked for with this refusal (an invalid response's or an
+  // envelope's Retry-After, or that of the failure a network error carries); none when
+  // it asked for none.
+  std::optional<std::chrono::seconds> retryAfter() const;
   std::string localizedDescription() const;
   const char* what() const noexcept override;
   friend bool operator==(const NetworkClientError& a, const NetworkClientError& b) {
