@@ -19,6 +19,7 @@
 #include <variant>
 #include <vector>
 
+#include "qelvo/export.h"
 #include "qelvo/url.h"
 
 namespace qelvo {
@@ -26,11 +27,11 @@ namespace qelvo {
 class Error;
 
 // The generic description of an error value without a text of its own.
-std::string genericErrorDescription(const std::string& typeName, std::size_t caseIndex);
+QELVO_EXPORT std::string genericErrorDescription(const std::string& typeName, std::size_t caseIndex);
 
 // An operating-system failure: a domain ("posix" for errno values, or the name of a
 // library error type bridged into this form), its code, and the system's own text.
-struct PlatformError : std::exception {
+struct QELVO_EXPORT PlatformError : std::exception {
   std::string domain;
   int code = 0;
   std::string description;
@@ -48,7 +49,7 @@ struct PlatformError : std::exception {
 };
 
 // Errors of the filesystem layer.
-class FileOperationError : public std::exception {
+class QELVO_EXPORT FileOperationError : public std::exception {
  public:
   struct IoError {
     PlatformError error;
@@ -79,7 +80,7 @@ class FileOperationError : public std::exception {
 };
 
 // A transfer that did not complete: libcurl's result code and message.
-struct TransferError : std::exception {
+struct QELVO_EXPORT TransferError : std::exception {
   int curlCode = 0;
   std::string message;
 
@@ -92,7 +93,7 @@ struct TransferError : std::exception {
 };
 
 // JSON that did not decode: the path of keys to the failure, and a description.
-struct DecodingError : std::exception {
+struct QELVO_EXPORT DecodingError : std::exception {
   std::string codingPath;
   std::string description;
 
@@ -105,7 +106,7 @@ struct DecodingError : std::exception {
 };
 
 // A value that could not be encoded as JSON.
-struct EncodingError : std::exception {
+struct QELVO_EXPORT EncodingError : std::exception {
   std::string description;
 
   explicit EncodingError(std::string description) : description(std::move(description)) {}
@@ -116,7 +117,7 @@ struct EncodingError : std::exception {
 };
 
 // The operation was stopped by `cancelSync`.
-struct CancellationError : std::exception {
+struct QELVO_EXPORT CancellationError : std::exception {
   const char* what() const noexcept override { return "The operation was cancelled."; }
   friend bool operator==(const CancellationError&, const CancellationError&) { return true; }
 };
@@ -154,7 +155,7 @@ struct BraxoErrorResponse {
 };
 
 // Errors of the deploy-service client.
-class NetworkClientError : public std::exception {
+class QELVO_EXPORT NetworkClientError : public std::exception {
  public:
   // A response that is not a success (status outside 200-299), without a decodable
   // error envelope where one is looked for.
@@ -165,7 +166,7 @@ class NetworkClientError : public std::exception {
   // The transfer failed, or the file callback of a download failed; carries why.
   struct NetworkError {
     std::shared_ptr<const Error> error;
-    friend bool operator==(const NetworkError& a, const NetworkError& b);
+    friend QELVO_EXPORT bool operator==(const NetworkError& a, const NetworkError& b);
   };
   // A success answer whose body is not what the exchange expects.
   struct DecodingError {

@@ -19,13 +19,14 @@
 #include <memory>
 #include <string>
 
+#include "qelvo/export.h"
 #include "qelvo/live_update_manager.h"
 
 namespace qelvo {
 
 class RsaPublicKey;
 
-class SecureLiveUpdateManager : public LiveUpdateManager {
+class QELVO_EXPORT SecureLiveUpdateManager : public LiveUpdateManager {
  public:
   SecureLiveUpdateManager(const std::string& named, const std::string& publicKey, int maxVersions);
   SecureLiveUpdateManager(const std::string& named, const std::filesystem::path& publicKeyUrl,

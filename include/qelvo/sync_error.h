@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "qelvo/export.h"
 #include "qelvo/errors.h"
 
 namespace qelvo {
@@ -71,7 +72,7 @@ struct SecureUpdateFailureReason {
                          const SecureUpdateFailureReason&) = default;
 };
 
-class SyncError : public std::exception {
+class QELVO_EXPORT SyncError : public std::exception {
  public:
   enum class FailStep { check, download, unpack, update };
 
