@@ -1,7 +1,7 @@
-// `qelvo-live-update watch APP_SPEC...`: keeps the apps up to date for as long as it
-// runs, as a service does. It adds the apps once and syncs on one warm manager
-// (registrations, store and connections are kept between syncs, nothing is read
-// again); the timing is WatchSchedule's, per app: apps that succeed together stay
+// `qelvo-live-update watch APP_ID:CHANNEL[:STRATEGY]...`: keeps the apps up to date for
+// as long as it runs, as a service does. It adds the apps once and syncs on one warm
+// manager (registrations, store and connections are kept between syncs, nothing is
+// read again); the timing is WatchSchedule's, per app: apps that succeed together stay
 // together, an app that fails backs off on its own. After each round it prints one
 // line per app of the round (watch_report.h) and runs `--on-update` for each app whose
 // directory changed (update_hook.h).
