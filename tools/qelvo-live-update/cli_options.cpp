@@ -27,7 +27,8 @@ const char* const kUsage =
     "                         [--retry-max S] [--on-update CMD] [--seed N]\n"
     "                         [--existing-cache APP_ID=DIR]...\n"
     "options: --bundle-id ID  --bundle-version V  --data-dir DIR  --server URL  --ca-file FILE\n"
-    "         --name NAME  --max-versions N  --public-key FILE (with --name)  --quiet\n";
+    "         --name NAME  --max-versions N  --public-key FILE (with --name)\n"
+    "         --require-claims (with --public-key)  --quiet\n";
 
 namespace {
 
@@ -67,6 +68,7 @@ std::expected<void, std::string> readGlobals(const tools::ParsedArguments& args,
   if (auto value = args.last("public-key")) options.publicKey = *value;
   options.name = args.last("name");
   options.quiet = args.has("quiet");
+  options.requireClaims = args.has("require-claims");
   if (auto value = args.last("server")) {
     if (auto checked = checkServer(*value); !checked) return checked;
     options.server = *value;
@@ -79,6 +81,9 @@ std::expected<void, std::string> readGlobals(const tools::ParsedArguments& args,
   }
   if (options.bundleId.empty()) return Error("--bundle-id must not be empty");
   if (options.publicKey && !options.name) return Error("--public-key needs --name");
+  if (options.requireClaims && !options.publicKey) {
+    return Error("--require-claims needs --public-key");
+  }
   return {};
 }
 
@@ -227,7 +232,7 @@ std::expected<CliOptions, std::string> parseCliOptions(int argc, const char* con
       {.withValue = {"bundle-id", "bundle-version", "data-dir", "server", "ca-file", "name",
                      "max-versions", "public-key", "existing-cache", "interval", "jitter",
                      "retry-min", "retry-max", "first-sync-within", "seed", "on-update"},
-       .flags = {"quiet", "retain-cache"}});
+       .flags = {"quiet", "retain-cache", "require-claims"}});
   if (!args) return Error(args.error());
   if (args->words.empty()) return Error("no command");
   auto command = commandNamed(args->words.front());

@@ -43,6 +43,7 @@ struct CliOptions {
   std::optional<std::string> name;
   int maxVersions = 3;
   std::optional<std::filesystem::path> publicKey;
+  bool requireClaims = false;  // a secure manager refuses manifests without release claims
   bool quiet = false;
 
   Command command = Command::sync;
