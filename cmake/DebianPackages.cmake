@@ -48,7 +48,7 @@ if(BUILD_SHARED_LIBS)
 else()
   # A static library: its users link what it links.
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
-      "libcurl4-openssl-dev | libcurl-dev, libzip-dev, libssl-dev, libsqlite3-dev")
+      "libcurl4-openssl-dev | libcurl-dev, libzip-dev, libssl-dev, libsqlite3-dev, libzstd-dev")
   set(CPACK_COMPONENTS_ALL development)
 endif()
 

@@ -35,7 +35,7 @@ endif()
 if(BUILD_SHARED_LIBS)
   set(QELVO_PC_PRIVATE "")
 else()
-  set(QELVO_PC_PRIVATE "Requires.private: libcurl libzip openssl sqlite3\nLibs.private: -pthread\n")
+  set(QELVO_PC_PRIVATE "Requires.private: libcurl libzip openssl sqlite3 libzstd\nLibs.private: -pthread\n")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qelvo-liveupdates.pc.in
                ${PROJECT_BINARY_DIR}/qelvo-liveupdates.pc @ONLY)

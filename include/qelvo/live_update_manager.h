@@ -53,6 +53,7 @@ struct LiveUpdatesClient;
 class FileManagerUtilProtocol;
 class QelvoLogger;
 class ProgressReporter;
+class DownloadGroup;
 class SyncExecutor;
 class SyncTask;
 struct SuccessResponseData;
@@ -128,6 +129,10 @@ class QELVO_EXPORT LiveUpdateManager : public std::enable_shared_from_this<LiveU
     // Space left free on the cache's filesystem: a download or unpack that would need
     // more than the free space minus this fails before it starts.
     std::uint64_t freeSpaceReserve = std::uint64_t{64} << 20;
+    // The window a patch may ask its decoder for, which is what applying it holds in
+    // memory besides the mapped older file: a patch that asks for more is not used (the
+    // whole file is fetched instead).
+    std::uint64_t maxPatchWindowBytes = std::uint64_t{128} << 20;
 
     friend bool operator==(const Limits&, const Limits&) = default;
   };
@@ -370,6 +375,19 @@ class QELVO_EXPORT LiveUpdateManager : public std::enable_shared_from_this<LiveU
   virtual std::expected<void, Error> downloadFileList(const SyncContext& context,
                                                       std::vector<DownloadFileRequest> requests,
                                                       const std::filesystem::path& staging);
+  // Fetches each of `requests` on its own into `directory` (a failure ends only its own
+  // download, and no file counts in the progress), each held to the size it is declared
+  // with: which arrived, in request order. Fails only when the sync is cancelled.
+  std::expected<std::vector<bool>, Error> downloadEachFile(
+      const SyncContext& context, const std::vector<DownloadFileRequest>& requests,
+      const std::filesystem::path& directory);
+  // The items of `changed` made from patches of the previous snapshot's files into
+  // `staging` (see the manifest's patches), each checked against its integrity; the
+  // others, to be fetched whole. Fails only when the sync is cancelled.
+  std::expected<std::vector<ManifestItem>, Error> applyPatches(
+      const SyncContext& context, std::vector<ManifestItem> changed, const Url& manifestUrl,
+      const std::filesystem::path& previousDirectory, const Manifest& previousManifest,
+      const std::filesystem::path& staging);
   virtual std::expected<FetchedManifest, Error> fetchManifest(const SyncContext& context,
                                                               const Url& url);
   virtual Outcome downloadDifferential(const SyncContext& context, const LiveUpdate& liveUpdate,
@@ -415,6 +433,10 @@ class QELVO_EXPORT LiveUpdateManager : public std::enable_shared_from_this<LiveU
   }
 
  private:
+  std::expected<void, Error> downloadGroup(const SyncContext& context,
+                                           const std::vector<DownloadFileRequest>& requests,
+                                           const std::filesystem::path& staging,
+                                           const std::shared_ptr<DownloadGroup>& group);
   // The joined sync of one application: the running task, or a new one.
   std::shared_ptr<SyncTask> syncTask(const std::string& appId);
   // The context of a sync of `appId` starting now.

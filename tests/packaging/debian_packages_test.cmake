@@ -62,7 +62,7 @@ foreach(package libqelvo-liveupdates0.1 libqelvo-liveupdates-dev qelvo-tools)
     message(FATAL_ERROR "no package ${package} among ${debs}")
   endif()
 endforeach()
-set(system_libraries libc6 libcurl4 libsqlite3-0 libssl3 libstdc\\+\\+6 libzip4)
+set(system_libraries libc6 libcurl4 libsqlite3-0 libssl3 libstdc\\+\\+6 libzip4 libzstd1)
 expect_depends(${deb_libqelvo-liveupdates0.1} ${system_libraries})
 expect_depends(${deb_libqelvo-liveupdates-dev} "libqelvo-liveupdates0\\.1 \\(= 0\\.1\\.0-1\\)")
 # The tools carry the library inside them: a device needs this package alone.
