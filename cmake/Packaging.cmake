@@ -19,7 +19,10 @@ install(FILES ${PROJECT_BINARY_DIR}/QelvoLiveUpdatesConfig.cmake
 
 # The pkg-config file finds its prefix from where it lies (pkgconf's ${pcfiledir}), so
 # it stays right wherever the tree is installed (`--prefix`, DESTDIR, a package). A
-# static library names the pkg-config modules of what it links, for `--static`.
+# static library names what it links, for `--static`: the pkg-config modules, except
+# libcurl, named by its library alone. libcurl's own static link line names a dozen
+# libraries whose development files Debian does not install with libcurl's, and a host
+# links libcurl's shared library anyway.
 set(QELVO_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
   set(QELVO_PC_PREFIX ${CMAKE_INSTALL_PREFIX})
@@ -35,7 +38,7 @@ endif()
 if(BUILD_SHARED_LIBS)
   set(QELVO_PC_PRIVATE "")
 else()
-  set(QELVO_PC_PRIVATE "Requires.private: libcurl libzip openssl sqlite3 libzstd\nLibs.private: -pthread\n")
+  set(QELVO_PC_PRIVATE "Requires.private: libzip openssl sqlite3 libzstd\nLibs.private: -lcurl -pthread\n")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qelvo-liveupdates.pc.in
                ${PROJECT_BINARY_DIR}/qelvo-liveupdates.pc @ONLY)
