@@ -37,6 +37,7 @@
 #include <variant>
 #include <vector>
 
+#include "qelvo/export.h"
 #include "qelvo/concurrent_dictionary.h"
 #include "qelvo/error.h"
 #include "qelvo/launch.h"
@@ -57,7 +58,7 @@ class SyncExecutor;
 class SyncTask;
 struct SuccessResponseData;
 
-class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager> {
+class QELVO_EXPORT LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager> {
  public:
   using SyncError = qelvo::SyncError;
 
@@ -86,7 +87,7 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
     std::optional<std::string> binaryVersion() const;
     std::optional<Date> lastUsed() const;
 
-    friend bool operator==(const SyncResult& a, const SyncResult& b);
+    friend QELVO_EXPORT bool operator==(const SyncResult& a, const SyncResult& b);
   };
 
   // The outcome of a sync of several applications, each in order of completion.

@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "qelvo/export.h"
 #include "qelvo/errors.h"
 #include "qelvo/url.h"
 
@@ -58,11 +59,11 @@ struct ManifestItem {
   }
 };
 
-struct ManifestItemHash {
+struct QELVO_EXPORT ManifestItemHash {
   std::size_t operator()(const ManifestItem& item) const noexcept;
 };
 
-struct Manifest {
+struct QELVO_EXPORT Manifest {
   std::unordered_set<ManifestItem, ManifestItemHash> payload;
   std::string _payload;  // the exact Base64 text `payload` was decoded from
 

@@ -3,15 +3,12 @@
 // as deploy/systemd/qelvo-deploy-server@.service starts them. Devices (the command-line
 // host) sync through nginx: nginx must serve every file from the root and hand every
 // check to the instances, both of which must answer some.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,10 +17,9 @@
 #include <sstream>
 #include <thread>
 
+#include "support/background_process.h"
 #include "support/test_keys.h"
 #include "tools/tools_fixture.h"
-
-extern char** environ;
 
 namespace qelvo::test {
 namespace {
@@ -71,55 +67,6 @@ std::optional<std::string> findProgram(const std::string& name) {
   }
   return std::nullopt;
 }
-
-// A program running in the background, its output in files; stopped with SIGTERM (then
-// SIGKILL) when the object goes away, if it has not been stopped before.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::filesystem::path& output) : output_(output) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() { stop(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-  std::string output() const { return readFile(output_); }
-  // Waits until the output holds `text` (or the program ends, or 10 s pass).
-  bool waitForOutput(const std::string& text) const {
-    for (auto deadline = std::chrono::steady_clock::now() + 10s;
-         std::chrono::steady_clock::now() < deadline && running();
-         std::this_thread::sleep_for(10ms)) {
-      if (output().find(text) != std::string::npos) return true;
-    }
-    return output().find(text) != std::string::npos;
-  }
-  void stop(int signal = SIGTERM) {
-    if (pid_ <= 0) return;
-    ::kill(pid_, signal);
-    for (int i = 0; i < 500 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
-      std::this_thread::sleep_for(10ms);
-    }
-    if (::waitpid(pid_, nullptr, WNOHANG) == 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::filesystem::path output_;
-};
 
 // `text` with every `from` replaced; fails the test when `from` is not there (the
 // shipped file changed under the test).
@@ -212,12 +159,12 @@ TEST(NginxFront, DevicesSyncThroughNginxInFrontOfTwoInstances) {
                                std::filesystem::perm_options::add);
 
   const int portA = freePort(), portB = freePort(), front = freePort();
-  Child instanceA(unitCommand(root, portA), dir / "instance-a.log");
-  Child instanceB(unitCommand(root, portB), dir / "instance-b.log");
+  BackgroundProcess instanceA(unitCommand(root, portA), dir / "instance-a.log");
+  BackgroundProcess instanceB(unitCommand(root, portB), dir / "instance-b.log");
   ASSERT_TRUE(instanceA.waitForOutput("listening on")) << instanceA.output();
   ASSERT_TRUE(instanceB.waitForOutput("listening on")) << instanceB.output();
   auto config = writeNginxConfig(dir / "nginx", root, front, portA, portB);
-  Child server({*nginx, "-p", (dir / "nginx").string() + "/", "-e",
+  BackgroundProcess server({*nginx, "-p", (dir / "nginx").string() + "/", "-e",
                 (dir / "nginx/error.log").string(), "-c", config.string()},
                dir / "nginx/stdout.log");
   for (int i = 0; i < 500 && server.running() && !accepts(front); ++i) std::this_thread::sleep_for(10ms);
