@@ -72,7 +72,7 @@ struct QELVO_EXPORT ManifestItemHash {
 
 /// A decoded manifest (see above): the items, and the payload text they came from. A plain value.
 struct QELVO_EXPORT Manifest {
-  std::unordered_set<ManifestItem, ManifestItemHash> payload;  ///< the items, one per href
+  std::unordered_set<ManifestItem, ManifestItemHash> payload;  ///< the items (identical ones once)
   std::string _payload;  ///< the exact Base64 text `payload` was decoded from
 
   /// Decodes {"payload": "..."}; the payload must be strict standard Base64 of a JSON

@@ -49,7 +49,7 @@ class QELVO_EXPORT SecureLiveUpdateManager : public LiveUpdateManager {
   ~SecureLiveUpdateManager() override;
 
   /// Release claims (the app, snapshot id, release sequence and expiry a signature covers;
-  /// see the README) are checked whenever a signed manifest carries them: a release for
+  /// see docs/protocol.md) are checked whenever a signed manifest carries them: a release for
   /// another app or snapshot, older than the newest one applied, or expired, is refused.
   /// A manifest without claims is accepted until a release of the app with claims has been
   /// applied, or always refused once `requireReleaseClaims(true)` is set.
