@@ -127,6 +127,12 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
     // Space left free on the cache's filesystem: a download or unpack that would need
     // more than the free space minus this fails before it starts.
     std::uint64_t freeSpaceReserve = std::uint64_t{64} << 20;
+    // Not a bound but a choice fixed like them when a sync starts: unchanged files of a
+    // differential update become hard links to the previous snapshot's instead of
+    // copies, and every file of a snapshot is made read-only (0444), so that no write can
+    // change several versions at once. Fewer bytes written, for hosts that never change
+    // a bundle's files (a process running as root ignores the read-only mode). Off: copies.
+    bool shareUnchangedFiles = false;
 
     friend bool operator==(const Limits&, const Limits&) = default;
   };

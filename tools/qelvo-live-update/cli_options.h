@@ -6,7 +6,8 @@
 //   | status SPEC...
 //
 // Global options: --bundle-id ID, --bundle-version V, --data-dir DIR, --server URL,
-// --ca-file FILE, --name NAME, --max-versions N, --public-key FILE (needs --name), --quiet.
+// --ca-file FILE, --name NAME, --max-versions N, --public-key FILE (needs --name), --quiet,
+// --share-unchanged.
 #pragma once
 
 #include <expected>
@@ -41,6 +42,7 @@ struct CliOptions {
   int maxVersions = 3;
   std::optional<std::filesystem::path> publicKey;
   bool quiet = false;
+  bool shareUnchanged = false;  // Limits::shareUnchangedFiles
 
   Command command = Command::sync;
   std::vector<AppSpec> apps;
