@@ -1,5 +1,8 @@
 // Downloads of many files at once into a staging directory, queued on the transfer
-// engine as fast as it takes them; the first failure stops the others.
+// engine as fast as it takes them; the first failure stops the others. A large file
+// whose transfer is cut off resumes where it stopped on the next attempt.
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
@@ -16,11 +19,17 @@
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_system.h"
 #include "retrieval/file_url.h"
+#include "retrieval/partial_downloads.h"
+#include "platform/host.h"
 
 namespace qelvo {
 namespace {
 
 using FailStep = SyncError::FailStep;
+
+// From this size on, what a cut transfer received is kept for the next attempt: below
+// it, asking again costs less than keeping and checking a part.
+constexpr std::uint64_t kResumableFileBytes = std::uint64_t{8} << 20;
 
 // The downloads of one file list: a window of them queued on the transfer engine at a
 // time, refilled by the waiting thread as they end, and the first failure.
@@ -124,7 +133,8 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
   const auto& progress = context.progress;
   std::stop_callback forwardCancel(context.stop, [group] { group->stop(); });
 
-  return group->run([&](std::size_t index) {
+  bool resumable = false;
+  auto result = group->run([&](std::size_t index) {
     const auto& request = requests[index];
     auto http = makeHttpRequest(request);
     if (!http) {
@@ -135,6 +145,10 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
     applyPace(*http, context);
     http->maxBodyBytes = fileSizeBound(request.size.value_or(context.limits.maxFileBytes),
                                        context.limits);
+    if (request.size && *request.size >= kResumableFileBytes) {
+      http->resumeFile = partialDownloadFile(platform::temporaryDirectory(), http->url.text());
+      resumable = true;
+    }
     context.log("Download file href " + request.href + " from " + http->url.text());
     auto failed = [appId](const FileOperationError& error) {
       return std::unexpected(
@@ -177,6 +191,9 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
                             group->finish(std::move(result));
                           });
   });
+  // Nothing kept: the directory of parts goes (a part kept for the next attempt stays).
+  if (resumable) ::rmdir(partialDownloadsDirectory(platform::temporaryDirectory()).c_str());
+  return result;
 }
 
 }  // namespace qelvo
