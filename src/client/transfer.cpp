@@ -209,6 +209,15 @@ bool Transfer::exceedsCap(std::size_t bytes, std::uint64_t cap) noexcept {
   return true;
 }
 
+void Transfer::reserveDeclaredLength(std::uint64_t cap) {
+  // Room for the whole body at once, rather than doubling as it arrives (a manifest of
+  // ten thousand files would take twice its size for a moment). Never past the cap.
+  curl_off_t length = -1;
+  curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (request_.maxBodyBytes) cap = std::min(cap, *request_.maxBodyBytes);
+  if (length > 0) body_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, cap)));
+}
+
 std::expected<TemporaryFile, PlatformError> Transfer::createFile(const FileBody& body) {
   if (!resumable_) return body.createFile();
   long status = 0;
@@ -230,6 +239,7 @@ bool Transfer::store(std::string_view bytes) noexcept {
     if (request_.maxBodyBytes && exceedsCap(bytes.size(), *request_.maxBodyBytes)) return false;
     return std::visit(Overloaded{[&](const MemoryBody& memory) {
                                    if (exceedsCap(bytes.size(), memory.maxBytes)) return false;
+                                   if (body_.empty()) reserveDeclaredLength(memory.maxBytes);
                                    body_.append(bytes);
                                    return true;
                                  },
