@@ -1,4 +1,5 @@
-// The signed-manifest decoder and signature verification with a key made at start:
+// The signed-manifest decoder, the release claims of its headers, and signature
+// verification with a key made at start:
 // nothing an attacker sends may crash them, and nothing unsigned may verify.
 #include <cstddef>
 #include <cstdint>
@@ -6,6 +7,7 @@
 
 #include "publishing/rsa_signer.h"
 #include "secure/public_key.h"
+#include "secure/release_claims.h"
 #include "secure/signed_manifest.h"
 
 namespace {
@@ -23,6 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)qelvo::RsaPublicKey::fromText(text);
   auto document = qelvo::SecureManifest::decode(text);
   if (!document) return 0;
+  // Release claims are read from a header only once its signature verified, yet reading
+  // any header must be safe.
+  for (const auto& signature : document->signatures) {
+    (void)qelvo::readReleaseClaims(signature.protectedHeader);
+  }
   // The private key never leaves LLVMFuzzerInitialize: no input can carry a signature
   // that verifies.
   if (qelvo::verifyAnySignature(*document, *key)) __builtin_trap();

@@ -141,6 +141,8 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   // `setProgressHandler` during a sync applies to the next one, never half-way.
   struct SyncContext {
     std::string appId;
+    // The snapshot the deploy service offered, once the check has answered.
+    std::string snapshotId;
     std::stop_token stop;  // cancelSync requests it
     Limits limits;
     // Every step ends by this moment (the sync's start plus `limits.maxSyncDuration`).
@@ -234,6 +236,10 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   std::optional<Date> lastSync(const LiveUpdate& liveUpdate) const;
   // The latest sync time of any registered application.
   virtual std::optional<Date> lastSync() const;
+  // When the deploy service last answered a check of the application (whether or not it
+  // offered anything), within 15 minutes: a device whose service stopped answering, or
+  // stopped offering updates, shows it here.
+  std::optional<Date> lastCheck(const std::string& appId) const;
 
   // The directory to load the application from: its channel's current snapshot, if
   // that is on disk. Only reads.

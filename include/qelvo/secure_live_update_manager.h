@@ -15,7 +15,11 @@
 // (Pass a std::string for key text and a std::filesystem::path for a key file.)
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <utility>
 #include <memory>
 #include <string>
 
@@ -24,6 +28,7 @@
 namespace qelvo {
 
 class RsaPublicKey;
+struct SecureManifest;
 
 class SecureLiveUpdateManager : public LiveUpdateManager {
  public:
@@ -31,6 +36,14 @@ class SecureLiveUpdateManager : public LiveUpdateManager {
   SecureLiveUpdateManager(const std::string& named, const std::filesystem::path& publicKeyUrl,
                           int maxVersions);
   ~SecureLiveUpdateManager() override;
+
+  // Release claims (the app, snapshot id, release sequence and expiry a signature covers;
+  // see the README) are checked whenever a signed manifest carries them: a release for
+  // another app or snapshot, older than the newest one applied, or expired, is refused.
+  // A manifest without claims is accepted until a release of the app with claims has been
+  // applied, or always refused once `requireReleaseClaims(true)` is set.
+  void requireReleaseClaims(bool required) { claimsRequired_ = required; }
+  bool releaseClaimsRequired() const { return claimsRequired_; }
 
  protected:
   std::expected<UnpackResult, Error> unpack(const SyncContext& context,
@@ -58,7 +71,19 @@ class SecureLiveUpdateManager : public LiveUpdateManager {
   SecureLiveUpdateManager(std::shared_ptr<const RsaPublicKey> key, const std::string& named,
                           int maxVersions);
 
+  // The refusal of the release that `document`'s signature `signature` vouches for, at
+  // `step`, when its claims do not fit the offered snapshot; remembers its sequence for
+  // when it is applied otherwise.
+  std::expected<void, Error> checkReleaseClaims(const SyncContext& context,
+                                                const SecureManifest& document,
+                                                std::size_t signature, SyncError::FailStep step);
+
   std::shared_ptr<const RsaPublicKey> publicKey_;
+  std::atomic<bool> claimsRequired_ = false;
+  // Per application: the snapshot last verified and its release sequence, recorded
+  // with it once it is applied.
+  ConcurrentDictionary<std::string, std::pair<std::string, std::optional<std::int64_t>>>
+      verifiedSequences_{"qelvo.liveupdates.verifiedsequences"};
 };
 
 }  // namespace qelvo

@@ -18,6 +18,7 @@
 #include "secure/file_digest.h"
 #include "secure/integrity.h"
 #include "secure/public_key.h"
+#include "secure/release_claims.h"
 #include "secure/signed_manifest.h"
 #include "secure/snapshot_fingerprint.h"
 #include "store/app_store.h"
@@ -103,11 +104,12 @@ std::expected<LiveUpdateManager::UnpackResult, Error> SecureLiveUpdateManager::u
   if (!document) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::InvalidManifest{}));
   }
-  const bool verified = verifyAnySignature(*document, *publicKey_, context.stop);
+  const auto verified = firstVerifyingSignature(*document, *publicKey_, context.stop);
   if (context.stop.stop_requested()) return std::unexpected(CancellationError());
   if (!verified) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::SignatureValidationError{}));
   }
+  QELVO_TRY_VOID(checkReleaseClaims(context, *document, *verified, FailStep::unpack));
   if (context.progress) context.progress->phase(ProgressReporter::Phase::verify);
   auto violations = validateIntegrity(unpacked.snapshotDirectory, document->manifest, context.stop);
   if (context.stop.stop_requested()) return std::unexpected(CancellationError());
@@ -131,11 +133,12 @@ std::expected<LiveUpdateManager::FetchedManifest, Error> SecureLiveUpdateManager
   if (!fetched) return std::unexpected(fetched.error());
   auto document = SecureManifest::decode(fetched->body);
   if (!document) return std::unexpected(document.error());
-  const bool verified = verifyAnySignature(*document, *publicKey_, context.stop);
+  const auto verified = firstVerifyingSignature(*document, *publicKey_, context.stop);
   if (context.stop.stop_requested()) return std::unexpected(CancellationError());
   if (!verified) {
     return std::unexpected(secureFailure(appId, FailStep::unpack, Failure::SignatureValidationError{}));
   }
+  QELVO_TRY_VOID(checkReleaseClaims(context, *document, *verified, FailStep::download));
   return FetchedManifest{std::move(document->manifest), std::move(fetched->url)};
 }
 
@@ -156,12 +159,41 @@ std::uint64_t SecureLiveUpdateManager::fileSizeBound(std::uint64_t declaredSize,
   return std::min(declaredSize, limits.maxFileBytes);
 }
 
+std::expected<void, Error> SecureLiveUpdateManager::checkReleaseClaims(
+    const SyncContext& context, const SecureManifest& document, std::size_t signature,
+    FailStep step) {
+  auto claims = readReleaseClaims(document.signatures[signature].protectedHeader);
+  if (!claims) return std::unexpected(metadataError(context.appId, step, claims.error()));
+  const auto record = verifiedRecord(*userDefaults(), context.appId);
+  const ClaimExpectations expected{.app = context.appId,
+                                   .snapshot = context.snapshotId,
+                                   .highestAccepted = record.highestSequence,
+                                   .now = std::chrono::system_clock::now(),
+                                   .required = claimsRequired_};
+  if (auto refusal = claimsRefusal(*claims, expected)) {
+    log(*refusal);
+    return std::unexpected(metadataError(context.appId, step, *refusal));
+  }
+  verifiedSequences_.set(context.appId,
+                         std::pair{context.snapshotId, *claims ? std::optional((*claims)->sequence)
+                                                               : std::nullopt});
+  return {};
+}
+
 bool SecureLiveUpdateManager::needsDownload(const std::string& appId,
                                             const std::string& snapshotId) const {
   if (LiveUpdateManager::needsDownload(appId, snapshotId)) return true;
   auto directory = fileManager().snapshotDirectory(appId, snapshotId);
-  auto recorded = verifiedFingerprint(*userDefaults(), appId, snapshotId);
-  return !directory || !recorded || snapshotFingerprint(*directory) != recorded;
+  const auto record = verifiedRecord(*userDefaults(), appId);
+  auto verified = record.snapshots.find(snapshotId);
+  if (!directory || verified == record.snapshots.end() ||
+      snapshotFingerprint(*directory) != verified->second.fingerprint) {
+    return true;
+  }
+  // An older release than the newest applied is not selected from the cache: it is
+  // fetched again, and applied only if a newer release of it says so.
+  const auto& sequence = verified->second.sequence;
+  return record.highestSequence && (!sequence || *sequence < *record.highestSequence);
 }
 
 bool SecureLiveUpdateManager::saveMetadata(QelWebApp app, Channel channel, Snapshot snapshot,
@@ -177,9 +209,20 @@ bool SecureLiveUpdateManager::saveMetadata(QelWebApp app, Channel channel, Snaps
   auto directory = fileManager().snapshotDirectory(appId, snapshotId);
   auto fingerprint = directory ? snapshotFingerprint(*directory) : std::nullopt;
   if (!fingerprint) return true;  // not recorded: the next sync verifies it again
+  // The release sequence: the one just verified, or (applied from the cache) the one
+  // recorded with it; the highest accepted only grows once a release is applied.
+  std::optional<std::int64_t> sequence;
+  if (auto verified = verifiedSequences_.get(appId); verified && verified->first == snapshotId) {
+    sequence = verified->second;
+  } else {
+    const auto record = verifiedRecord(*userDefaults(), appId);
+    if (auto known = record.snapshots.find(snapshotId); known != record.snapshots.end()) {
+      sequence = known->second.sequence;
+    }
+  }
   std::set<std::string> kept;
   for (const auto& each : storedSnapshots(appId)) kept.insert(each.id);
-  recordVerifiedFingerprint(*userDefaults(), appId, snapshotId, *fingerprint, kept);
+  recordVerifiedSnapshot(*userDefaults(), appId, snapshotId, {*fingerprint, sequence}, kept);
   return true;
 }
 

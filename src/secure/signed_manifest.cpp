@@ -84,21 +84,27 @@ bool verifySignature(const SecureManifest::Signature& signature, const std::stri
 
 bool verifyAnySignature(const SecureManifest& manifest, const RsaPublicKey& key,
                         std::stop_token stop) {
+  return firstVerifyingSignature(manifest, key, std::move(stop)).has_value();
+}
+
+std::optional<std::size_t> firstVerifyingSignature(const SecureManifest& manifest,
+                                                   const RsaPublicKey& key, std::stop_token stop) {
   const auto& payload = manifest.manifest._payload;
-  if (!isAscii(payload)) return false;
+  if (!isAscii(payload)) return std::nullopt;
   // The payload is most of the signing input: each protected header's input is hashed
   // once, however many entries repeat it.
   std::map<std::string_view, std::string> digests;
-  for (const auto& signature : manifest.signatures) {
-    if (stop.stop_requested()) return false;
+  for (std::size_t index = 0; index < manifest.signatures.size(); ++index) {
+    const auto& signature = manifest.signatures[index];
+    if (stop.stop_requested()) return std::nullopt;
     if (!isAscii(signature.protectedHeader)) continue;
     auto bytes = signatureBytes(signature.signature);
     if (!bytes) continue;
     auto [digest, fresh] = digests.try_emplace(signature.protectedHeader);
     if (fresh) digest->second = signingInputDigest(signature.protectedHeader, payload);
-    if (key.verifyDigest(digest->second, *bytes)) return true;
+    if (key.verifyDigest(digest->second, *bytes)) return index;
   }
-  return false;
+  return std::nullopt;
 }
 
 }  // namespace qelvo

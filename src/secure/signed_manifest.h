@@ -9,6 +9,7 @@
 
 #include <expected>
 #include <stop_token>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,5 +49,10 @@ bool verifySignature(const SecureManifest::Signature& signature, const std::stri
 // once; a stop request ends the search (nothing verified).
 bool verifyAnySignature(const SecureManifest& manifest, const RsaPublicKey& key,
                         std::stop_token stop = {});
+// The same, giving the signature that verified (its protected header carries the
+// release claims); none when none does.
+std::optional<std::size_t> firstVerifyingSignature(const SecureManifest& manifest,
+                                                   const RsaPublicKey& key,
+                                                   std::stop_token stop = {});
 
 }  // namespace qelvo

@@ -14,6 +14,7 @@
 #include "retrieval/file_manager_util.h"
 #include "retrieval/work_area.h"
 #include "store/app_store.h"
+#include "store/check_times.h"
 #include "store/record_lookup.h"
 
 namespace qelvo {
@@ -182,6 +183,10 @@ void LiveUpdateManager::reset(bool retainCache) {
 std::optional<Date> LiveUpdateManager::lastSync(const std::string& appId) const {
   auto app = getApp(*userDefaults_, appId);
   return app ? app->lastSync : std::nullopt;
+}
+
+std::optional<Date> LiveUpdateManager::lastCheck(const std::string& appId) const {
+  return qelvo::lastCheck(*userDefaults_, appId);
 }
 
 std::optional<Date> LiveUpdateManager::lastSync(const LiveUpdate& liveUpdate) const {

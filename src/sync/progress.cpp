@@ -25,6 +25,7 @@ LiveUpdateManager::SyncContext LiveUpdateManager::makeContext(const std::string&
   const auto bounds = limits();
   return SyncContext{
       .appId = appId,
+      .snapshotId = {},
       .stop = std::move(stop),
       .limits = bounds,
       .deadline = std::chrono::steady_clock::now() + bounds.maxSyncDuration,

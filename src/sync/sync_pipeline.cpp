@@ -16,6 +16,7 @@
 #include "qelvo/live_update_manager.h"
 #include "retrieval/file_manager_util.h"
 #include "store/app_store.h"
+#include "store/check_times.h"
 #include "store/launch_store.h"
 #include "store/record_lookup.h"
 
@@ -25,6 +26,10 @@ namespace {
 using FailStep = SyncError::FailStep;
 
 constexpr const char* kManifestFileName = "live-update-manifest.json";
+
+// How often the time of the last successful check is written: a check that finds
+// nothing new costs no store write most of the time.
+constexpr std::chrono::minutes kCheckTimeResolution{15};
 
 // A snapshot that a trim removed between the cache test and its recording.
 SyncError snapshotGone(const std::string& appId, const std::string& snapshotId) {
@@ -69,6 +74,7 @@ LiveUpdateManager::Outcome LiveUpdateManager::runPipeline(const SyncContext& con
   const auto& appId = context.appId;
   const double start = secondsSince1970();
   QELVO_TRY(auto response, check(context));
+  noteCheck(*userDefaults_, appId, std::chrono::system_clock::now(), kCheckTimeResolution);
   auto liveUpdate = instances_.get(appId);
   if (!liveUpdate) {
     return std::unexpected(metadataError(
@@ -85,6 +91,8 @@ LiveUpdateManager::Outcome LiveUpdateManager::runPipeline(const SyncContext& con
   }
   const std::string snapshotId = *response.snapshot;
   const std::int64_t build = *response.build;
+  SyncContext offered = context;
+  offered.snapshotId = snapshotId;
   if (auto refused = failedLaunchRefusal(appId, snapshotId, FailStep::check)) {
     return std::unexpected(std::move(*refused));
   }
@@ -114,16 +122,16 @@ LiveUpdateManager::Outcome LiveUpdateManager::runPipeline(const SyncContext& con
                                            "Invalid url received from Braxo for download location"));
     }
     if (liveUpdate->strategy == LiveUpdate::Strategy::zip) {
-      QELVO_TRY(result, downloadZip(context, *liveUpdate, *url, snapshotId, build));
+      QELVO_TRY(result, downloadZip(offered, *liveUpdate, *url, snapshotId, build));
     } else {
       auto previous = latestAppDirectory(appId);
       if (!previous) previous = existingCaches_.get(appId);
       auto previousManifest = previous ? readManifest(*previous) : std::nullopt;
       if (previousManifest) {
-        QELVO_TRY(result, downloadDifferential(context, *liveUpdate, *url, snapshotId, build,
+        QELVO_TRY(result, downloadDifferential(offered, *liveUpdate, *url, snapshotId, build,
                                                *previous, *previousManifest));
       } else {
-        QELVO_TRY(result, downloadFullDifferential(context, *liveUpdate, *url, snapshotId, build));
+        QELVO_TRY(result, downloadFullDifferential(offered, *liveUpdate, *url, snapshotId, build));
       }
     }
   }

@@ -1,6 +1,9 @@
 // A secure manager offered manifests and archives that are not what the key signed.
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <tuple>
+
 #include "publishing/signed_manifest_writer.h"
 #include "qelvo/secure_live_update_manager.h"
 #include "support/hostile_fixture.h"
@@ -41,6 +44,63 @@ class HostileSecure : public HostileSync {
     secure_->setLoggingEnabled(false);
   }
   void start(Strategy strategy) { startWith(strategy, {secure_, "secure", &testKey()}); }
+
+  // Offers `id` signed by the test key with `claims` in its protected header (none: the
+  // header of a publisher that writes no claims), as an archive or as a manifest.
+  void offerRelease(Strategy strategy, const std::string& id, const Files& files,
+                    const std::optional<publishing::ReleaseClaimsToSign>& claims) {
+    const auto header = claims ? publishing::claimsProtectedHeader(*claims)
+                               : publishing::rs256ProtectedHeader();
+    const auto manifest = publishing::encodeSignedManifest(
+        payloadOf(files), {publishing::signPayload(testKey(), payloadOf(files), header)});
+    if (strategy == Strategy::differential) return offerManifestText(id, manifest, files);
+    auto zipped = files;
+    zipped[kManifestFile] = manifest;
+    offerArchive(id, zipOf(zipped));
+  }
+
+  // Release claims of "app" for `snapshot`, made now.
+  static publishing::ReleaseClaimsToSign claimsFor(const std::string& snapshot,
+                                                   std::int64_t sequence) {
+    return {.app = "app", .snapshot = snapshot, .sequence = sequence, .created = std::time(nullptr)};
+  }
+
+  // What a compromised server tries once a release with claims (sequence 2) was applied:
+  // each is refused with the claim that failed, the device unchanged.
+  void refuseReleasesThatDoNotFit(Strategy strategy) {
+    start(strategy);  // snap-1: signed by a publisher that writes no claims
+    offerRelease(strategy, "snap-2", nextBundle(), claimsFor("snap-2", 2));
+    ASSERT_NO_THROW(secure_->sync("app").get());
+    rememberDevice();
+
+    auto otherApp = claimsFor("x-3", 3);
+    otherApp.app = "other";
+    auto expired = claimsFor("x-6", 6);
+    expired.expires = 1000;
+    const std::vector<std::tuple<std::string, std::optional<publishing::ReleaseClaimsToSign>,
+                                 std::string>>
+        cases = {
+            {"x-3", otherApp, "is for app other, not app"},
+            {"x-4", claimsFor("elsewhere", 4), "is snapshot elsewhere, not the offered x-4"},
+            {"replay-1", claimsFor("replay-1", 1), "has sequence 1, older than 2"},
+            {"x-6", expired, "expired at 1970-01-01T00:16:40Z"},
+            {"x-7", std::nullopt, "carries no release claims"},
+        };
+    const auto step = strategy == Strategy::zip ? FailStep::unpack : FailStep::download;
+    for (const auto& [id, claims, text] : cases) {
+      SCOPED_TRACE(id);
+      offerRelease(strategy, id, goodBundle(), claims);
+      expectRefused(step, text);
+    }
+    // The cached older snapshot, offered again without a newer release of it.
+    server_.offer("app", "snap-1", 1, server_.http().origin() + "/bundles/app/snap-1" +
+                                          (strategy == Strategy::zip ? ".zip" : "/live-update-manifest.json"));
+    EXPECT_TRUE(anyFailure());
+    expectUnchanged();
+    // A newer release goes through.
+    offerRelease(strategy, "snap-3", goodBundle(), claimsFor("snap-3", 3));
+    EXPECT_EQ(secure_->sync("app").get().id(), "snap-3");
+  }
 
   // Offers `id` and expects the sync to fail and leave the device as it was, or to
   // succeed with exactly `signedFiles` (a change the signature does not cover, such as an
@@ -155,6 +215,25 @@ TEST_F(HostileSecure, SignedArchivesAreAllOrNothing) {
     EXPECT_NE(error.errorDescription().find(text), std::string::npos) << error.errorDescription();
     expectUnchanged();
   }
+}
+
+TEST_F(HostileSecure, ReleasesThatDoNotFitTheirClaimsAreRefusedFromArchives) {
+  refuseReleasesThatDoNotFit(Strategy::zip);
+}
+
+TEST_F(HostileSecure, ReleasesThatDoNotFitTheirClaimsAreRefusedFromManifests) {
+  refuseReleasesThatDoNotFit(Strategy::differential);
+}
+
+TEST_F(HostileSecure, ManifestsWithoutClaimsAreRefusedWhenClaimsAreRequired) {
+  secure_->requireReleaseClaims(true);
+  secure_->add(LiveUpdate("app", "production", false, Strategy::differential));
+  offerRelease(Strategy::differential, "snap-1", goodBundle(), std::nullopt);
+  EXPECT_NE(metadataText(syncError(*secure_, "app")).find("carries no release claims, which are required"),
+            std::string::npos);
+  EXPECT_EQ(secure_->latestAppDirectory("app"), std::nullopt);
+  offerRelease(Strategy::differential, "snap-2", goodBundle(), claimsFor("snap-2", 1));
+  EXPECT_EQ(secure_->sync("app").get().id(), "snap-2");
 }
 
 TEST_F(HostileSecure, AFlippedBitInTheManifestOrAFileIsRefused) {

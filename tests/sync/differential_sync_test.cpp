@@ -346,7 +346,8 @@ TEST_F(DifferentialSync, CancellingDuringASlowFileRemovesStaging) {
   publish("snap-2", next);
   server_.serveStalled("/bundles/app/snap-2/big.bin", next["big.bin"], 64 * 1024);
 
-  auto sync = manager_->sync("app");
+  // Shared, so that the error outlives this frame (see SyncTest::syncError).
+  auto sync = manager_->sync("app").share();
   ASSERT_TRUE(eventually([&] { return downloadUnderway(); }));
   manager_->cancelSync("app");
   try {

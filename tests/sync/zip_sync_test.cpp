@@ -161,7 +161,8 @@ TEST_F(ZipSync, AnArchiveEntersTheAppDirectoryOnlyWhenComplete) {
   syncTo("snap-1", bundle("v1"));
   server_.serveStalled("/bundles/app/snap-2.zip", std::string(1 << 20, 'z'), 64 * 1024);
   server_.offer("app", "snap-2", 2, server_.http().origin() + "/bundles/app/snap-2.zip");
-  auto sync = manager_->sync("app");
+  // Shared, so that the error outlives this frame (see SyncTest::syncError).
+  auto sync = manager_->sync("app").share();
 
   ASSERT_TRUE(eventually([&] { return downloadUnderway(); }));
   EXPECT_FALSE(fs::exists(archivePath("snap-2"))) << "a partial archive is never in place";

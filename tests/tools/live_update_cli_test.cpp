@@ -5,6 +5,8 @@
 #include <future>
 #include <set>
 
+#include "publishing/app_lock.h"
+#include "publishing/channel_moves.h"
 #include "publishing/zip_writer.h"
 #include "qelvo/errors.h"
 #include "support/test_keys.h"
@@ -148,6 +150,65 @@ TEST(LiveUpdateCli, RollbackOfTheChannelIsAppliedFromTheCache) {
   EXPECT_EQ(back[0]["latest_app_directory_changed"], true);
   EXPECT_EQ(back[0]["directory"], first[0]["directory"]);
   EXPECT_EQ(server.requests("GET "), 0u);
+}
+
+// Signed releases through the real publisher and deploy server: a channel moved back to
+// an older signed snapshot is a replay and is refused; a rollback made by the publisher
+// is a new release of the old files and is accepted; a device shows when it last heard
+// from the service.
+TEST(LiveUpdateCli, OlderSignedReleasesAreRefusedAndPublisherRollbacksAccepted) {
+  DeployFixture server;
+  TempDir keys;
+  writeFile(keys / "public.pem", testKey().publicKeyPem());
+  writePrivateFile(keys / "private.pem", testKey().privateKeyPem());
+  const auto root = server.root().path().string();
+  auto publishTool = [&](std::vector<std::string> args) {
+    std::vector<std::string> all{args.front(), "--root", root, "--app", "kiosk", "--channel",
+                                 "production"};
+    all.insert(all.end(), std::next(args.begin()), args.end());
+    return runTool(QELVO_PUBLISH_TOOL, all);
+  };
+  const auto version2 = withChanges(kVersion1, {{"js/app.js", "console.log(2)"}});
+  for (const auto& [id, files] : {std::pair{"v1", kVersion1}, std::pair{"v2", version2}}) {
+    TempDir source;
+    for (const auto& [href, content] : files) writeFile(source / href, content);
+    auto published = publishTool({"publish", "--snapshot", id, "--key",
+                                  (keys / "private.pem").string(), source.path().string()});
+    ASSERT_EQ(published.exitCode, 0) << published.err;
+  }
+  for (const char* strategy : {"zip", "differential"}) {
+    SCOPED_TRACE(strategy);
+    const std::string spec = std::string("kiosk:production:") + strategy;
+    CliHost host(server.appsUrl(), {"--quiet", "--name", "secure", "--public-key",
+                                    (keys / "public.pem").string(), "--require-claims"});
+    ASSERT_EQ(host.sync({spec})[0]["snapshot"], "v2");
+
+    // The root moved back to v1 behind the publisher's back: v1 is older than v2.
+    auto lock = publishing::AppLock::acquire(server.root().appDirectory("kiosk"));
+    ASSERT_TRUE(lock);
+    ASSERT_TRUE(publishing::rollbackChannel(server.root(), *lock, "kiosk", "production", "v1"));
+    auto replayed = host.sync({spec}, 1);
+    EXPECT_NE(replayed[0]["error"].get<std::string>().find("older than"), std::string::npos)
+        << replayed[0].dump();
+    ASSERT_TRUE(publishing::moveChannel(server.root(), *lock, "kiosk", "production", "v2"));
+  }
+
+  auto withoutKey = publishTool({"rollback"});
+  EXPECT_EQ(withoutKey.exitCode, 1);
+  EXPECT_NE(withoutKey.err.find("is signed"), std::string::npos) << withoutKey.err;
+  auto rolledBack = publishTool({"rollback", "--key", (keys / "private.pem").string()});
+  ASSERT_EQ(rolledBack.exitCode, 0) << rolledBack.err;
+  const std::string release = nlohmann::json::parse(rolledBack.out)["snapshot"];
+  EXPECT_NE(release, "v1") << "a new release of v1's files";
+
+  CliHost host(server.appsUrl(), {"--quiet", "--name", "secure", "--public-key",
+                                  (keys / "public.pem").string()});
+  auto synced = host.sync({"kiosk:production"});
+  EXPECT_EQ(synced[0]["snapshot"], release);
+  expectBundle(synced[0]["directory"].get<std::string>(), kVersion1);
+  auto status = host.run({"status", "kiosk:production"});
+  ASSERT_EQ(status.exitCode, 0) << status.err;
+  EXPECT_FALSE(status.jsonLines().at(0)["last_check"].is_null());
 }
 
 TEST(LiveUpdateCli, SecureManagerTakesSignedBundlesAndRefusesTamperedOnes) {

@@ -8,6 +8,7 @@
 #include "publishing/app_lock.h"
 #include "publishing/channel_moves.h"
 #include "secure/public_key.h"
+#include "secure/release_claims.h"
 #include "secure/signed_manifest.h"
 #include "support/test_keys.h"
 #include "tools/tools_fixture.h"
@@ -106,16 +107,27 @@ TEST_F(Publisher, WritesTheFilesTheirManifestTheArchiveAndTheRecords) {
   }
 }
 
-TEST_F(Publisher, SignsOncePerKeyAndTheArchiveCarriesTheSignedManifest) {
-  auto published =
-      publish({.app = "shop", .snapshotId = "v1", .signers = {testKey(), otherTestKey()}});
+TEST_F(Publisher, SignsOncePerKeyWithTheReleaseClaimsAndTheArchiveCarriesTheSignedManifest) {
+  const auto before = std::chrono::system_clock::now();
+  auto published = publish({.app = "shop",
+                            .snapshotId = "v1",
+                            .build = 7,
+                            .signers = {testKey(), otherTestKey()},
+                            .expiresAfter = std::chrono::days(30)});
   ASSERT_TRUE(published) << published.error();
   const auto snapshot = root_.snapshotDirectory("shop", "v1");
   const auto text = readFile(snapshot / "files/live-update-manifest.json");
   auto document = SecureManifest::decode(text);
   ASSERT_TRUE(document);
   ASSERT_EQ(document->signatures.size(), 2u);
-  EXPECT_EQ(document->signatures[0].protectedHeader, "eyJhbGciOiJSUzI1NiJ9");  // {"alg":"RS256"}
+  auto claims = readReleaseClaims(document->signatures[0].protectedHeader);
+  ASSERT_TRUE(claims && *claims);
+  EXPECT_EQ((*claims)->app, "shop");
+  EXPECT_EQ((*claims)->snapshot, "v1");
+  EXPECT_EQ((*claims)->sequence, 7);
+  const auto created = std::chrono::system_clock::time_point(std::chrono::seconds((*claims)->created));
+  EXPECT_LE(before - std::chrono::seconds(1), created);
+  EXPECT_EQ((*claims)->expires, (*claims)->created + 30 * 24 * 60 * 60);
   for (const auto* key : {&testKey(), &otherTestKey()}) {
     EXPECT_TRUE(verifyAnySignature(*document, *RsaPublicKey::fromText(key->publicKeyPem())));
   }

@@ -7,7 +7,8 @@
 namespace qelvo::publishing {
 
 std::expected<std::size_t, std::string> copyBundleFiles(const std::filesystem::path& source,
-                                                        const std::filesystem::path& destination) {
+                                                        const std::filesystem::path& destination,
+                                                        bool skipManifest) {
   std::error_code error;
   if (!std::filesystem::is_directory(source, error)) {
     return std::unexpected("Not a directory: " + source.string());
@@ -38,6 +39,7 @@ std::expected<std::size_t, std::string> copyBundleFiles(const std::filesystem::p
       return std::unexpected("Not a regular file: " + it->path().string());
     }
     if (relative == std::filesystem::path(kManifestName)) {
+      if (skipManifest) continue;
       return std::unexpected(std::string(kManifestName) +
                              " is written by the publisher; remove it from " + source.string());
     }

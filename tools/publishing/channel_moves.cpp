@@ -104,28 +104,45 @@ std::expected<ChannelRecord, std::string> widenRollout(const DeployRoot& root, c
   return write(root, app, channel, std::move(*current));
 }
 
-std::expected<ChannelRecord, std::string> rollbackChannel(const DeployRoot& root,
-                                                          const AppLock& lock,
-                                                          const std::string& app,
-                                                          const std::string& channel,
-                                                          const std::optional<std::string>& to) {
+std::expected<ChannelRecord, std::string> rollbackRecord(const DeployRoot& root,
+                                                         const std::string& app,
+                                                         const std::string& channel,
+                                                         const std::optional<std::string>& to) {
   auto current = readExisting(root, app, channel);
   if (!current) return std::unexpected(current.error());
   if (current->rollout && !to) {
-    ChannelRecord withdrawn{current->snapshot, current->previous, std::nullopt};
-    return write(root, app, channel, std::move(withdrawn));
+    return ChannelRecord{current->snapshot, current->previous, std::nullopt};
   }
   auto& history = current->previous;
   auto target = to ? std::find(history.begin(), history.end(), *to) : history.begin();
   if (target == history.end()) {
     if (!to) return std::unexpected("Channel " + channel + " has no earlier snapshot");
-    return moveChannel(root, lock, app, channel, *to);
+    // Outside the history: an ordinary move, which remembers what was served.
+    if (auto exists = requireSnapshot(root, app, *to); !exists) {
+      return std::unexpected(exists.error());
+    }
+    history.insert(history.begin(), current->snapshot);
+    return ChannelRecord{*to, std::move(history), std::nullopt};
   }
   if (auto exists = requireSnapshot(root, app, *target); !exists) {
     return std::unexpected(exists.error());
   }
-  ChannelRecord record{*target, std::vector<std::string>(std::next(target), history.end())};
-  return write(root, app, channel, std::move(record));
+  return ChannelRecord{*target, std::vector<std::string>(std::next(target), history.end()),
+                       std::nullopt};
+}
+
+std::expected<ChannelRecord, std::string> rollbackChannel(
+    const DeployRoot& root, const AppLock&, const std::string& app, const std::string& channel,
+    const std::optional<std::string>& to, const std::optional<std::string>& releasedAs) {
+  auto record = rollbackRecord(root, app, channel, to);
+  if (!record) return record;
+  if (releasedAs) {
+    if (auto exists = requireSnapshot(root, app, *releasedAs); !exists) {
+      return std::unexpected(exists.error());
+    }
+    record->snapshot = *releasedAs;
+  }
+  return write(root, app, channel, std::move(*record));
 }
 
 }  // namespace qelvo::publishing

@@ -54,12 +54,20 @@ namespace qelvo::publishing {
                                                                      const std::string& channel,
                                                                      int percent);
 
+// The record a rollback would write (see `rollbackChannel`), without writing it: its
+// `snapshot` is the one the channel goes back to.
+[[nodiscard]] std::expected<ChannelRecord, std::string> rollbackRecord(
+    const DeployRoot& root, const std::string& app, const std::string& channel,
+    const std::optional<std::string>& to);
+
 // Points the channel back at the snapshot it served before the current one, or at
 // `to`. Going back to a snapshot of the channel's history forgets the newer ones;
 // `to` outside the history is an ordinary move. During a rollout, without `to`, only
-// the rollout is withdrawn.
+// the rollout is withdrawn. With `releasedAs`, the channel serves that snapshot (a new
+// release of the same files, signed again) in the place of the one it goes back to.
 [[nodiscard]] std::expected<ChannelRecord, std::string> rollbackChannel(
     const DeployRoot& root, const AppLock& lock, const std::string& app, const std::string& channel,
-    const std::optional<std::string>& to);
+    const std::optional<std::string>& to,
+    const std::optional<std::string>& releasedAs = std::nullopt);
 
 }  // namespace qelvo::publishing

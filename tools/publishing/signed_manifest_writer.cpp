@@ -25,6 +25,16 @@ std::vector<ManifestItem> manifestItemsOf(const std::filesystem::path& root) {
 
 std::string rs256ProtectedHeader() { return base64UrlEncode(R"({"alg":"RS256"})"); }
 
+std::string claimsProtectedHeader(const ReleaseClaimsToSign& claims) {
+  nlohmann::ordered_json header = {{"alg", "RS256"},
+                                   {"app", claims.app},
+                                   {"snapshot", claims.snapshot},
+                                   {"sequence", claims.sequence},
+                                   {"created", claims.created}};
+  if (claims.expires) header["expires"] = *claims.expires;
+  return base64UrlEncode(header.dump());
+}
+
 SignatureEntry signPayload(const RsaSigner& signer, const std::string& payloadText,
                            const std::string& protectedHeader) {
   return {protectedHeader, base64UrlEncode(signer.sign(protectedHeader + "." + payloadText))};

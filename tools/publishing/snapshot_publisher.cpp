@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "toolkit/toolkit.h"
 #include "publishing/app_lock.h"
 #include "publishing/atomic_write.h"
@@ -43,14 +45,18 @@ std::expected<std::int64_t, std::string> nextBuild(const DeployRoot& root, const
   return highest + 1;
 }
 
-// The manifest text of the files below `files`, signed once per key.
+// The manifest text of the files below `files`, signed once per key with `claims`.
 std::expected<std::string, std::string> manifestText(const std::filesystem::path& files,
-                                                     const std::vector<RsaSigner>& signers) {
+                                                     const std::vector<RsaSigner>& signers,
+                                                     const ReleaseClaimsToSign& claims) {
   try {
     auto manifest = Manifest::fromItems(manifestItemsOf(files));
     if (signers.empty()) return manifest.encode();
+    const auto header = claimsProtectedHeader(claims);
     std::vector<SignatureEntry> signatures;
-    for (const auto& signer : signers) signatures.push_back(signPayload(signer, manifest._payload));
+    for (const auto& signer : signers) {
+      signatures.push_back(signPayload(signer, manifest._payload, header));
+    }
     return encodeSignedManifest(manifest._payload, signatures);
   } catch (const std::exception& error) {  // EncodingError for a file name that is not UTF-8
     return std::unexpected(std::string("Could not build the manifest: ") + error.what());
@@ -78,8 +84,16 @@ std::expected<PublishedSnapshot, std::string> assemble(const std::filesystem::pa
                                                        const PublishRequest& request,
                                                        SnapshotRecord record) {
   const auto files = staging / kFilesDirectoryName;
-  QELVO_TRY(auto fileCount, copyBundleFiles(request.source, files));
-  QELVO_TRY(auto manifest, manifestText(files, request.signers));
+  QELVO_TRY(auto fileCount, copyBundleFiles(request.source, files, request.sourceIsSnapshot));
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  ReleaseClaimsToSign claims{.app = request.app,
+                             .snapshot = record.id,
+                             .sequence = record.build,
+                             .created = now};
+  if (request.expiresAfter) claims.expires = now + request.expiresAfter->count();
+  QELVO_TRY(auto manifest, manifestText(files, request.signers, claims));
   QELVO_TRY_VOID(writeFileAtomically(files / kManifestName, manifest));
   const auto archive = staging / kArchiveName;
   QELVO_TRY_VOID(writeBundleArchive(files, archive));
@@ -95,9 +109,25 @@ std::expected<PublishedSnapshot, std::string> assemble(const std::filesystem::pa
 
 std::expected<PublishedSnapshot, std::string> publishSnapshot(const DeployRoot& root,
                                                               const PublishRequest& request) {
+  if (!DeployRoot::isValidName(request.app)) return std::unexpected("Invalid app id: " + request.app);
+  QELVO_TRY(auto lock, AppLock::acquire(root.appDirectory(request.app)));
+  return publishSnapshotLocked(root, lock, request);
+}
+
+bool isSignedSnapshot(const DeployRoot& root, const std::string& app, const std::string& id) {
+  std::ifstream in(root.snapshotDirectory(app, id) / kFilesDirectoryName / kManifestName);
+  std::ostringstream text;
+  text << in.rdbuf();
+  auto document = nlohmann::json::parse(text.str(), nullptr, false);
+  return document.is_object() && document.contains("signatures") &&
+         document["signatures"].is_array() && !document["signatures"].empty();
+}
+
+std::expected<PublishedSnapshot, std::string> publishSnapshotLocked(const DeployRoot& root,
+                                                                    const AppLock& lock,
+                                                                    const PublishRequest& request) {
   const std::string id = request.snapshotId.value_or(platform::randomUuid());
   QELVO_TRY_VOID(check(request, id));
-  QELVO_TRY(auto lock, AppLock::acquire(root.appDirectory(request.app)));
 
   const auto target = root.snapshotDirectory(request.app, id);
   std::error_code error;

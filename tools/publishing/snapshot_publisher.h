@@ -8,6 +8,7 @@
 //   if (published) std::cout << published->record.id;
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "publishing/app_lock.h"
 #include "publishing/deploy_root.h"
 #include "publishing/rsa_signer.h"
 
@@ -27,8 +29,15 @@ struct PublishRequest {
   std::optional<std::string> snapshotId{};
   // One more than the app's highest build when absent.
   std::optional<std::int64_t> build{};
-  // One signature per key; an unsigned manifest without keys.
+  // One signature per key; an unsigned manifest without keys. Each signature carries the
+  // release's claims (app, snapshot id, build as its sequence, creation time, and the
+  // expiry below, if any).
   std::vector<RsaSigner> signers{};
+  // Signed releases expire this long after they are made (none when absent).
+  std::optional<std::chrono::seconds> expiresAfter{};
+  // The source is the files/ directory of an existing snapshot (a new release of its
+  // files): its manifest is left out and written again.
+  bool sourceIsSnapshot = false;
   // The host binary versions the snapshot runs with; any when absent.
   std::optional<std::vector<std::string>> compatibleBinaryVersions{};
   // Moved to the new snapshot when given.
@@ -49,6 +58,13 @@ struct PublishedSnapshot {
 // that a failed channel move leaves the finished snapshot in place).
 [[nodiscard]] std::expected<PublishedSnapshot, std::string> publishSnapshot(
     const DeployRoot& root, const PublishRequest& request);
+
+// `publishSnapshot` under the app's lock, which the caller already holds.
+[[nodiscard]] std::expected<PublishedSnapshot, std::string> publishSnapshotLocked(
+    const DeployRoot& root, const AppLock& lock, const PublishRequest& request);
+
+// Whether snapshot `id` of `app` carries a signed manifest.
+bool isSignedSnapshot(const DeployRoot& root, const std::string& app, const std::string& id);
 
 // The private key in a PEM file, for signing.
 [[nodiscard]] std::expected<RsaSigner, std::string> readSigningKey(

@@ -20,7 +20,8 @@ const char* const kUsage =
     "       qelvo-live-update [options] bad APP_ID:CHANNEL[:STRATEGY] [REASON]\n"
     "       qelvo-live-update [options] status APP_ID:CHANNEL[:STRATEGY]...\n"
     "options: --bundle-id ID  --bundle-version V  --data-dir DIR  --server URL  --ca-file FILE\n"
-    "         --name NAME  --max-versions N  --public-key FILE (with --name)  --quiet\n"
+    "         --name NAME  --max-versions N  --public-key FILE (with --name)\n"
+    "         --require-claims (with --public-key)  --quiet\n"
     "         --share-unchanged (hard links for unchanged files, snapshots read-only)\n";
 
 namespace {
@@ -60,6 +61,7 @@ std::expected<void, std::string> readGlobals(const tools::ParsedArguments& args,
   if (auto value = args.last("public-key")) options.publicKey = *value;
   options.name = args.last("name");
   options.quiet = args.has("quiet");
+  options.requireClaims = args.has("require-claims");
   options.shareUnchanged = args.has("share-unchanged");
   if (auto value = args.last("server")) {
     if (auto checked = checkServer(*value); !checked) return checked;
@@ -73,6 +75,9 @@ std::expected<void, std::string> readGlobals(const tools::ParsedArguments& args,
   }
   if (options.bundleId.empty()) return Error("--bundle-id must not be empty");
   if (options.publicKey && !options.name) return Error("--public-key needs --name");
+  if (options.requireClaims && !options.publicKey) {
+    return Error("--require-claims needs --public-key");
+  }
   return {};
 }
 
@@ -170,7 +175,7 @@ std::expected<CliOptions, std::string> parseCliOptions(int argc, const char* con
       argc, argv,
       {.withValue = {"bundle-id", "bundle-version", "data-dir", "server", "ca-file", "name",
                      "max-versions", "public-key", "existing-cache"},
-       .flags = {"quiet", "retain-cache", "share-unchanged"}});
+       .flags = {"quiet", "retain-cache", "require-claims", "share-unchanged"}});
   if (!args) return Error(args.error());
   if (args->words.empty()) return Error("no command");
   auto command = commandNamed(args->words.front());

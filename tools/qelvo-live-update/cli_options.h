@@ -6,8 +6,8 @@
 //   | status SPEC...
 //
 // Global options: --bundle-id ID, --bundle-version V, --data-dir DIR, --server URL,
-// --ca-file FILE, --name NAME, --max-versions N, --public-key FILE (needs --name), --quiet,
-// --share-unchanged.
+// --ca-file FILE, --name NAME, --max-versions N, --public-key FILE (needs --name),
+// --require-claims (needs --public-key), --quiet, --share-unchanged.
 #pragma once
 
 #include <expected>
@@ -41,6 +41,7 @@ struct CliOptions {
   std::optional<std::string> name;
   int maxVersions = 3;
   std::optional<std::filesystem::path> publicKey;
+  bool requireClaims = false;  // a secure manager refuses manifests without release claims
   bool quiet = false;
   bool shareUnchanged = false;  // Limits::shareUnchangedFiles
 

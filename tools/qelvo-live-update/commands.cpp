@@ -52,8 +52,10 @@ std::shared_ptr<LiveUpdateManager> makeManager(const CliOptions& options) {
   configureDeployService({.baseUrl = options.server, .caFile = options.caFile});
   std::shared_ptr<LiveUpdateManager> manager;
   if (options.publicKey) {
-    manager = std::make_shared<SecureLiveUpdateManager>(*options.name, *options.publicKey,
-                                                        options.maxVersions);
+    auto secure = std::make_shared<SecureLiveUpdateManager>(*options.name, *options.publicKey,
+                                                            options.maxVersions);
+    secure->requireReleaseClaims(options.requireClaims);
+    manager = std::move(secure);
   } else if (options.name) {
     manager =
         std::make_shared<LiveUpdateManager>(*options.name, options.maxVersions, !options.quiet);

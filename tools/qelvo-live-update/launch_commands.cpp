@@ -37,7 +37,8 @@ int runBad(LiveUpdateManager& manager, const CliOptions& options) {
 int runStatus(LiveUpdateManager& manager, const CliOptions& options) {
   addAll(manager, options);
   for (const auto& app : options.apps)
-    printLine(statusLine(app.appId, manager.launchState(app.appId)));
+    printLine(statusLine(app.appId, manager.launchState(app.appId), manager.lastSync(app.appId),
+                         manager.lastCheck(app.appId)));
   return 0;
 }
 

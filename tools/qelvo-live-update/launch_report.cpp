@@ -52,7 +52,8 @@ std::string badLine(const std::string& appId, const std::optional<std::string>& 
   return jsonLine(object);
 }
 
-std::string statusLine(const std::string& appId, const LaunchState& state) {
+std::string statusLine(const std::string& appId, const LaunchState& state,
+                       std::optional<Date> lastSync, std::optional<Date> lastCheck) {
   Json failed = Json::array();
   for (const auto& failure : state.failedSnapshots) {
     failed.push_back({{"snapshot", failure.snapshotId},
@@ -65,6 +66,8 @@ std::string statusLine(const std::string& appId, const LaunchState& state) {
   object["confirmed_snapshot"] = orNull(state.confirmedSnapshot);
   object["failed"] = std::move(failed);
   object["last_attempt"] = attemptJson(state.lastAttempt);
+  object["last_sync"] = lastSync ? Json(isoTime(*lastSync)) : Json();
+  object["last_check"] = lastCheck ? Json(isoTime(*lastCheck)) : Json();
   return jsonLine(object);
 }
 

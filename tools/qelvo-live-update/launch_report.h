@@ -23,6 +23,7 @@ std::string launchLine(const std::string& appId, const LaunchAttempt& attempt);
 std::string readyLine(const std::string& appId, const std::string& attemptId, bool confirmed);
 std::string badLine(const std::string& appId, const std::optional<std::string>& attemptId,
                     bool reported, const std::optional<std::filesystem::path>& directory);
-std::string statusLine(const std::string& appId, const LaunchState& state);
+std::string statusLine(const std::string& appId, const LaunchState& state,
+                       std::optional<Date> lastSync, std::optional<Date> lastCheck);
 
 }  // namespace qelvo::cli

@@ -2,13 +2,14 @@
 // channels between snapshots.
 //
 //   qelvo-publish publish --root DIR --app APP [--channel CH [--rollout PERCENT]]
-//                         [--snapshot ID] [--build N] [--key PEM]... [--binary-version V]...
-//                         SOURCE_DIR
+//                         [--snapshot ID] [--build N] [--key PEM [--expires-in DAYS]]...
+//                         [--binary-version V]... SOURCE_DIR
 //   qelvo-publish rollout --root DIR --app APP --channel CH --percent PERCENT
-//   qelvo-publish rollback --root DIR --app APP --channel CH [--to ID]
+//   qelvo-publish rollback --root DIR --app APP --channel CH [--to ID] [--key PEM]...
 //
 // Prints one JSON line describing what it did. Exit 0 on success, 1 on failure, 2 on
 // bad usage.
+#include <chrono>
 #include <cstdlib>
 #include <expected>
 #include <functional>
@@ -28,10 +29,10 @@ using qelvo::publishing::DeployRoot;
 
 constexpr const char* kUsage =
     "usage: qelvo-publish publish --root DIR --app APP [--channel CH [--rollout PERCENT]]\n"
-    "                             [--snapshot ID] [--build N] [--key PEM]...\n"
+    "                             [--snapshot ID] [--build N] [--key PEM]... [--expires-in DAYS]\n"
     "                             [--binary-version V]... SOURCE_DIR\n"
     "       qelvo-publish rollout --root DIR --app APP --channel CH --percent PERCENT\n"
-    "       qelvo-publish rollback --root DIR --app APP --channel CH [--to ID]\n";
+    "       qelvo-publish rollback --root DIR --app APP --channel CH [--to ID] [--key PEM]...\n";
 
 int usage(const std::string& message) {
   std::cerr << "qelvo-publish: " << message << "\n" << kUsage;
@@ -50,6 +51,18 @@ std::optional<int> parsePercent(const std::string& text) {
   return static_cast<int>(*value);
 }
 
+// The keys given with --key, for signing.
+std::expected<std::vector<qelvo::publishing::RsaSigner>, std::string> signersOf(
+    const qelvo::tools::ParsedArguments& args) {
+  std::vector<qelvo::publishing::RsaSigner> signers;
+  for (const auto& keyFile : args.all("key")) {
+    auto signer = qelvo::publishing::readSigningKey(keyFile);
+    if (!signer) return std::unexpected(signer.error());
+    signers.push_back(std::move(*signer));
+  }
+  return signers;
+}
+
 int publish(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
   if (args.words.size() != 2) return usage("publish takes one SOURCE_DIR");
   qelvo::publishing::PublishRequest request{.app = *args.last("app"), .source = args.words[1]};
@@ -65,11 +78,14 @@ int publish(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
     if (!request.rolloutPercent) return usage("--rollout takes a percent from 0 to 100");
   }
   if (args.has("binary-version")) request.compatibleBinaryVersions = args.all("binary-version");
-  for (const auto& keyFile : args.all("key")) {
-    auto signer = qelvo::publishing::readSigningKey(keyFile);
-    if (!signer) return failure(signer.error());
-    request.signers.push_back(std::move(*signer));
+  if (auto days = args.last("expires-in")) {
+    auto count = qelvo::tools::parseInteger(*days);
+    if (!count || *count <= 0) return usage("--expires-in takes a number of days");
+    request.expiresAfter = std::chrono::days(*count);
   }
+  auto signers = signersOf(args);
+  if (!signers) return failure(signers.error());
+  request.signers = std::move(*signers);
   auto published = qelvo::publishing::publishSnapshot(root, request);
   if (!published) return failure(published.error());
   std::cout << qelvo::publishing::publishReport(request, *published) << std::endl;
@@ -93,11 +109,40 @@ int changeChannel(const qelvo::tools::ParsedArguments& args, const DeployRoot& r
   return EXIT_SUCCESS;
 }
 
+// Going back to a signed snapshot makes a new release of its files, signed again with a
+// higher sequence: devices refuse an older signed release as a replay, so the snapshot
+// itself cannot be offered again.
 int rollback(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
   if (args.words.size() != 1) return usage("rollback takes no argument");
   if (!args.last("channel")) return usage("rollback needs --channel");
-  return changeChannel(args, root, [&](const auto& lock, const auto& app, const auto& channel) {
-    return qelvo::publishing::rollbackChannel(root, lock, app, channel, args.last("to"));
+  auto signers = signersOf(args);
+  if (!signers) return failure(signers.error());
+  return changeChannel(args, root, [&](const auto& lock, const auto& app, const auto& channel)
+                                       -> std::expected<qelvo::publishing::ChannelRecord, std::string> {
+    auto target = qelvo::publishing::rollbackRecord(root, app, channel, args.last("to"));
+    if (!target) return target;
+    auto current = root.readChannel(app, channel);
+    const bool goesBack = !current || current->snapshot != target->snapshot;
+    if (!goesBack || !qelvo::publishing::isSignedSnapshot(root, app, target->snapshot)) {
+      return qelvo::publishing::rollbackChannel(root, lock, app, channel, args.last("to"));
+    }
+    if (signers->empty()) {
+      return std::unexpected("Snapshot " + target->snapshot +
+                             " is signed: going back to it makes a new release of its files, "
+                             "signed again; give the signing keys with --key");
+    }
+    auto old = root.readSnapshot(app, target->snapshot);
+    if (!old) return std::unexpected(old.error().message);
+    auto released = qelvo::publishing::publishSnapshotLocked(
+        root, lock,
+        {.app = app,
+         .source = root.snapshotDirectory(app, target->snapshot) / qelvo::publishing::kFilesDirectoryName,
+         .signers = std::move(*signers),
+         .sourceIsSnapshot = true,
+         .compatibleBinaryVersions = old->compatibleBinaryVersions});
+    if (!released) return std::unexpected(released.error());
+    return qelvo::publishing::rollbackChannel(root, lock, app, channel, args.last("to"),
+                                              released->record.id);
   });
 }
 
@@ -128,7 +173,7 @@ int main(int argc, char** argv) {
   auto args = qelvo::tools::parseArguments(
       argc, argv,
       {.withValue = {"root", "app", "channel", "snapshot", "build", "key", "binary-version", "to",
-                     "rollout", "percent"},
+                     "rollout", "percent", "expires-in"},
        .flags = {"help"}});
   if (!args) return usage(args.error());
   if (args->has("help")) {
@@ -141,15 +186,18 @@ int main(int argc, char** argv) {
   if (!args->last("app")) return usage("--app is required");
   const auto& command = args->words.front();
   if (command == "publish") {
-    if (!onlyOptionsOf(*args,
-                       {"channel", "snapshot", "build", "key", "binary-version", "rollout"})) {
+    if (!onlyOptionsOf(*args, {"channel", "snapshot", "build", "key", "binary-version", "rollout",
+                               "expires-in"})) {
       return usage(
-          "publish takes --channel, --rollout, --snapshot, --build, --key and --binary-version");
+          "publish takes --channel, --rollout, --snapshot, --build, --key, --expires-in and "
+          "--binary-version");
     }
     return publish(*args, DeployRoot(*root));
   }
   if (command == "rollback") {
-    if (!onlyOptionsOf(*args, {"channel", "to"})) return usage("rollback takes --channel and --to");
+    if (!onlyOptionsOf(*args, {"channel", "to", "key"})) {
+      return usage("rollback takes --channel, --to and --key");
+    }
     return rollback(*args, DeployRoot(*root));
   }
   if (command == "rollout") {
