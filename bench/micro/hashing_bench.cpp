@@ -2,7 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_files.h"
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"
 #include "secure/integrity.h"
 #include "support/temp_dir.h"
 

@@ -3,7 +3,7 @@
 
 #include "bench_files.h"
 #include "qelvo/manifest.h"
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"
 
 namespace qelvo::bench {
 namespace {

@@ -1,4 +1,4 @@
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>

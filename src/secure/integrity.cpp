@@ -6,7 +6,7 @@
 
 #include "base/path_safety.h"
 #include "platform/parallel.h"
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"
 
 namespace qelvo {
 namespace {

@@ -15,7 +15,7 @@
 #include "sync/sync_limits.h"
 #include "base/try.h"
 #include "retrieval/file_manager_util.h"
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"
 #include "secure/integrity.h"
 #include "secure/public_key.h"
 #include "secure/release_claims.h"

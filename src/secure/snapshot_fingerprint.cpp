@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"
 
 namespace qelvo {
 namespace {

@@ -25,4 +25,4 @@
 #include "retrieval/file_copy.h"
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_system.h"
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"

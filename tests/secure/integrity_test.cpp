@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "publishing/signed_manifest_writer.h"
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"
 #include "support/temp_dir.h"
 
 namespace qelvo::test {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"
 #include "secure/integrity.h"
 #include "support/temp_dir.h"
 

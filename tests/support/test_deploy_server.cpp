@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "publishing/signed_manifest_writer.h"
-#include "secure/file_digest.h"
+#include "retrieval/file_digest.h"
 #include "support/temp_dir.h"
 #include "support/zip_builder.h"
 
