@@ -58,9 +58,9 @@ CuttingRelay::~CuttingRelay() {
   for (auto& connection : connections) connection.join();
 }
 
-void CuttingRelay::cutAt(std::uint64_t bytes) {
+void CuttingRelay::arm(std::uint64_t bytes, Stop stop) {
   std::lock_guard lock(mutex_);
-  cutAt_ = bytes;
+  armed_ = Armed{bytes, stop};
 }
 
 void CuttingRelay::accept() {
@@ -74,12 +74,14 @@ void CuttingRelay::accept() {
   }
 }
 
-std::size_t CuttingRelay::allowance(std::uint64_t passed, std::size_t offered, bool& cut) {
+std::size_t CuttingRelay::allowance(std::uint64_t passed, std::size_t offered,
+                                    std::optional<Stop>& stop) {
   std::lock_guard lock(mutex_);
-  if (!cutAt_ || passed + offered < *cutAt_) return offered;
-  cut = true;
-  const auto allowed = static_cast<std::size_t>(*cutAt_ > passed ? *cutAt_ - passed : 0);
-  cutAt_.reset();
+  if (!armed_ || passed + offered < armed_->bytes) return offered;
+  stop = armed_->stop;
+  const auto allowed =
+      static_cast<std::size_t>(armed_->bytes > passed ? armed_->bytes - passed : 0);
+  armed_.reset();
   return allowed;
 }
 
@@ -94,19 +96,21 @@ void CuttingRelay::relay(int client) {
   std::uint64_t passed = 0;
   char buffer[1 << 15];
   bool open = true;
+  bool held = false;  // the server's end is no longer read
   while (open && !stopping_) {
     pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-    if (::poll(ends, 2, 100) <= 0) continue;
+    if (::poll(ends, held ? 1 : 2, 100) <= 0) continue;
     if (ends[0].revents) {
       ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-      open = n > 0 && sendAll(server, buffer, static_cast<std::size_t>(n));
+      open = n > 0 && (held || sendAll(server, buffer, static_cast<std::size_t>(n)));
     }
-    if (open && ends[1].revents) {
+    if (open && !held && ends[1].revents) {
       ssize_t n = ::recv(server, buffer, sizeof buffer, 0);
       if (n <= 0) break;
-      bool cut = false;
-      const auto allowed = allowance(passed, static_cast<std::size_t>(n), cut);
-      open = sendAll(client, buffer, allowed) && !cut;
+      std::optional<Stop> stop;
+      const auto allowed = allowance(passed, static_cast<std::size_t>(n), stop);
+      open = sendAll(client, buffer, allowed) && stop != Stop::cut;
+      held = stop == Stop::hold;  // a held end is never read again
       passed += allowed;
       answerBytes_ += allowed;
     }

@@ -1,7 +1,9 @@
 // A TCP relay on 127.0.0.1 in front of a server on another loopback port: it passes
 // every connection through both ways, counts the bytes of the server's answers, and,
-// when armed, cuts one connection (closes both ends) once its answers have passed a
-// given number of bytes: a download caught half-way by a broken network.
+// when armed, stops one connection once its answers have passed a given number of
+// bytes: cut (both ends closed), a download caught half-way by a broken network, or
+// held (open, nothing more passed on) until its client goes, a download in progress
+// when its process is killed.
 //
 //   CuttingRelay relay(serverPort);
 //   relay.cutAt(archiveSize / 2);       // the next connection that gets that far is cut
@@ -27,16 +29,25 @@ class CuttingRelay {
 
   int port() const { return port_; }
   // Cuts the next connection whose answers reach `bytes`, right there; once.
-  void cutAt(std::uint64_t bytes);
+  void cutAt(std::uint64_t bytes) { arm(bytes, Stop::cut); }
+  // Holds the next connection whose answers reach `bytes` there, open, until its client
+  // closes it or the relay goes; once.
+  void holdAt(std::uint64_t bytes) { arm(bytes, Stop::hold); }
   std::uint64_t answerBytes() const { return answerBytes_.load(); }
   void resetCount() { answerBytes_ = 0; }
 
  private:
+  enum class Stop { cut, hold };
+  struct Armed {
+    std::uint64_t bytes;
+    Stop stop;
+  };
+  void arm(std::uint64_t bytes, Stop stop);
   void accept();
   void relay(int client);
   // How many of `offered` answer bytes a connection that passed `passed` may forward;
-  // sets `cut` when the connection must end after them.
-  std::size_t allowance(std::uint64_t passed, std::size_t offered, bool& cut);
+  // sets `stop` when the connection must stop after them.
+  std::size_t allowance(std::uint64_t passed, std::size_t offered, std::optional<Stop>& stop);
 
   const int serverPort_;
   int listener_ = -1;
@@ -44,7 +55,7 @@ class CuttingRelay {
   std::atomic<bool> stopping_{false};
   std::atomic<std::uint64_t> answerBytes_{0};
   std::mutex mutex_;
-  std::optional<std::uint64_t> cutAt_;
+  std::optional<Armed> armed_;
   std::vector<std::thread> connections_;
   std::thread acceptor_;
 };

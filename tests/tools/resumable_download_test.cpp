@@ -1,14 +1,20 @@
-// An archive whose transfer was cut off half-way resumes on the next sync with a range
-// request, through the deploy server and through nginx serving the deploy root, and
-// starts over when the file on the server changed in between.
+// An archive whose transfer was interrupted half-way (its connection cut, or its process
+// killed) resumes on the next sync with a range request, through the deploy server and
+// through nginx serving the deploy root, and starts over when the file on the server
+// changed in between.
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <random>
 #include <thread>
+#include <tuple>
 
+#include "client/carried_errors.h"
+#include "client/live_updates_client.h"
 #include "support/cutting_relay.h"
 #include "tools/local_processes.h"
 #include "tools/tools_fixture.h"
@@ -113,8 +119,22 @@ Origin throughNginx() {
   return setup;
 }
 
+// Kills a sync of `host` once the archive it downloads has reached `bytes` in its part
+// (the relay holds the transfer there).
+void killWhileDownloading(const CliHost& host, const std::string& server, std::uint64_t bytes) {
+  Child sync({QELVO_LIVE_UPDATE_TOOL, "--data-dir", host.dataDir().string(), "--server", server,
+              "--quiet", "sync", "film:production"},
+             host.dataDir() / "killed.out");
+  auto parts = keptParts(host);
+  for (int i = 0; i < 1000 && (parts.empty() || parts.begin()->second < bytes); ++i) {
+    std::this_thread::sleep_for(10ms);
+    parts = keptParts(host);
+  }
+  sync.stop(SIGKILL);
+}
+
 TEST(ResumableDownload,
-     ACutArchiveResumesWhileTheServersFileIsUnchangedAndStartsOverWhenItChanged) {
+     AnInterruptedArchiveResumesWhileTheServersFileIsUnchangedAndStartsOverWhenItChanged) {
   for (auto* make : {&throughDeployServer, &throughNginx}) {
     Origin setup = make();
     ASSERT_TRUE(setup.name != "nginx" || (setup.nginx && setup.nginx->running()))
@@ -125,44 +145,96 @@ TEST(ResumableDownload,
     CliHost host(setup.server, {"--quiet"});
     const auto snapshots = deploy.root().path() / "apps/film/snapshots";
 
-    const auto v1 = incompressible(1, 3 << 20);
-    deploy.publish("film", "v1", v1);
-    const auto archive = fs::file_size(snapshots / "v1/bundle.zip");
-    relay.cutAt(archive / 2);
-    auto cut = host.run({"sync", "film:production"});
-    EXPECT_NE(cut.exitCode, 0) << cut.out;
-    auto parts = keptParts(host);
-    ASSERT_EQ(parts.size(), 1u);
-    EXPECT_GT(parts.begin()->second, archive / 2 - 4096);
-    EXPECT_LE(parts.begin()->second, archive / 2);
+    // Each version is interrupted half-way, by a cut connection or a killed process; the
+    // next sync fetches the rest, and at most 5% of the archive twice.
+    for (const auto& [id, seed, kill] : {std::tuple{"v1", 1u, false}, std::tuple{"v2", 2u, true}}) {
+      SCOPED_TRACE(kill ? "killed" : "cut");
+      const auto files = incompressible(seed, 3 << 20);
+      deploy.publish("film", id, files);
+      const auto archive = fs::file_size(snapshots / id / "bundle.zip");
+      if (kill) {
+        relay.holdAt(archive / 2);
+        killWhileDownloading(host, setup.server, archive / 2 - (64 << 10));
+      } else {
+        relay.cutAt(archive / 2);
+        auto cut = host.run({"sync", "film:production"});
+        EXPECT_NE(cut.exitCode, 0) << cut.out;
+      }
+      auto parts = keptParts(host);
+      ASSERT_EQ(parts.size(), 1u);
+      const auto kept = parts.begin()->second;
+      EXPECT_GT(kept, archive / 2 - (64 << 10));
+      EXPECT_LE(kept, archive / 2);
 
-    relay.resetCount();
-    auto resumed = host.sync({"film:production"});
-    ASSERT_EQ(resumed.size(), 1u);
-    expectFiles(resumed[0], v1);
-    EXPECT_LE(relay.answerBytes(), archive / 2 + archive / 20) << "at most 5% fetched twice";
-    EXPECT_TRUE(keptParts(host).empty());
-    EXPECT_FALSE(fs::exists(host.dataDir() / "tmp/qelvo-work/partial"));
+      relay.resetCount();
+      auto resumed = host.sync({"film:production"});
+      ASSERT_EQ(resumed.size(), 1u);
+      expectFiles(resumed[0], files);
+      EXPECT_LE(relay.answerBytes(), archive - kept + archive / 20) << "at most 5% fetched twice";
+      EXPECT_TRUE(keptParts(host).empty());
+      EXPECT_FALSE(fs::exists(host.dataDir() / "tmp/qelvo-work/partial"));
+    }
 
-    // v2 is cut off, then its archive changes on the server (another size, another
+    // v3 is cut off, then its archive changes on the server (another size, another
     // time): the kept part is useless, and the whole new archive arrives.
-    const auto v2 = incompressible(2, 3 << 20);
-    const auto replacement = incompressible(3, (3 << 20) + 1000);
-    deploy.publish("film", "v2", v2);
-    deploy.publish("film", "v3", replacement, "staging");
-    relay.cutAt(fs::file_size(snapshots / "v2/bundle.zip") / 2);
+    const auto v3 = incompressible(3, 3 << 20);
+    const auto replacement = incompressible(4, (3 << 20) + 1000);
+    deploy.publish("film", "v3", v3);
+    deploy.publish("film", "v4", replacement, "staging");
+    relay.cutAt(fs::file_size(snapshots / "v3/bundle.zip") / 2);
     EXPECT_NE(host.run({"sync", "film:production"}).exitCode, 0);
     ASSERT_EQ(keptParts(host).size(), 1u);
     std::this_thread::sleep_for(1100ms);  // a Last-Modified of its own
-    fs::copy_file(snapshots / "v3/bundle.zip", snapshots / "v2/bundle.zip",
+    fs::copy_file(snapshots / "v4/bundle.zip", snapshots / "v3/bundle.zip",
                   fs::copy_options::overwrite_existing);
     relay.resetCount();
     auto restarted = host.sync({"film:production"});
     ASSERT_EQ(restarted.size(), 1u);
     expectFiles(restarted[0], replacement);
-    EXPECT_GE(relay.answerBytes(), fs::file_size(snapshots / "v3/bundle.zip"));
+    EXPECT_GE(relay.answerBytes(), fs::file_size(snapshots / "v4/bundle.zip"));
     EXPECT_TRUE(keptParts(host).empty());
   }
+}
+
+// The bound on a body is on all of it: the part an earlier attempt kept counts with the
+// rest that a range request brings, and a body that passes the bound keeps nothing.
+TEST(ResumableDownload, AKeptPartCountsAgainstTheBoundOfItsBody) {
+  DeployFixture deploy;
+  CuttingRelay relay(deploy.port());
+  deploy.publish("film", "v1", incompressible(1, 1 << 20));
+  const auto archive = fs::file_size(deploy.root().path() / "apps/film/snapshots/v1/bundle.zip");
+  const std::string origin = "http://127.0.0.1:" + std::to_string(relay.port());
+  const auto client = LiveUpdatesClient::make(*Url::parse(origin + "/apps"), {});
+  TempDir work;
+  const auto part = work.path() / "part";
+  auto download = [&](std::uint64_t bound) {
+    return downloadFileAndWait(
+        *client,
+        HttpRequest{.url = *Url::parse(origin + "/apps/film/snapshots/v1/bundle.zip"),
+                    .maxBodyBytes = bound,
+                    .resumeFile = part},
+        [&](const fs::path& file) -> std::expected<void, Error> {
+          fs::rename(file, work.path() / "bundle.zip");
+          return {};
+        },
+        {});
+  };
+
+  relay.cutAt(archive / 2);
+  ASSERT_FALSE(download(archive).has_value());
+  ASSERT_TRUE(fs::exists(part));
+  const auto kept = fs::file_size(part);
+
+  relay.resetCount();
+  auto over = download(archive - 1);
+  ASSERT_FALSE(over.has_value());
+  const auto* transfer = carriedTransferError(over.error());
+  ASSERT_NE(transfer, nullptr) << over.error().localizedDescription();
+  EXPECT_EQ(transfer->curlCode, CURLE_FILESIZE_EXCEEDED) << transfer->message;
+  EXPECT_LT(relay.answerBytes(), archive - kept + 4096) << "only the rest was asked for";
+  EXPECT_FALSE(fs::exists(part));
+  EXPECT_FALSE(fs::exists(part.string() + ".validator"));
+  EXPECT_FALSE(fs::exists(work.path() / "bundle.zip"));
 }
 
 }  // namespace
