@@ -16,8 +16,6 @@
 namespace qelvo {
 namespace {
 
-constexpr std::string_view kValidatorSuffix = ".validator";
-
 std::string_view trimmed(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
     text.remove_prefix(1);
@@ -60,7 +58,7 @@ std::optional<std::pair<std::string, std::string>> readValidator(
 }  // namespace
 
 std::filesystem::path ResumableBody::validatorPath() const {
-  return path_.string() + std::string(kValidatorSuffix);
+  return path_.string() + std::string(kResumeValidatorSuffix);
 }
 
 std::optional<ResumableBody> ResumableBody::open(const std::filesystem::path& path,

@@ -26,6 +26,10 @@
 
 namespace qelvo {
 
+// What the file beside a kept part is named: the part's name followed by this. It holds
+// the URL and the validator the part was fetched with, on two lines.
+inline constexpr std::string_view kResumeValidatorSuffix = ".validator";
+
 class ResumableBody {
  public:
   // Opens (creating it and its directory) and locks the file at `path` for a transfer of

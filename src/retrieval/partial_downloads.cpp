@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "client/resumable_body.h"
 #include "retrieval/work_area.h"
 
 namespace qelvo {
@@ -16,7 +17,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kPartialName = "partial";
 constexpr std::string_view kPartPrefix = "qelvo-download-";
-constexpr std::string_view kValidatorSuffix = ".validator";
 
 // FNV-1a, 64 bits: a stable name for a URL (the URL kept beside the part settles any
 // collision).
@@ -40,7 +40,7 @@ struct Part {
 void removePart(const fs::path& file) {
   std::error_code ignored;
   fs::remove(file, ignored);
-  fs::remove(file.string() + std::string(kValidatorSuffix), ignored);
+  fs::remove(file.string() + std::string(kResumeValidatorSuffix), ignored);
 }
 
 }  // namespace
@@ -70,8 +70,8 @@ void sweepPartialDownloads(const fs::path& temporaryDirectory, std::chrono::hour
     const auto& path = entry.path();
     const auto name = path.filename().string();
     std::error_code status;
-    if (name.ends_with(kValidatorSuffix)) {
-      const auto part = path.string().substr(0, path.string().size() - kValidatorSuffix.size());
+    if (name.ends_with(kResumeValidatorSuffix)) {
+      const auto part = path.string().substr(0, path.string().size() - kResumeValidatorSuffix.size());
       if (!fs::is_regular_file(fs::symlink_status(part, status))) fs::remove(path, status);
       continue;  // otherwise it goes with its part
     }
@@ -80,7 +80,7 @@ void sweepPartialDownloads(const fs::path& temporaryDirectory, std::chrono::hour
       continue;
     }
     const auto modified = entry.last_write_time(status);
-    if (status || !fs::exists(path.string() + std::string(kValidatorSuffix), status) ||
+    if (status || !fs::exists(path.string() + std::string(kResumeValidatorSuffix), status) ||
         now - modified > maxAge) {
       removePart(path);
       continue;
