@@ -17,11 +17,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "qelvo/export.h"
+
 namespace qelvo {
 
 // Raised when the library cannot be set up: missing host identity, an unusable
 // metadata store, or an unusable public key. Its `what()` is the exact message.
-class ConfigurationError : public std::runtime_error {
+class QELVO_EXPORT ConfigurationError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -39,10 +41,10 @@ struct HostConfiguration {
 };
 
 // Sets (or, for tests, replaces) the host's identity for this process.
-void configureHost(HostConfiguration configuration);
+QELVO_EXPORT void configureHost(HostConfiguration configuration);
 
 // The identity last given to `configureHost`, if any.
-std::optional<HostConfiguration> hostConfiguration();
+QELVO_EXPORT std::optional<HostConfiguration> hostConfiguration();
 
 struct DeployServiceOptions {
   // Base URL of the deploy service; its path ends in "/apps". Defaults to the build
@@ -67,10 +69,10 @@ struct DeployServiceOptions {
 // All of them share one transfer engine, made when the first manager is created: the
 // CA file and the limits in effect at that moment stay in force while any manager
 // exists (the engine's threads end with the last manager).
-void configureDeployService(DeployServiceOptions options);
+QELVO_EXPORT void configureDeployService(DeployServiceOptions options);
 
 // Declares a named embedding component as loaded in this process; the check request
 // reports whether any of the known web-view embedding components is present.
-void declareLoadedComponent(std::string className);
+QELVO_EXPORT void declareLoadedComponent(std::string className);
 
 }  // namespace qelvo

@@ -15,12 +15,13 @@
 #include <utility>
 #include <variant>
 
+#include "qelvo/export.h"
 #include "qelvo/errors.h"
 #include "qelvo/sync_error.h"
 
 namespace qelvo {
 
-class Error {
+class QELVO_EXPORT Error {
  public:
   using Value = std::variant<SyncError, NetworkClientError, FileOperationError, TransferError,
                              DecodingError, EncodingError, CancellationError, PlatformError>;

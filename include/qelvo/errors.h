@@ -10,6 +10,7 @@
 // "The operation couldn’t be completed. (QelvoLiveUpdates.NetworkClientError error 1.)"
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -18,6 +19,7 @@
 #include <variant>
 #include <vector>
 
+#include "qelvo/export.h"
 #include "qelvo/url.h"
 
 namespace qelvo {
@@ -25,11 +27,11 @@ namespace qelvo {
 class Error;
 
 // The generic description of an error value without a text of its own.
-std::string genericErrorDescription(const std::string& typeName, std::size_t caseIndex);
+QELVO_EXPORT std::string genericErrorDescription(const std::string& typeName, std::size_t caseIndex);
 
 // An operating-system failure: a domain ("posix" for errno values, or the name of a
 // library error type bridged into this form), its code, and the system's own text.
-struct PlatformError : std::exception {
+struct QELVO_EXPORT PlatformError : std::exception {
   std::string domain;
   int code = 0;
   std::string description;
@@ -47,7 +49,7 @@ struct PlatformError : std::exception {
 };
 
 // Errors of the filesystem layer.
-class FileOperationError : public std::exception {
+class QELVO_EXPORT FileOperationError : public std::exception {
  public:
   struct IoError {
     PlatformError error;
@@ -78,7 +80,7 @@ class FileOperationError : public std::exception {
 };
 
 // A transfer that did not complete: libcurl's result code and message.
-struct TransferError : std::exception {
+struct QELVO_EXPORT TransferError : std::exception {
   int curlCode = 0;
   std::string message;
 
@@ -91,7 +93,7 @@ struct TransferError : std::exception {
 };
 
 // JSON that did not decode: the path of keys to the failure, and a description.
-struct DecodingError : std::exception {
+struct QELVO_EXPORT DecodingError : std::exception {
   std::string codingPath;
   std::string description;
 
@@ -104,7 +106,7 @@ struct DecodingError : std::exception {
 };
 
 // A value that could not be encoded as JSON.
-struct EncodingError : std::exception {
+struct QELVO_EXPORT EncodingError : std::exception {
   std::string description;
 
   explicit EncodingError(std::string description) : description(std::move(description)) {}
@@ -115,7 +117,7 @@ struct EncodingError : std::exception {
 };
 
 // The operation was stopped by `cancelSync`.
-struct CancellationError : std::exception {
+struct QELVO_EXPORT CancellationError : std::exception {
   const char* what() const noexcept override { return "The operation was cancelled."; }
   friend bool operator==(const CancellationError&, const CancellationError&) { return true; }
 };
@@ -124,6 +126,11 @@ struct CancellationError : std::exception {
 struct HttpResponse {
   long statusCode = 0;
   Url url;
+  // How long the service asks the client to wait before it asks again: the response's
+  // Retry-After (sent with 429 and 503), its delta-seconds as given or its HTTP-date as
+  // the seconds from the response's arrival to it (0 once past). None when the response
+  // has no readable Retry-After.
+  std::optional<std::chrono::seconds> retryAfter{};
   friend bool operator==(const HttpResponse&, const HttpResponse&) = default;
 };
 
@@ -148,7 +155,7 @@ struct BraxoErrorResponse {
 };
 
 // Errors of the deploy-service client.
-class NetworkClientError : public std::exception {
+class QELVO_EXPORT NetworkClientError : public std::exception {
  public:
   // A response that is not a success (status outside 200-299), without a decodable
   // error envelope where one is looked for.
@@ -159,16 +166,18 @@ class NetworkClientError : public std::exception {
   // The transfer failed, or the file callback of a download failed; carries why.
   struct NetworkError {
     std::shared_ptr<const Error> error;
-    friend bool operator==(const NetworkError& a, const NetworkError& b);
+    friend QELVO_EXPORT bool operator==(const NetworkError& a, const NetworkError& b);
   };
   // A success answer whose body is not what the exchange expects.
   struct DecodingError {
     qelvo::DecodingError error;
     friend bool operator==(const DecodingError&, const DecodingError&) = default;
   };
-  // A refusal carrying the service's error envelope.
+  // A refusal carrying the service's error envelope, and the wait its Retry-After asks
+  // for (as in HttpResponse).
   struct Qelvo {
     BraxoErrorResponse response;
+    std::optional<std::chrono::seconds> retryAfter{};
     friend bool operator==(const Qelvo&, const Qelvo&) = default;
   };
   using Value = std::variant<InvalidResponse, NetworkError, DecodingError, Qelvo>;
@@ -180,11 +189,16 @@ class NetworkClientError : public std::exception {
   static NetworkClientError decodingError(qelvo::DecodingError error) {
     return {DecodingError{std::move(error)}};
   }
-  static NetworkClientError qelvo(BraxoErrorResponse response) {
-    return {Qelvo{std::move(response)}};
+  static NetworkClientError qelvo(BraxoErrorResponse response,
+                                  std::optional<std::chrono::seconds> retryAfter = std::nullopt) {
+    return {Qelvo{std::move(response), retryAfter}};
   }
 
   const Value& value() const { return value_; }
+  // The wait the service asked for with this refusal (an invalid response's or an
+  // envelope's Retry-After, or that of the failure a network error carries); none when
+  // it asked for none.
+  std::optional<std::chrono::seconds> retryAfter() const;
   std::string localizedDescription() const;
   const char* what() const noexcept override;
   friend bool operator==(const NetworkClientError& a, const NetworkClientError& b) {

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "qelvo/export.h"
 #include "qelvo/records.h"
 
 namespace qelvo {
@@ -50,7 +51,7 @@ struct FailedSnapshot {
 };
 
 // What the launch guard knows of one application.
-struct LaunchState {
+struct QELVO_EXPORT LaunchState {
   enum class Status { started, confirmed, bad };
   // "started", "confirmed" or "bad".
   static std::string_view rawValue(Status status);

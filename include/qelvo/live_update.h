@@ -14,11 +14,12 @@
 #include <string>
 #include <string_view>
 
+#include "qelvo/export.h"
 #include "qelvo/errors.h"
 
 namespace qelvo {
 
-struct LiveUpdate {
+struct QELVO_EXPORT LiveUpdate {
   enum class Strategy { zip, differential };
 
   std::string appId;
@@ -46,6 +47,6 @@ struct LiveUpdate {
 }  // namespace qelvo
 
 template <>
-struct std::hash<qelvo::LiveUpdate> {
+struct QELVO_EXPORT std::hash<qelvo::LiveUpdate> {
   std::size_t operator()(const qelvo::LiveUpdate& u) const noexcept;
 };

@@ -37,6 +37,7 @@
 #include <variant>
 #include <vector>
 
+#include "qelvo/export.h"
 #include "qelvo/concurrent_dictionary.h"
 #include "qelvo/error.h"
 #include "qelvo/launch.h"
@@ -52,11 +53,12 @@ struct LiveUpdatesClient;
 class FileManagerUtilProtocol;
 class QelvoLogger;
 class ProgressReporter;
+class DownloadGroup;
 class SyncExecutor;
 class SyncTask;
 struct SuccessResponseData;
 
-class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager> {
+class QELVO_EXPORT LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager> {
  public:
   using SyncError = qelvo::SyncError;
 
@@ -85,7 +87,7 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
     std::optional<std::string> binaryVersion() const;
     std::optional<Date> lastUsed() const;
 
-    friend bool operator==(const SyncResult& a, const SyncResult& b);
+    friend QELVO_EXPORT bool operator==(const SyncResult& a, const SyncResult& b);
   };
 
   // The outcome of a sync of several applications, each in order of completion.
@@ -127,6 +129,10 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
     // Space left free on the cache's filesystem: a download or unpack that would need
     // more than the free space minus this fails before it starts.
     std::uint64_t freeSpaceReserve = std::uint64_t{64} << 20;
+    // The window a patch may ask its decoder for, which is what applying it holds in
+    // memory besides the mapped older file: a patch that asks for more is not used (the
+    // whole file is fetched instead).
+    std::uint64_t maxPatchWindowBytes = std::uint64_t{128} << 20;
     // Not a bound but a choice fixed like them when a sync starts: unchanged files of a
     // differential update become hard links to the previous snapshot's instead of
     // copies, and every file of a snapshot is made read-only (0444), so that no write can
@@ -375,6 +381,19 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   virtual std::expected<void, Error> downloadFileList(const SyncContext& context,
                                                       std::vector<DownloadFileRequest> requests,
                                                       const std::filesystem::path& staging);
+  // Fetches each of `requests` on its own into `directory` (a failure ends only its own
+  // download, and no file counts in the progress), each held to the size it is declared
+  // with: which arrived, in request order. Fails only when the sync is cancelled.
+  std::expected<std::vector<bool>, Error> downloadEachFile(
+      const SyncContext& context, const std::vector<DownloadFileRequest>& requests,
+      const std::filesystem::path& directory);
+  // The items of `changed` made from patches of the previous snapshot's files into
+  // `staging` (see the manifest's patches), each checked against its integrity; the
+  // others, to be fetched whole. Fails only when the sync is cancelled.
+  std::expected<std::vector<ManifestItem>, Error> applyPatches(
+      const SyncContext& context, std::vector<ManifestItem> changed, const Url& manifestUrl,
+      const std::filesystem::path& previousDirectory, const Manifest& previousManifest,
+      const std::filesystem::path& staging);
   virtual std::expected<FetchedManifest, Error> fetchManifest(const SyncContext& context,
                                                               const Url& url);
   virtual Outcome downloadDifferential(const SyncContext& context, const LiveUpdate& liveUpdate,
@@ -420,6 +439,10 @@ class LiveUpdateManager : public std::enable_shared_from_this<LiveUpdateManager>
   }
 
  private:
+  std::expected<void, Error> downloadGroup(const SyncContext& context,
+                                           const std::vector<DownloadFileRequest>& requests,
+                                           const std::filesystem::path& staging,
+                                           const std::shared_ptr<DownloadGroup>& group);
   // The joined sync of one application: the running task, or a new one.
   std::shared_ptr<SyncTask> syncTask(const std::string& appId);
   // The context of a sync of `appId` starting now.

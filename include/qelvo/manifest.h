@@ -5,6 +5,18 @@
 //
 // The payload text is kept exactly as read, so a manifest read and written back is
 // byte-identical whatever the order of its items (signatures are made over that text).
+//
+// An item may also list patches: smaller downloads that turn an older version of the
+// file into this one,
+//
+//   {"href":"js/app.js","size":812345,"integrity":"sha256-…",
+//    "patches":[{"base":"sha256-<integrity of the older file>",
+//                "href":".patches/<older snapshot id>/js/app.js","size":2345,
+//                "algorithm":"zstd-patch"}]}
+//
+// A device that has a file with the `base` integrity at the item's href may fetch the
+// patch (its href relative to the manifest, like any file) and apply it; the result
+// must have the item's integrity, else the whole file is fetched.
 #pragma once
 
 #include <cstddef>
@@ -17,24 +29,41 @@
 #include <utility>
 #include <vector>
 
+#include "qelvo/export.h"
 #include "qelvo/errors.h"
 #include "qelvo/url.h"
 
 namespace qelvo {
 
+// A patch of a manifest item (see above). "zstd-patch" is zstd's patch-from format: a
+// zstd frame decompressed with the older file as its reference prefix.
+struct ManifestPatch {
+  std::string base;       // the integrity value of the file it applies to
+  std::string href;       // relative to the manifest, like a file's href
+  std::uint64_t size;     // bytes
+  std::string algorithm;  // "zstd-patch"; others are skipped by devices that know none
+
+  friend bool operator==(const ManifestPatch&, const ManifestPatch&) = default;
+};
+
 struct ManifestItem {
   std::string href;       // relative to the bundle root, "/" between directories
   std::uint64_t size;     // bytes
   std::string integrity;  // "sha256-<Base64 digest>"
+  // Smaller ways to the same file from older versions of it. Not part of the item's
+  // identity: an item is unchanged when its href, size and integrity are.
+  std::vector<ManifestPatch> patches{};
 
-  friend bool operator==(const ManifestItem&, const ManifestItem&) = default;
+  friend bool operator==(const ManifestItem& a, const ManifestItem& b) {
+    return a.href == b.href && a.size == b.size && a.integrity == b.integrity;
+  }
 };
 
-struct ManifestItemHash {
+struct QELVO_EXPORT ManifestItemHash {
   std::size_t operator()(const ManifestItem& item) const noexcept;
 };
 
-struct Manifest {
+struct QELVO_EXPORT Manifest {
   std::unordered_set<ManifestItem, ManifestItemHash> payload;
   std::string _payload;  // the exact Base64 text `payload` was decoded from
 

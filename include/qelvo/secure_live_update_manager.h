@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "qelvo/export.h"
 #include "qelvo/live_update_manager.h"
 
 namespace qelvo {
@@ -30,7 +31,7 @@ namespace qelvo {
 class RsaPublicKey;
 struct SecureManifest;
 
-class SecureLiveUpdateManager : public LiveUpdateManager {
+class QELVO_EXPORT SecureLiveUpdateManager : public LiveUpdateManager {
  public:
   SecureLiveUpdateManager(const std::string& named, const std::string& publicKey, int maxVersions);
   SecureLiveUpdateManager(const std::string& named, const std::filesystem::path& publicKeyUrl,

@@ -10,12 +10,14 @@
 // Only the library constructs SyncError values; the fields may be changed by the host.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "qelvo/export.h"
 #include "qelvo/errors.h"
 
 namespace qelvo {
@@ -70,7 +72,7 @@ struct SecureUpdateFailureReason {
                          const SecureUpdateFailureReason&) = default;
 };
 
-class SyncError : public std::exception {
+class QELVO_EXPORT SyncError : public std::exception {
  public:
   enum class FailStep { check, download, unpack, update };
 
@@ -116,6 +118,11 @@ class SyncError : public std::exception {
 
   // The full human-readable text of the error.
   std::string errorDescription() const;
+  // The wait the deploy service asked for when it refused the request behind this
+  // failure (Retry-After with 429 or 503, NetworkClientError::retryAfter); none when the
+  // failure is not such a refusal. A host that syncs on a schedule waits at least that
+  // long before its next sync.
+  std::optional<std::chrono::seconds> retryAfter() const;
   const char* what() const noexcept override;
 
   friend bool operator==(const SyncError& a, const SyncError& b) {

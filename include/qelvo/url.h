@@ -14,9 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "qelvo/export.h"
+
 namespace qelvo {
 
-class Url {
+class QELVO_EXPORT Url {
  public:
   // One query item exactly as it appears in a URL (percent-encoded): the text before
   // the first "=", and the text after it (none when the item has no "="). Keeping the

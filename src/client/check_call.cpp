@@ -35,10 +35,10 @@ std::expected<SuccessResponseData, Error> checkForUpdate(TransferEngine& engine,
     return std::move(decoded->data);
   }
   if (auto refusal = decodeBraxoErrorResponse(response.body)) {
-    return std::unexpected(NetworkClientError::qelvo(std::move(*refusal)));
+    return std::unexpected(NetworkClientError::qelvo(std::move(*refusal), response.retryAfter));
   }
-  return std::unexpected(
-      NetworkClientError::invalidResponse(HttpResponse{response.statusCode, response.url}));
+  return std::unexpected(NetworkClientError::invalidResponse(
+      HttpResponse{response.statusCode, response.url, response.retryAfter}));
 }
 
 }  // namespace qelvo

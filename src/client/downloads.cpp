@@ -71,7 +71,7 @@ void downloadFile(TransferEngine& engine, HttpRequest request, LiveUpdatesClient
                     completion(std::unexpected(NetworkClientError::networkError(moved.error())));
                   } else if (!isSuccessStatus(outcome->statusCode)) {
                     completion(std::unexpected(NetworkClientError::invalidResponse(
-                        HttpResponse{outcome->statusCode, outcome->url})));
+                        HttpResponse{outcome->statusCode, outcome->url, outcome->retryAfter})));
                   } else {
                     completion({});
                   }
@@ -90,7 +90,8 @@ std::expected<FetchedBody, Error> fetchManifest(TransferEngine& engine, const Ur
   if (!outcome) return std::unexpected(transferFailure(outcome.error()));
   if (!isSuccessStatus(outcome->statusCode)) {
     return std::unexpected(
-        NetworkClientError::invalidResponse(HttpResponse{outcome->statusCode, outcome->url}));
+        NetworkClientError::invalidResponse(
+            HttpResponse{outcome->statusCode, outcome->url, outcome->retryAfter}));
   }
   return FetchedBody{std::move(outcome->body), std::move(outcome->url)};
 }

@@ -11,12 +11,30 @@ namespace {
 using json::Decoded;
 using json::Json;
 
+Decoded<ManifestPatch> decodePatch(const Json& value, const std::string& path) {
+  QELVO_TRY(const Json* object, json::asObject(value, path));
+  ManifestPatch patch;
+  QELVO_TRY(patch.base, json::required<std::string>(*object, "base", path));
+  QELVO_TRY(patch.href, json::required<std::string>(*object, "href", path));
+  QELVO_TRY(patch.size, json::required<std::uint64_t>(*object, "size", path));
+  QELVO_TRY(patch.algorithm, json::required<std::string>(*object, "algorithm", path));
+  return patch;
+}
+
 Decoded<ManifestItem> decodeItem(const Json& value, const std::string& path) {
   QELVO_TRY(const Json* object, json::asObject(value, path));
   ManifestItem item;
   QELVO_TRY(item.href, json::required<std::string>(*object, "href", path));
   QELVO_TRY(item.size, json::required<std::uint64_t>(*object, "size", path));
   QELVO_TRY(item.integrity, json::required<std::string>(*object, "integrity", path));
+  if (const Json* patches = json::optionalMember(*object, "patches")) {
+    const auto patchesPath = json::memberPath(path, "patches");
+    QELVO_TRY(const Json* array, json::asArray(*patches, patchesPath));
+    for (std::size_t i = 0; i < array->size(); ++i) {
+      QELVO_TRY(auto patch, decodePatch((*array)[i], json::indexPath(patchesPath, i)));
+      item.patches.push_back(std::move(patch));
+    }
+  }
   return item;
 }
 
@@ -70,7 +88,14 @@ std::expected<Manifest, DecodingError> Manifest::fromPayload(std::string payload
 Manifest Manifest::fromItems(const std::vector<ManifestItem>& items) {
   Json array = Json::array();
   for (const auto& item : items) {
-    array.push_back({{"href", item.href}, {"size", item.size}, {"integrity", item.integrity}});
+    Json object = {{"href", item.href}, {"size", item.size}, {"integrity", item.integrity}};
+    for (const auto& patch : item.patches) {
+      object["patches"].push_back({{"base", patch.base},
+                                   {"href", patch.href},
+                                   {"size", patch.size},
+                                   {"algorithm", patch.algorithm}});
+    }
+    array.push_back(std::move(object));
   }
   auto text = json::dump(array);
   if (!text) throw text.error();

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/overloaded.h"
+#include "client/retry_after.h"
 
 namespace qelvo {
 namespace {
@@ -294,7 +295,8 @@ TransferEngine::Outcome Transfer::conclude(CURLcode result) {
     }
     if (auto closed = file_->close(); !closed) return std::unexpected(closed.error());
   }
-  return TransferResponse{status, std::move(finalUrl), std::move(body_), std::move(file_)};
+  return TransferResponse{status, std::move(finalUrl), std::move(body_), std::move(file_),
+                          retryAfterOf(easy_.get())};
 }
 
 void Transfer::finish(TransferEngine::Outcome outcome) {

@@ -17,6 +17,7 @@
 // its first byte and closed when it ends.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <expected>
 #include <filesystem>
@@ -67,6 +68,7 @@ struct TransferResponse {
   Url url;                            // the final URL, after redirects
   std::string body;                   // for a MemoryBody
   std::optional<TemporaryFile> file;  // for a FileBody: closed, removed with this value
+  std::optional<std::chrono::seconds> retryAfter{};  // the wait its Retry-After asks for
 };
 
 class TransferEngine {

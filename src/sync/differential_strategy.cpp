@@ -145,7 +145,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   QELVO_TRY_VOID(createStaging(appId, staging));
   const auto& progress = context.progress;
   startPhase(progress, ProgressReporter::Phase::download, changed);
-  QELVO_TRY_VOID(downloadFileList(context, requestsFor(changed, fetched.url), staging));
+  QELVO_TRY(auto whole, applyPatches(context, std::move(changed), fetched.url, previousDirectory,
+                                     previousManifest, staging));
+  QELVO_TRY_VOID(downloadFileList(context, requestsFor(whole, fetched.url), staging));
   context.log("Total time to download new differential files " + elapsedSince(start));
   context.log("Copying unchanged files to new snapshot directory");
   startPhase(progress, ProgressReporter::Phase::copy, unchanged);

@@ -1,5 +1,6 @@
 // Downloads of many files at once into a staging directory, queued on the transfer
-// engine as fast as it takes them; the first failure stops the others. A large file
+// engine as fast as it takes them: either all of them, the first failure stopping the
+// others, or each on its own (patches, which a whole file can replace). A large file
 // whose transfer is cut off resumes where it stopped on the next attempt.
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "client/live_updates_client.h"
 #include "sync/progress_reporter.h"
 #include "base/sync_errors.h"
+#include "base/try.h"
 #include "qelvo/live_update_manager.h"
 #include "sync/sync_limits.h"
 #include "retrieval/file_manager_util.h"
@@ -23,8 +25,6 @@
 #include "platform/host.h"
 
 namespace qelvo {
-namespace {
-
 using FailStep = SyncError::FailStep;
 
 // From this size on, what a cut transfer received is kept for the next attempt: below
@@ -40,9 +40,12 @@ constexpr std::uint64_t kResumableFileBytes = std::uint64_t{8} << 20;
 // waiting thread, leaving the engine's thread to the transfers.
 class DownloadGroup {
  public:
-  explicit DownloadGroup(std::size_t count) : count_(count), remaining_(count) {}
+  // `independent`: a failure ends only its own download, and is remembered per index.
+  DownloadGroup(std::size_t count, bool independent)
+      : count_(count), remaining_(count), independent_(independent), arrived_(count, false) {}
 
   std::stop_token token() const { return stop_.get_token(); }
+  bool independent() const { return independent_; }
   void stop() { stop_.request_stop(); }
 
   // Calls `start(index)` for every download in index order, never more than a window
@@ -76,12 +79,13 @@ class DownloadGroup {
     createdDirectories_.insert(directory.native());
   }
 
-  void finish(std::expected<void, Error> result) {
+  void finish(std::size_t index, std::expected<void, Error> result) {
     bool first = false;
     bool wake = false;
     {
       std::lock_guard lock(mutex_);
-      if (!result && !failure_) {
+      arrived_[index] = result.has_value();
+      if (!result && !failure_ && !independent_) {
         failure_ = std::move(result.error());
         first = true;
         // After a failure, files not yet started never are.
@@ -95,6 +99,9 @@ class DownloadGroup {
     if (first) stop_.request_stop();
     if (wake) ended_.notify_one();
   }
+
+  // Once `run` returned: whether each download ended well.
+  const std::vector<bool>& arrived() const { return arrived_; }
 
  private:
   static constexpr std::size_t kWindow = 256;
@@ -112,10 +119,10 @@ class DownloadGroup {
   std::size_t next_ = 0;
   std::size_t inFlight_ = 0;
   std::optional<Error> failure_;
+  const bool independent_;
+  std::vector<bool> arrived_;
   std::unordered_set<std::string> createdDirectories_;
 };
-
-}  // namespace
 
 std::uint64_t LiveUpdateManager::fileSizeBound(std::uint64_t /*declaredSize*/,
                                                const Limits& limits) const {
@@ -128,9 +135,27 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
     const SyncContext& context, std::vector<DownloadFileRequest> requests,
     const std::filesystem::path& staging) {
   if (requests.empty()) return {};
+  auto group = std::make_shared<DownloadGroup>(requests.size(), false);
+  return downloadGroup(context, requests, staging, group);
+}
+
+std::expected<std::vector<bool>, Error> LiveUpdateManager::downloadEachFile(
+    const SyncContext& context, const std::vector<DownloadFileRequest>& requests,
+    const std::filesystem::path& directory) {
+  auto group = std::make_shared<DownloadGroup>(requests.size(), true);
+  if (!requests.empty()) QELVO_TRY_VOID(downloadGroup(context, requests, directory, group));
+  if (context.stop.stop_requested()) return std::unexpected(CancellationError());
+  return group->arrived();
+}
+
+std::expected<void, Error> LiveUpdateManager::downloadGroup(
+    const SyncContext& context, const std::vector<DownloadFileRequest>& requests,
+    const std::filesystem::path& staging, const std::shared_ptr<DownloadGroup>& group) {
   const auto& appId = context.appId;
-  auto group = std::make_shared<DownloadGroup>(requests.size());
-  const auto& progress = context.progress;
+  // Files fetched each on their own are not the bundle's files: they count in no
+  // progress, and they are held to the size they are declared with.
+  const bool independent = group->independent();
+  const auto progress = independent ? nullptr : context.progress;
   std::stop_callback forwardCancel(context.stop, [group] { group->stop(); });
 
   bool resumable = false;
@@ -138,13 +163,14 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
     const auto& request = requests[index];
     auto http = makeHttpRequest(request);
     if (!http) {
-      group->finish(std::unexpected(metadataError(
+      group->finish(index, std::unexpected(metadataError(
           appId, FailStep::download, "Unable to form a download URL for " + request.href)));
       return;
     }
     applyPace(*http, context);
-    http->maxBodyBytes = fileSizeBound(request.size.value_or(context.limits.maxFileBytes),
-                                       context.limits);
+    const auto declared = request.size.value_or(context.limits.maxFileBytes);
+    http->maxBodyBytes = independent ? std::min(declared, context.limits.maxFileBytes)
+                                     : fileSizeBound(declared, context.limits);
     if (request.size && *request.size >= kResumableFileBytes) {
       http->resumeFile = partialDownloadFile(platform::temporaryDirectory(), http->url.text());
       resumable = true;
@@ -183,12 +209,12 @@ std::expected<void, Error> LiveUpdateManager::downloadFileList(
       return {};
     };
     client().downloadFile(std::move(*http), std::move(moveFile), group->token(),
-                          [group, appId](std::expected<void, Error> result) {
+                          [group, appId, index](std::expected<void, Error> result) {
                             if (!result) {
                               result = std::unexpected(syncErrorFromClient(
                                   appId, FailStep::download, std::move(result.error())));
                             }
-                            group->finish(std::move(result));
+                            group->finish(index, std::move(result));
                           });
   });
   // Nothing kept: the directory of parts goes (a part kept for the next attempt stays).

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/background_process.h"
 #include "support/test_keys.h"
 #include "tools/local_processes.h"
 #include "tools/tools_fixture.h"
@@ -122,12 +123,12 @@ TEST(NginxFront, DevicesSyncThroughNginxInFrontOfTwoInstances) {
                                std::filesystem::perm_options::add);
 
   const int portA = freePort(), portB = freePort(), front = freePort();
-  Child instanceA(unitCommand(root, portA), dir / "instance-a.log");
-  Child instanceB(unitCommand(root, portB), dir / "instance-b.log");
+  BackgroundProcess instanceA(unitCommand(root, portA), dir / "instance-a.log");
+  BackgroundProcess instanceB(unitCommand(root, portB), dir / "instance-b.log");
   ASSERT_TRUE(instanceA.waitForOutput("listening on")) << instanceA.output();
   ASSERT_TRUE(instanceB.waitForOutput("listening on")) << instanceB.output();
   auto config = writeNginxConfig(dir / "nginx", root, front, portA, portB);
-  Child server({*nginx, "-p", (dir / "nginx").string() + "/", "-e",
+  BackgroundProcess server({*nginx, "-p", (dir / "nginx").string() + "/", "-e",
                 (dir / "nginx/error.log").string(), "-c", config.string()},
                dir / "nginx/stdout.log");
   for (int i = 0; i < 500 && server.running() && !accepts(front); ++i) std::this_thread::sleep_for(10ms);

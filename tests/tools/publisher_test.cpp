@@ -139,6 +139,53 @@ TEST_F(Publisher, SignsOncePerKeyWithTheReleaseClaimsAndTheArchiveCarriesTheSign
   EXPECT_EQ(inArchive->second, text);
 }
 
+TEST_F(Publisher, PatchesChangedFilesAgainstTheNewestSnapshotsWhenTheySaveEnough) {
+  // A large file edited a little, one replaced by unrelated bytes, one unchanged.
+  std::string text;
+  for (int i = 0; i < 20'000; ++i) text += "line " + std::to_string(i * 7919 % 10007) + ";\n";
+  const Files v1 = {{"js/app.js", text}, {"noise.bin", std::string(3000, 'a')}, {"same.css", "x"}};
+  Files v2 = v1;
+  v2["js/app.js"].insert(1000, "edited");
+  v2["noise.bin"] = text.substr(5000, 3000);
+  Files v3 = v2;
+  v3["js/app.js"] += "again";
+  ASSERT_TRUE(publish({.app = "a", .source = source(v1), .snapshotId = "v1"}));
+  ASSERT_TRUE(publish({.app = "a", .source = source(v2), .snapshotId = "v2"}));
+  auto third = publish({.app = "a", .source = source(v3), .snapshotId = "v3"});
+  ASSERT_TRUE(third) << third.error();
+  EXPECT_EQ(third->patchCount, 2u) << "app.js from v1 and from v2";
+
+  const auto files = root_.snapshotDirectory("a", "v3") / "files";
+  auto manifest = Manifest::decode(readFile(files / "live-update-manifest.json"));
+  ASSERT_TRUE(manifest);
+  for (const auto& item : manifest->payload) {
+    if (item.href != "js/app.js") {
+      EXPECT_TRUE(item.patches.empty()) << item.href;
+      continue;
+    }
+    ASSERT_EQ(item.patches.size(), 2u);
+    for (const auto& [patch, base] : {std::pair{item.patches[0], "v2"}, {item.patches[1], "v1"}}) {
+      EXPECT_EQ(patch.href, std::string(".patches/") + base + "/js/app.js");
+      EXPECT_EQ(patch.base, manifestItem("js/app.js", (base == std::string("v1") ? v1 : v2).at("js/app.js")).integrity);
+      EXPECT_EQ(patch.algorithm, "zstd-patch");
+      EXPECT_EQ(patch.size, readFile(files / patch.href).size());
+      EXPECT_LT(patch.size, 200u);
+    }
+  }
+  for (const auto& [name, content] : archiveEntries(root_.snapshotDirectory("a", "v3") / "bundle.zip")) {
+    EXPECT_FALSE(name.starts_with(".patches")) << name;
+  }
+
+  // None when turned off; a source may not bring patches of its own.
+  auto off = publish({.app = "a", .source = source(v1), .snapshotId = "v4", .patchFromLast = 0});
+  ASSERT_TRUE(off);
+  EXPECT_EQ(off->patchCount, 0u);
+  EXPECT_FALSE(std::filesystem::exists(root_.snapshotDirectory("a", "v4") / "files/.patches"));
+  auto own = publish({.app = "a", .source = source({{"index.html", "x"}, {".patches/v1/x", "p"}})});
+  ASSERT_FALSE(own);
+  EXPECT_EQ(own.error().substr(0, 41), ".patches is where the publisher keeps pat");
+}
+
 TEST_F(Publisher, TheSameFilesGiveTheSameArchive) {
   auto files = source(kFiles);
   ASSERT_TRUE(publish({.app = "shop", .source = files, .snapshotId = "a", .build = 1}));

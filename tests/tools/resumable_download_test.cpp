@@ -15,6 +15,7 @@
 
 #include "client/carried_errors.h"
 #include "client/live_updates_client.h"
+#include "support/background_process.h"
 #include "support/cutting_relay.h"
 #include "tools/local_processes.h"
 #include "tools/tools_fixture.h"
@@ -52,7 +53,7 @@ std::map<std::string, std::uintmax_t> keptParts(const CliHost& host) {
 }
 
 // nginx serving the files of `root` on `port`.
-std::unique_ptr<Child> startNginx(const fs::path& dir, const fs::path& root, int port) {
+std::unique_ptr<BackgroundProcess> startNginx(const fs::path& dir, const fs::path& root, int port) {
   auto nginx = findProgram("nginx");
   if (!nginx) return nullptr;
   fs::create_directories(dir);
@@ -78,7 +79,7 @@ std::unique_ptr<Child> startNginx(const fs::path& dir, const fs::path& root, int
                                     "    location /apps/ { root " +
                                     root.string() + "; }\n  }\n}\n");
   auto server =
-      std::make_unique<Child>(std::vector<std::string>{*nginx, "-p", d + "/", "-e",
+      std::make_unique<BackgroundProcess>(std::vector<std::string>{*nginx, "-p", d + "/", "-e",
                                                        d + "/error.log", "-c", d + "/nginx.conf"},
                               dir / "stdout.log");
   for (int i = 0; i < 500 && server->running() && !accepts(port); ++i)
@@ -92,7 +93,7 @@ struct Origin {
   std::string name{};
   std::unique_ptr<CuttingRelay> files{};
   std::unique_ptr<DeployFixture> deploy{};
-  std::unique_ptr<Child> nginx{};
+  std::unique_ptr<BackgroundProcess> nginx{};
   std::string server{};  // the host's --server
 };
 
@@ -122,9 +123,9 @@ Origin throughNginx() {
 // Kills a sync of `host` once the archive it downloads has reached `bytes` in its part
 // (the relay holds the transfer there).
 void killWhileDownloading(const CliHost& host, const std::string& server, std::uint64_t bytes) {
-  Child sync({QELVO_LIVE_UPDATE_TOOL, "--data-dir", host.dataDir().string(), "--server", server,
-              "--quiet", "sync", "film:production"},
-             host.dataDir() / "killed.out");
+  BackgroundProcess sync({QELVO_LIVE_UPDATE_TOOL, "--data-dir", host.dataDir().string(),
+                          "--server", server, "--quiet", "sync", "film:production"},
+                         host.dataDir() / "killed.out");
   auto parts = keptParts(host);
   for (int i = 0; i < 1000 && (parts.empty() || parts.begin()->second < bytes); ++i) {
     std::this_thread::sleep_for(10ms);

@@ -2,13 +2,14 @@
 
 #include "publishing/atomic_write.h"
 #include "publishing/deploy_root.h"
+#include "publishing/patch_maker.h"
 #include "publishing/secret_files.h"
 
 namespace qelvo::publishing {
 
 std::expected<std::size_t, std::string> copyBundleFiles(const std::filesystem::path& source,
                                                         const std::filesystem::path& destination,
-                                                        bool skipManifest) {
+                                                        bool sourceIsSnapshot) {
   std::error_code error;
   if (!std::filesystem::is_directory(source, error)) {
     return std::unexpected("Not a directory: " + source.string());
@@ -30,6 +31,17 @@ std::expected<std::size_t, std::string> copyBundleFiles(const std::filesystem::p
       return std::unexpected("Refused to publish " + relative.string() + ": " + *reason +
                              ". Keep it out of " + source.string());
     }
+    if (relative == std::filesystem::path(kPatchesDirectoryName)) {
+      // A snapshot's own patches were made against its predecessors, not the new
+      // release's: they are made again.
+      if (sourceIsSnapshot) {
+        it.disable_recursion_pending();
+        continue;
+      }
+      return std::unexpected(std::string(kPatchesDirectoryName) +
+                             " is where the publisher keeps patches; rename it in " +
+                             source.string());
+    }
     if (std::filesystem::is_directory(status)) {
       std::filesystem::create_directory(destination / relative, error);
       if (error) break;
@@ -39,7 +51,7 @@ std::expected<std::size_t, std::string> copyBundleFiles(const std::filesystem::p
       return std::unexpected("Not a regular file: " + it->path().string());
     }
     if (relative == std::filesystem::path(kManifestName)) {
-      if (skipManifest) continue;
+      if (sourceIsSnapshot) continue;
       return std::unexpected(std::string(kManifestName) +
                              " is written by the publisher; remove it from " + source.string());
     }

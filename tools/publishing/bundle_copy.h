@@ -14,10 +14,11 @@ namespace qelvo::publishing {
 // exist), keeping relative paths, and returns how many files it copied. Refuses
 // symbolic links and special files (a link could publish a file from outside the
 // source), a "live-update-manifest.json" at the top (the publisher writes that one;
-// with `skipManifest`, the source is a snapshot's files and its manifest is left out),
+// with `sourceIsSnapshot`, the source is a snapshot's files and its manifest and patches
+// are left out),
 // what must never be published (see secret_files.h), and a source without files.
 [[nodiscard]] std::expected<std::size_t, std::string> copyBundleFiles(
     const std::filesystem::path& source, const std::filesystem::path& destination,
-    bool skipManifest = false);
+    bool sourceIsSnapshot = false);
 
 }  // namespace qelvo::publishing

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "publishing/patch_maker.h"
 #include "toolkit/toolkit.h"
 
 namespace qelvo::publishing {
@@ -13,7 +14,9 @@ std::vector<ManifestItem> manifestItemsOf(const std::filesystem::path& root) {
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
     if (!entry.is_regular_file() || entry.is_symlink()) continue;
     auto href = entry.path().lexically_relative(root).generic_string();
-    if (href == "live-update-manifest.json") continue;
+    if (href == "live-update-manifest.json" || href.starts_with(std::string(kPatchesDirectoryName) + "/")) {
+      continue;
+    }
     auto digest = fileDigestText(entry.path());
     if (!digest) throw std::runtime_error("cannot read " + entry.path().string());
     items.push_back({href, entry.file_size(), *digest});

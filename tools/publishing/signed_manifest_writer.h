@@ -19,7 +19,8 @@ struct SignatureEntry {
 };
 
 // Every regular file below `root` (sorted by href) with its size and digest. Hidden
-// files are included; "live-update-manifest.json" at the root is left out.
+// files are included; "live-update-manifest.json" and the patches at the root are left
+// out.
 std::vector<ManifestItem> manifestItemsOf(const std::filesystem::path& root);
 
 // The protected header of our signatures: Base64url of {"alg":"RS256"}.

@@ -14,6 +14,7 @@
 #include "publishing/atomic_write.h"
 #include "publishing/bundle_copy.h"
 #include "publishing/channel_moves.h"
+#include "publishing/patch_maker.h"
 #include "publishing/signed_manifest_writer.h"
 #include "publishing/zip_writer.h"
 #include "qelvo/errors.h"
@@ -45,12 +46,27 @@ std::expected<std::int64_t, std::string> nextBuild(const DeployRoot& root, const
   return highest + 1;
 }
 
-// The manifest text of the files below `files`, signed once per key with `claims`.
-std::expected<std::string, std::string> manifestText(const std::filesystem::path& files,
+// The newest `count` snapshots of the app, to make patches from.
+std::vector<PatchSource> patchSources(const DeployRoot& root, const std::string& app,
+                                      std::size_t count) {
+  auto snapshots = root.snapshots(app);
+  if (!snapshots || count == 0) return {};
+  std::sort(snapshots->begin(), snapshots->end(),
+            [](const SnapshotRecord& a, const SnapshotRecord& b) { return a.build > b.build; });
+  std::vector<PatchSource> sources;
+  for (const auto& snapshot : *snapshots) {
+    if (sources.size() == count) break;
+    sources.push_back({snapshot.id, root.snapshotDirectory(app, snapshot.id) / kFilesDirectoryName});
+  }
+  return sources;
+}
+
+// The manifest text of `items`, signed once per key with `claims`.
+std::expected<std::string, std::string> manifestText(const std::vector<ManifestItem>& items,
                                                      const std::vector<RsaSigner>& signers,
                                                      const ReleaseClaimsToSign& claims) {
   try {
-    auto manifest = Manifest::fromItems(manifestItemsOf(files));
+    auto manifest = Manifest::fromItems(items);
     if (signers.empty()) return manifest.encode();
     const auto header = claimsProtectedHeader(claims);
     std::vector<SignatureEntry> signatures;
@@ -80,11 +96,20 @@ std::expected<void, std::string> check(const PublishRequest& request, const std:
 }
 
 // Builds the snapshot in `staging`: files/, the manifest, the archive, snapshot.json.
-std::expected<PublishedSnapshot, std::string> assemble(const std::filesystem::path& staging,
+std::expected<PublishedSnapshot, std::string> assemble(const DeployRoot& root,
+                                                       const std::filesystem::path& staging,
                                                        const PublishRequest& request,
                                                        SnapshotRecord record) {
   const auto files = staging / kFilesDirectoryName;
   QELVO_TRY(auto fileCount, copyBundleFiles(request.source, files, request.sourceIsSnapshot));
+  std::vector<ManifestItem> items;
+  try {
+    items = manifestItemsOf(files);
+  } catch (const std::exception& error) {
+    return std::unexpected(std::string("Could not build the manifest: ") + error.what());
+  }
+  QELVO_TRY(auto patchCount,
+            addPatches(items, files, patchSources(root, request.app, request.patchFromLast)));
   const auto now = std::chrono::duration_cast<std::chrono::seconds>(
                        std::chrono::system_clock::now().time_since_epoch())
                        .count();
@@ -93,7 +118,7 @@ std::expected<PublishedSnapshot, std::string> assemble(const std::filesystem::pa
                              .sequence = record.build,
                              .created = now};
   if (request.expiresAfter) claims.expires = now + request.expiresAfter->count();
-  QELVO_TRY(auto manifest, manifestText(files, request.signers, claims));
+  QELVO_TRY(auto manifest, manifestText(items, request.signers, claims));
   QELVO_TRY_VOID(writeFileAtomically(files / kManifestName, manifest));
   const auto archive = staging / kArchiveName;
   QELVO_TRY_VOID(writeBundleArchive(files, archive));
@@ -102,7 +127,8 @@ std::expected<PublishedSnapshot, std::string> assemble(const std::filesystem::pa
   QELVO_TRY_VOID(writeFileAtomically(staging / kSnapshotRecordName, recordText));
   std::error_code error;
   auto archiveBytes = std::filesystem::file_size(archive, error);
-  return PublishedSnapshot{std::move(record), fileCount, error ? 0 : archiveBytes, std::nullopt};
+  return PublishedSnapshot{std::move(record), fileCount, error ? 0 : archiveBytes, std::nullopt,
+                           patchCount};
 }
 
 }  // namespace
@@ -155,7 +181,7 @@ std::expected<PublishedSnapshot, std::string> publishSnapshotLocked(const Deploy
 
   QELVO_TRY(auto staging, makeStagingDirectory(target));
   StagingGuard guard(staging);
-  QELVO_TRY(auto published, assemble(staging, request, std::move(record)));
+  QELVO_TRY(auto published, assemble(root, staging, request, std::move(record)));
   QELVO_TRY_VOID(renameNoReplace(staging, target));
   guard.release();
 

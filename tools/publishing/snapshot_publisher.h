@@ -38,6 +38,8 @@ struct PublishRequest {
   // The source is the files/ directory of an existing snapshot (a new release of its
   // files): its manifest is left out and written again.
   bool sourceIsSnapshot = false;
+  // Patches are made against the app's newest this many snapshots (0: none).
+  std::size_t patchFromLast = 2;
   // The host binary versions the snapshot runs with; any when absent.
   std::optional<std::vector<std::string>> compatibleBinaryVersions{};
   // Moved to the new snapshot when given.
@@ -52,6 +54,7 @@ struct PublishedSnapshot {
   std::size_t fileCount = 0;  // bundle files, the manifest not counted
   std::uintmax_t archiveBytes = 0;
   std::optional<ChannelRecord> channel;  // the channel's record after the move
+  std::size_t patchCount = 0;            // patches from older snapshots, kept beside the files
 };
 
 // Publishes, or says why nothing was published (the root is then unchanged, except

@@ -1,5 +1,7 @@
 #include "publishing/zip_writer.h"
 
+#include "publishing/patch_maker.h"
+
 #include <sys/stat.h>
 #include <zip.h>
 
@@ -25,7 +27,13 @@ std::expected<std::vector<Entry>, std::string> entriesOf(const std::filesystem::
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(directory, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_directory(error) && !it->is_symlink(error)) continue;
+    if (it->is_directory(error) && !it->is_symlink(error)) {
+      // Patches are fetched on their own, by devices that hold the older files.
+      if (it.depth() == 0 && it->path().filename() == kPatchesDirectoryName) {
+        it.disable_recursion_pending();
+      }
+      continue;
+    }
     if (it->is_symlink(error) || !it->is_regular_file(error)) {
       return std::unexpected("Not a regular file: " + it->path().string());
     }

@@ -1,10 +1,13 @@
 #include "cli_options.h"
 
+#include <charconv>
 #include <climits>
+#include <cmath>
 #include <set>
 
 #include "common/arguments.h"
 #include "qelvo/url.h"
+#include "toolkit/toolkit.h"
 
 namespace qelvo::cli {
 
@@ -19,6 +22,10 @@ const char* const kUsage =
     "       qelvo-live-update [options] ready APP_ID:CHANNEL[:STRATEGY] ATTEMPT\n"
     "       qelvo-live-update [options] bad APP_ID:CHANNEL[:STRATEGY] [REASON]\n"
     "       qelvo-live-update [options] status APP_ID:CHANNEL[:STRATEGY]...\n"
+    "       qelvo-live-update [options] watch APP_ID:CHANNEL[:STRATEGY]... [--interval S]\n"
+    "                         [--jitter S] [--first-sync-within S] [--retry-min S]\n"
+    "                         [--retry-max S] [--on-update CMD] [--seed N]\n"
+    "                         [--existing-cache APP_ID=DIR]...\n"
     "options: --bundle-id ID  --bundle-version V  --data-dir DIR  --server URL  --ca-file FILE\n"
     "         --name NAME  --max-versions N  --public-key FILE (with --name)\n"
     "         --require-claims (with --public-key)  --quiet\n"
@@ -37,7 +44,8 @@ std::optional<Command> commandNamed(const std::string& word) {
                                                           {"launch", Command::launch},
                                                           {"ready", Command::ready},
                                                           {"bad", Command::bad},
-                                                          {"status", Command::status}};
+                                                          {"status", Command::status},
+                                                          {"watch", Command::watch}};
   auto found = commands.find(word);
   return found == commands.end() ? std::nullopt : std::optional(found->second);
 }
@@ -115,8 +123,15 @@ std::expected<void, std::string> checkCommand(const tools::ParsedArguments& args
   if (command == Command::launch && count != 1) return Error("launch takes one APP_ID:CHANNEL");
   if (command == Command::status && count == 0)
     return Error("status needs at least one APP_ID:CHANNEL");
-  if (command != Command::sync && args.has("existing-cache"))
-    return Error("--existing-cache belongs to sync");
+  if (command == Command::watch && count == 0)
+    return Error("watch needs at least one APP_ID:CHANNEL");
+  if (command != Command::sync && command != Command::watch && args.has("existing-cache"))
+    return Error("--existing-cache belongs to sync and watch");
+  for (const char* option : {"interval", "jitter", "retry-min", "retry-max", "first-sync-within",
+                             "seed", "on-update"}) {
+    if (command != Command::watch && args.has(option))
+      return Error(std::string("--") + option + " belongs to watch");
+  }
   if (command != Command::reset && args.has("retain-cache"))
     return Error("--retain-cache belongs to reset");
   std::set<std::string> seen;
@@ -143,6 +158,49 @@ std::expected<std::vector<std::string>, std::string> takeLaunchWords(
     }
   }
   return specs;
+}
+
+// "--NAME SECONDS": a number of seconds, fractions allowed ("0.25"), up to 30 days.
+std::expected<std::optional<WatchDuration>, std::string> readSeconds(
+    const tools::ParsedArguments& args, const std::string& name, bool zeroAllowed) {
+  auto value = args.last(name);
+  if (!value) return std::nullopt;
+  double seconds = 0;
+  const char* end = value->data() + value->size();
+  auto [stop, error] = std::from_chars(value->data(), end, seconds);
+  constexpr double kLongest = 30.0 * 24 * 60 * 60;
+  auto milliseconds = std::llround(seconds * 1000);
+  if (value->empty() || error != std::errc() || stop != end || !(seconds >= 0) ||
+      seconds > kLongest || (milliseconds < 1 && !zeroAllowed)) {
+    return Error("--" + name + " takes a number of seconds " +
+                 (zeroAllowed ? "from 0" : "from 0.001") + " to 2592000 (30 days)");
+  }
+  return WatchDuration(milliseconds);
+}
+
+std::expected<void, std::string> readWatchOptions(const tools::ParsedArguments& args,
+                                                  CliOptions& options) {
+  auto& timing = options.timing;
+  QELVO_TRY(auto interval, readSeconds(args, "interval", false));
+  QELVO_TRY(auto jitter, readSeconds(args, "jitter", true));
+  QELVO_TRY(auto retryMin, readSeconds(args, "retry-min", false));
+  QELVO_TRY(auto retryMax, readSeconds(args, "retry-max", false));
+  QELVO_TRY(timing.firstWithin, readSeconds(args, "first-sync-within", true));
+  if (interval) timing.interval = *interval;
+  // A tenth of the interval unless given: 90 s for the default 15 minutes.
+  timing.jitter = jitter.value_or(timing.interval / 10);
+  if (retryMin) timing.retryMin = *retryMin;
+  if (retryMax) timing.retryMax = *retryMax;
+  if (timing.jitter > timing.interval) return Error("--jitter must not exceed --interval");
+  if (timing.retryMax < timing.retryMin)
+    return Error("--retry-max must not be below --retry-min");
+  if (auto seed = args.last("seed")) {
+    auto number = tools::parseInteger(*seed);
+    if (!number || *number < 0) return Error("--seed takes a non-negative integer");
+    options.seed = static_cast<std::uint64_t>(*number);
+  }
+  options.onUpdate = args.last("on-update").value_or("");
+  return {};
 }
 
 }  // namespace
@@ -174,7 +232,8 @@ std::expected<CliOptions, std::string> parseCliOptions(int argc, const char* con
   auto args = tools::parseArguments(
       argc, argv,
       {.withValue = {"bundle-id", "bundle-version", "data-dir", "server", "ca-file", "name",
-                     "max-versions", "public-key", "existing-cache"},
+                     "max-versions", "public-key", "existing-cache", "interval", "jitter",
+                     "retry-min", "retry-max", "first-sync-within", "seed", "on-update"},
        .flags = {"quiet", "retain-cache", "require-claims", "share-unchanged"}});
   if (!args) return Error(args.error());
   if (args->words.empty()) return Error("no command");
@@ -194,6 +253,7 @@ std::expected<CliOptions, std::string> parseCliOptions(int argc, const char* con
   }
   if (auto checked = checkCommand(*args, options); !checked) return Error(checked.error());
   if (auto caches = readExistingCaches(*args, options); !caches) return Error(caches.error());
+  if (auto watch = readWatchOptions(*args, options); !watch) return Error(watch.error());
   return options;
 }
 

@@ -3,7 +3,9 @@
 //   qelvo-live-update [global options] sync APP_ID:CHANNEL[:zip|differential]... [--existing-cache
 //   APP_ID=DIR]... qelvo-live-update [global options] dir SPEC | last-sync [SPEC] | clean [SPEC...]
 //   | reset [--retain-cache] | launch SPEC | ready SPEC ATTEMPT | bad SPEC [REASON]
-//   | status SPEC...
+//   | status SPEC... | watch SPEC... [--interval S] [--jitter S] [--retry-min S]
+//   [--retry-max S] [--first-sync-within S] [--seed N] [--on-update CMD]
+//   [--existing-cache APP_ID=DIR]...
 //
 // Global options: --bundle-id ID, --bundle-version V, --data-dir DIR, --server URL,
 // --ca-file FILE, --name NAME, --max-versions N, --public-key FILE (needs --name),
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "qelvo/live_update.h"
+#include "watch_schedule.h"
 
 namespace qelvo::cli {
 
@@ -30,7 +33,7 @@ struct AppSpec {
   LiveUpdate liveUpdate() const { return LiveUpdate(appId, channel, false, strategy); }
 };
 
-enum class Command { sync, dir, lastSync, clean, reset, launch, ready, bad, status };
+enum class Command { sync, dir, lastSync, clean, reset, launch, ready, bad, status, watch };
 
 struct CliOptions {
   std::string bundleId = "dev.qelvo.live-update";
@@ -47,10 +50,13 @@ struct CliOptions {
 
   Command command = Command::sync;
   std::vector<AppSpec> apps;
-  std::map<std::string, std::filesystem::path> existingCaches;  // sync: app id to directory
+  std::map<std::string, std::filesystem::path> existingCaches;  // sync, watch: app id to directory
   bool retainCache = false;                                     // reset
   std::string attemptId;                                        // ready
   std::string reason;                                           // bad
+  WatchTiming timing;                                           // watch
+  std::optional<std::uint64_t> seed;                            // watch: for tests
+  std::string onUpdate;                                         // watch: none when empty
 };
 
 // The options, or the message of a usage error.

@@ -9,6 +9,8 @@
 #include "cli_options.h"
 #include "commands.h"
 #include "launch_commands.h"
+#include "stop_signals.h"
+#include "watch_command.h"
 #include "qelvo/errors.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +20,8 @@ int main(int argc, char** argv) {
     return qelvo::cli::kExitUsage;
   }
   signal(SIGPIPE, SIG_IGN);  // a closed pipe shows as a failed write, not a dead process
+  // Before the manager starts any thread: the threads inherit the mask.
+  if (options->command == qelvo::cli::Command::watch) qelvo::cli::blockStopSignals();
   try {
     auto manager = qelvo::cli::makeManager(*options);
     switch (options->command) {
@@ -39,6 +43,8 @@ int main(int argc, char** argv) {
         return qelvo::cli::runBad(*manager, *options);
       case qelvo::cli::Command::status:
         return qelvo::cli::runStatus(*manager, *options);
+      case qelvo::cli::Command::watch:
+        return qelvo::cli::runWatch(*manager, *options);
     }
   } catch (const qelvo::FileOperationError& error) {
     const auto* cause = error.platformError();

@@ -26,8 +26,11 @@ nlohmann::ordered_json orNull(const std::optional<T>& value) {
 
 std::string successLine(const LiveUpdateManager::SyncResult& result,
                         const std::optional<std::filesystem::path>& directory);
-
 std::string failureLine(const SyncError& error);
+// The objects of those lines, for lines that add to them.
+nlohmann::ordered_json successObject(const LiveUpdateManager::SyncResult& result,
+                                     const std::optional<std::filesystem::path>& directory);
+nlohmann::ordered_json failureObject(const SyncError& error);
 
 // "2025-01-02T10:00:00Z" (UTC, whole seconds).
 std::string isoTime(Date date);

@@ -3,7 +3,7 @@
 //
 //   qelvo-publish publish --root DIR --app APP [--channel CH [--rollout PERCENT]]
 //                         [--snapshot ID] [--build N] [--key PEM [--expires-in DAYS]]...
-//                         [--binary-version V]... SOURCE_DIR
+//                         [--binary-version V]... [--patch-from-last N] SOURCE_DIR
 //   qelvo-publish rollout --root DIR --app APP --channel CH --percent PERCENT
 //   qelvo-publish rollback --root DIR --app APP --channel CH [--to ID] [--key PEM]...
 //
@@ -30,7 +30,7 @@ using qelvo::publishing::DeployRoot;
 constexpr const char* kUsage =
     "usage: qelvo-publish publish --root DIR --app APP [--channel CH [--rollout PERCENT]]\n"
     "                             [--snapshot ID] [--build N] [--key PEM]... [--expires-in DAYS]\n"
-    "                             [--binary-version V]... SOURCE_DIR\n"
+    "                             [--binary-version V]... [--patch-from-last N] SOURCE_DIR\n"
     "       qelvo-publish rollout --root DIR --app APP --channel CH --percent PERCENT\n"
     "       qelvo-publish rollback --root DIR --app APP --channel CH [--to ID] [--key PEM]...\n";
 
@@ -82,6 +82,13 @@ int publish(const qelvo::tools::ParsedArguments& args, const DeployRoot& root) {
     auto count = qelvo::tools::parseInteger(*days);
     if (!count || *count <= 0) return usage("--expires-in takes a number of days");
     request.expiresAfter = std::chrono::days(*count);
+  }
+  if (auto count = args.last("patch-from-last")) {
+    auto snapshots = qelvo::tools::parseInteger(*count);
+    if (!snapshots || *snapshots < 0 || *snapshots > 16) {
+      return usage("--patch-from-last takes a number of snapshots from 0 to 16");
+    }
+    request.patchFromLast = static_cast<std::size_t>(*snapshots);
   }
   auto signers = signersOf(args);
   if (!signers) return failure(signers.error());
@@ -173,7 +180,7 @@ int main(int argc, char** argv) {
   auto args = qelvo::tools::parseArguments(
       argc, argv,
       {.withValue = {"root", "app", "channel", "snapshot", "build", "key", "binary-version", "to",
-                     "rollout", "percent", "expires-in"},
+                     "rollout", "percent", "expires-in", "patch-from-last"},
        .flags = {"help"}});
   if (!args) return usage(args.error());
   if (args->has("help")) {
@@ -187,10 +194,10 @@ int main(int argc, char** argv) {
   const auto& command = args->words.front();
   if (command == "publish") {
     if (!onlyOptionsOf(*args, {"channel", "snapshot", "build", "key", "binary-version", "rollout",
-                               "expires-in"})) {
+                               "expires-in", "patch-from-last"})) {
       return usage(
-          "publish takes --channel, --rollout, --snapshot, --build, --key, --expires-in and "
-          "--binary-version");
+          "publish takes --channel, --rollout, --snapshot, --build, --key, --expires-in, "
+          "--binary-version and --patch-from-last");
     }
     return publish(*args, DeployRoot(*root));
   }

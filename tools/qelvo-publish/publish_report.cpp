@@ -19,6 +19,7 @@ std::string publishReport(const PublishRequest& request, const PublishedSnapshot
                                    {"build", published.record.build},
                                    {"files", published.fileCount},
                                    {"archive_bytes", published.archiveBytes},
+                                   {"patches", published.patchCount},
                                    {"signatures", request.signers.size()}};
   if (request.channel) report["channel"] = *request.channel;
   addRollout(report, published.channel);
