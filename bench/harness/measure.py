@@ -40,7 +40,7 @@ class Runner:
         status, seconds, kib, threads, written = done.stdout.split()
         if status != "0":
             raise CommandFailed(f"exit {status}: {' '.join(argv)[:400]}\n{done.stderr.strip()[-2000:]}")
-        connections, requests, sent = self.nginx.traffic_since(offset)
+        connections, requests, _, sent = self.nginx.traffic_since(offset)
         return Measurement(float(seconds), int(kib), int(threads), connections, requests, sent,
                            int(written))
 
