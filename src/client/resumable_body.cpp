@@ -5,33 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <fstream>
-#include <sstream>
 
 #include "base/file_modes.h"
+#include "client/curl_handles.h"
 
 namespace qelvo {
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  return text;
-}
-
-bool namedHeader(std::string_view line, std::string_view name, std::string_view& value) {
-  if (line.size() <= name.size() || line[name.size()] != ':') return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return false;
-  }
-  value = trimmed(line.substr(name.size() + 1));
-  return true;
-}
 
 // "bytes START-END/TOTAL": START.
 std::optional<std::uint64_t> rangeStart(std::string_view value) {
@@ -83,29 +65,13 @@ std::vector<std::string> ResumableBody::requestHeaders() const {
   return {"Range: bytes=" + std::to_string(kept_) + "-", "If-Range: " + validator_};
 }
 
-void ResumableBody::header(std::string_view line) {
-  if (line.starts_with("HTTP/")) {
-    etag_.clear();
-    lastModified_.clear();
-    rangeStart_.reset();
-    return;
-  }
-  std::string_view value;
-  if (namedHeader(line, "etag", value)) {
-    etag_ = value;
-  } else if (namedHeader(line, "last-modified", value)) {
-    lastModified_ = value;
-  } else if (namedHeader(line, "content-range", value)) {
-    rangeStart_ = rangeStart(value);
-  }
-}
-
-std::expected<TemporaryFile, PlatformError> ResumableBody::start(long status) {
+std::expected<TemporaryFile, PlatformError> ResumableBody::start(long status, CURL* easy) {
   const auto fail = [&](int error, const std::string& what) {
     return std::unexpected(PlatformError::fromErrno(error, what + " " + path_.string()));
   };
   if (status == 206) {
-    if (kept_ == 0 || rangeStart_ != kept_) {
+    const auto range = curl::responseHeader(easy, "Content-Range");
+    if (kept_ == 0 || !range || rangeStart(*range) != kept_) {
       return fail(EPROTO, "The server sent a range that does not continue");
     }
     if (::lseek(fd_.get(), static_cast<off_t>(kept_), SEEK_SET) < 0)
@@ -117,11 +83,13 @@ std::expected<TemporaryFile, PlatformError> ResumableBody::start(long status) {
     std::error_code ignored;
     std::filesystem::remove(validatorPath(), ignored);
     // A weak ETag cannot ask for a range; the modification time can.
-    const std::string& validator =
-        !etag_.empty() && !etag_.starts_with("W/") ? etag_ : lastModified_;
-    if (status == 200 && !validator.empty()) {
+    auto validator = curl::responseHeader(easy, "ETag");
+    if (!validator || validator->empty() || validator->starts_with("W/")) {
+      validator = curl::responseHeader(easy, "Last-Modified");
+    }
+    if (status == 200 && validator && !validator->empty()) {
       std::ofstream out(validatorPath(), std::ios::trunc);
-      out << url_ << '\n' << validator << '\n';
+      out << url_ << '\n' << *validator << '\n';
       if (!out.flush()) return fail(errno ? errno : EIO, "Unable to write the validator of");
     }
   }

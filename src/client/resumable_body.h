@@ -7,10 +7,11 @@
 //
 //   auto body = ResumableBody::open(partial, url);    // none while another transfer has it
 //   for (auto& line : body->requestHeaders()) ...      // before the transfer starts
-//   body->header(line);                                // each response header line
-//   auto file = body->start(status);                   // at the first byte (or the end)
-//   body->finished(kept);                              // keep for next time, or drop
+//   auto file = body->start(status, easy);             // at the first byte (or the end)
+//   body->finished(kept, completed);                   // keep for next time, or drop
 #pragma once
+
+#include <curl/curl.h>
 
 #include <cstdint>
 #include <expected>
@@ -40,15 +41,11 @@ class ResumableBody {
   // "Range" and "If-Range" when a part is kept for this URL with a validator; else none.
   std::vector<std::string> requestHeaders() const;
 
-  // One header line of the response; a status line starts a new response (a redirect's
-  // headers are forgotten).
-  void header(std::string_view line);
-
-  // The file the body goes to, once the response's `status` is known: the kept part,
-  // positioned at its end, for a 206 that continues it; else emptied, with the new
-  // response's validator written beside it when it is a 200 that has one. Fails on a
-  // 206 that does not continue the kept part.
-  std::expected<TemporaryFile, PlatformError> start(long status);
+  // The file the body goes to, once the response's `status` is known (its headers are
+  // those `easy` received last): the kept part, positioned at its end, for a 206 that
+  // continues it; else emptied, with the new response's validator written beside it
+  // when it is a 200 that has one. Fails on a 206 that does not continue the kept part.
+  std::expected<TemporaryFile, PlatformError> start(long status, CURL* easy);
 
   // Bytes kept from before that the body continues (0 unless `start` continued it).
   std::uint64_t offset() const { return continued_ ? kept_ : 0; }
@@ -75,10 +72,6 @@ class ResumableBody {
   std::uint64_t kept_ = 0;
   std::string validator_;  // of the kept part
   bool continued_ = false;
-  // Of the response being received.
-  std::string etag_;
-  std::string lastModified_;
-  std::optional<std::uint64_t> rangeStart_;
 };
 
 }  // namespace qelvo

@@ -117,12 +117,7 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
       .set(CURLOPT_SSL_VERIFYHOST, 2L)
       .set(CURLOPT_HTTPHEADER, headers_.get());
   // A range counts bytes of the body as stored: a resumable body is asked for as it is.
-  if (resumable_) {
-    options.set(CURLOPT_HEADERFUNCTION, &Transfer::receiveHeader)
-        .set(CURLOPT_HEADERDATA, static_cast<void*>(this));
-  } else {
-    options.set(CURLOPT_ACCEPT_ENCODING, "");
-  }
+  if (!resumable_) options.set(CURLOPT_ACCEPT_ENCODING, "");
   if (settings.caFile) options.set(CURLOPT_CAINFO, settings.caFile->c_str());
   if (request_.deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -178,16 +173,6 @@ size_t Transfer::receive(char* data, size_t size, size_t count, void* self) noex
   return bytes;
 }
 
-size_t Transfer::receiveHeader(char* data, size_t size, size_t count, void* self) noexcept {
-  auto* transfer = static_cast<Transfer*>(self);
-  try {
-    transfer->resumable_->header(std::string_view(data, size * count));
-  } catch (...) {
-    return 0;  // out of memory: the transfer fails
-  }
-  return size * count;
-}
-
 void Transfer::reportProgress(std::size_t bytes) noexcept {
   received_ += bytes;
   if (!request_.onBodyProgress) return;
@@ -223,7 +208,7 @@ std::expected<TemporaryFile, PlatformError> Transfer::createFile(const FileBody&
   if (!resumable_) return body.createFile();
   long status = 0;
   curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
-  return resumable_->start(status);
+  return resumable_->start(status, easy_.get());
 }
 
 bool Transfer::store(std::string_view bytes) noexcept {

@@ -48,7 +48,6 @@ class Transfer {
 
  private:
   static size_t receive(char* data, size_t size, size_t count, void* self) noexcept;
-  static size_t receiveHeader(char* data, size_t size, size_t count, void* self) noexcept;
   std::expected<TemporaryFile, PlatformError> createFile(const FileBody& body);
   void reserveDeclaredLength(std::uint64_t cap);
   // Bytes of the body that an earlier attempt kept, which this one continues.
