@@ -2,10 +2,12 @@
 //
 //   qelvo_bench_measure [--stdout FILE] -- COMMAND [ARGS...]
 //
-// prints one line "<exit status> <wall seconds> <peak RSS KiB> <peak threads>": the peak
-// resident set is that of the command and the children it waited for (getrusage), the
-// threads the largest number seen at once in the command's whole process tree, sampled
-// every millisecond.
+// prints one line "<exit status> <wall seconds> <peak RSS KiB> <peak threads> <KiB written>":
+// the peak resident set is that of the command and the children it waited for
+// (getrusage), the threads the largest number seen at once in the command's whole
+// process tree, sampled every millisecond, and the file data the command and its
+// children wrote towards the disk (getrusage's block output, counted when a page is
+// dirtied; a hard link or a shared block writes none).
 //
 // The command is started from this small, freshly executed program rather than from
 // the harness: Linux charges a new image with the peak resident set of the process it
@@ -108,6 +110,7 @@ int main(int argc, char** argv) {
   done = true;
   sampler.join();
   const int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::printf("%d %.6f %ld %d\n", exitStatus, seconds, usage.ru_maxrss, peakThreads.load());
+  std::printf("%d %.6f %ld %d %ld\n", exitStatus, seconds, usage.ru_maxrss, peakThreads.load(),
+              usage.ru_oublock / 2);
   return 0;
 }

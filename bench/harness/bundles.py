@@ -61,7 +61,10 @@ def _sizes(rng, count, total_bytes):
 def _content(rng, pool, binary, size):
     if binary:
         return rng.randbytes(size)
-    start = rng.randrange(len(pool) - size) if size < len(pool) else 0
+    if size >= len(pool):  # a large file: the pool over and over, from a point of its own
+        start = rng.randrange(len(pool))
+        return (pool[start:] + pool * (size // len(pool) + 1))[:size]
+    start = rng.randrange(len(pool) - size)
     return pool[start:start + size]
 
 

@@ -16,14 +16,17 @@ from report import print_table, write_markdown
 from scenarios import Published, Scenarios, Tools
 from scratch import Scratch
 
-SIZES = {"b2k": (2000, 30 << 20, 1), "b10k": (10000, 100 << 20, 2)}
+# name: (files, bytes, seed); "large": a few large files, where bandwidth, not file
+# creation, dominates.
+SIZES = {"b2k": (2000, 30 << 20, 1), "b10k": (10000, 100 << 20, 2), "large": (20, 200 << 20, 3)}
 
 
 def parse_arguments():
     parser = argparse.ArgumentParser(prog="bench/run")
     parser.add_argument("--build", required=True, help="the build directory with the tools")
     parser.add_argument("--repeat", type=int, default=5, help="runs of each scenario (default 5)")
-    parser.add_argument("--bundles", default="b2k,b10k", help="b2k, b10k or both (default)")
+    parser.add_argument("--bundles", default="b2k,b10k,large",
+                        help="comma-separated: b2k, b10k, large (default: all three)")
     parser.add_argument("--only", default="", help="comma-separated scenario keys to run")
     parser.add_argument("--dir", default="/var/tmp", help="where the work directory goes")
     parser.add_argument("--markdown", help="also write the table to this file")
@@ -75,7 +78,7 @@ def offers(names):
 def scenarios_for(scenarios, published, bundle):
     listed = [scenarios.zip(published), scenarios.full(published), scenarios.full(published, https=True),
               scenarios.partial(published), scenarios.partial(published, secure=True),
-              scenarios.no_update(published)]
+              scenarios.partial(published, share=True), scenarios.no_update(published)]
     if bundle == "b10k":
         listed += [scenarios.full(published, quiet=False), scenarios.partial(published, quiet=False)]
     return listed
@@ -89,8 +92,10 @@ def measure_all(listed, work, repeat):
             os.makedirs(run)
             scenario.prepare(run)
             entry = results.setdefault(scenario.key, {"scenario": scenario, "ours": [], "tools": [],
-                                                      "extra": {}})
+                                                      "synced": [], "extra": {}})
             sides = [("ours", scenario.ours), ("tools", scenario.tools)]
+            if scenario.writes:
+                sides.append(("synced", lambda run: scenario.tools(run, writeback=True)))
             # The sides take turns at going first.
             for side, measure in sides if index % 2 == 0 else reversed(sides):
                 entry[side].append(measure(run))
@@ -99,6 +104,7 @@ def measure_all(listed, work, repeat):
                     entry["extra"].setdefault(name, []).append(measurement)
         print(f"run {index + 1}/{repeat} done", flush=True)
     return [(entry["scenario"], median(entry["ours"]), median(entry["tools"]),
+             median(entry["synced"]) or median(entry["tools"]),
              {name: median(values) for name, values in entry["extra"].items()})
             for entry in results.values()]
 

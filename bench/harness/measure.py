@@ -1,5 +1,6 @@
-"""One measured command: wall time, peak RSS and threads from the launcher, TCP
-connections, requests and body bytes from nginx's access log."""
+"""One measured command: wall time, peak RSS, threads and file data written from the
+launcher, TCP connections, requests and bytes sent (headers included) from nginx's
+access log."""
 
 import os
 import statistics
@@ -14,7 +15,8 @@ class Measurement:
     threads: int = 0
     connections: int = 0
     requests: int = 0
-    bytes: int = 0
+    bytes: int = 0  # received from nginx: headers and bodies
+    written_kib: int = 0  # file data written towards the disk
 
 
 class CommandFailed(RuntimeError):
@@ -35,11 +37,12 @@ class Runner:
         done = subprocess.run(command, capture_output=True, text=True)
         if done.returncode != 0 or not done.stdout.strip():
             raise CommandFailed(f"launcher failed for {argv[:6]}: {done.stderr.strip()}")
-        status, seconds, kib, threads = done.stdout.split()
+        status, seconds, kib, threads, written = done.stdout.split()
         if status != "0":
             raise CommandFailed(f"exit {status}: {' '.join(argv)[:400]}\n{done.stderr.strip()[-2000:]}")
-        connections, requests, sent = self.nginx.traffic_since(offset)
-        return Measurement(float(seconds), int(kib), int(threads), connections, requests, sent)
+        connections, requests, _, sent = self.nginx.traffic_since(offset)
+        return Measurement(float(seconds), int(kib), int(threads), connections, requests, sent,
+                           int(written))
 
     def shell(self, script, stdout=None):
         return self.run(["sh", "-c", script], stdout)
@@ -56,6 +59,7 @@ def median(measurements):
         connections=int(statistics.median(m.connections for m in measurements)),
         requests=int(statistics.median(m.requests for m in measurements)),
         bytes=int(statistics.median(m.bytes for m in measurements)),
+        written_kib=int(statistics.median(m.written_kib for m in measurements)),
     )
 
 

@@ -4,7 +4,9 @@ One server block speaks HTTP/1.1, another HTTP/2 over TLS with a certificate mad
 the fly. Files are served straight from the deploy root's layout; check-device POSTs
 are answered with fixed JSON per "offer" prefix: a host given the base URL
 <origin>/<offer>/apps is offered that offer's snapshot. The access log records the
-connection serial of every request, so a run's TCP connections can be counted.
+connection serial of every request, so a run's TCP connections can be counted, and the
+bytes of each answer's body and of the whole answer (headers included: what a client
+receives, before TLS).
 """
 
 import json
@@ -14,7 +16,7 @@ import socket
 import subprocess
 import time
 
-LOG_FORMAT = "'$connection $status $body_bytes_sent $request_method $uri'"
+LOG_FORMAT = "'$connection $status $body_bytes_sent $bytes_sent $request_method $uri'"
 
 
 def free_port():
@@ -133,18 +135,21 @@ http {{
         return os.path.getsize(self.log) if os.path.exists(self.log) else 0
 
     def traffic_since(self, offset):
-        """(TCP connections, requests, body bytes) logged after `offset`."""
+        """(TCP connections, requests, body bytes, bytes sent with their headers) logged
+        after `offset`."""
         time.sleep(0.02)  # the last response's log line follows its last byte
         connections = set()
         requests = 0
+        bodies = 0
         sent = 0
         with open(self.log, "rb") as log:
             log.seek(offset)
             for line in log:
                 fields = line.split()
-                if len(fields) < 3:
+                if len(fields) < 4:
                     continue
                 connections.add(fields[0])
                 requests += 1
-                sent += int(fields[2])
-        return len(connections), requests, sent
+                bodies += int(fields[2])
+                sent += int(fields[3])
+        return len(connections), requests, bodies, sent

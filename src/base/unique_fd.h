@@ -21,6 +21,8 @@ class UniqueFd {
   ~UniqueFd() { reset(); }
 
   int get() const { return fd_; }
+  // Gives the descriptor up without closing it.
+  int release() { return std::exchange(fd_, -1); }
   explicit operator bool() const { return fd_ >= 0; }
 
   // Closes the descriptor now; the close's own result (which can report a failed

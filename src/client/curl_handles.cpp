@@ -25,4 +25,13 @@ bool appendHeader(Slist& list, const std::string& line) {
   return true;
 }
 
+std::optional<std::string> responseHeader(CURL* easy, const char* name) {
+  curl_header* header = nullptr;
+  if (curl_easy_header(easy, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || !header ||
+      !header->value) {
+    return std::nullopt;
+  }
+  return std::string(header->value);
+}
+
 }  // namespace qelvo::curl

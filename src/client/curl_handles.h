@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace qelvo::curl {
@@ -35,5 +36,9 @@ std::string takeString(char* text);
 
 // Appends one "Name: value" line to `list`; false when libcurl is out of memory.
 bool appendHeader(Slist& list, const std::string& line);
+
+// The value of the header `name` in the last response `easy` received (the one after
+// any redirects), as libcurl keeps it; none when that response has none.
+std::optional<std::string> responseHeader(CURL* easy, const char* name);
 
 }  // namespace qelvo::curl

@@ -41,6 +41,13 @@ struct HttpRequest {
   // across directories takes a lock that the whole filesystem shares). Absent: the
   // host's temporary directory.
   std::optional<std::filesystem::path> bodyDirectory{};
+  // For a download that may be resumed: where its body is kept between attempts (a path
+  // the caller chose; "<path>.validator" beside it). What arrived before a cut
+  // connection or a killed process stays there, and the next request for the same URL
+  // asks only for the rest while the server's validator (ETag or Last-Modified) still
+  // matches; a server whose file changed sends it whole. A stopped transfer, or one
+  // over its cap, keeps nothing. Absent: the body goes to `bodyDirectory`.
+  std::optional<std::filesystem::path> resumeFile{};
 };
 
 // Bounds a caller puts on one exchange whose request the client builds itself.

@@ -38,11 +38,15 @@ Decoded<ManifestItem> decodeItem(const Json& value, const std::string& path) {
   return item;
 }
 
-// The items of a decoded payload: a JSON array of items, duplicates collapsed.
-Decoded<decltype(Manifest::payload)> decodeItems(std::string_view bytes) {
+// The items of a decoded payload: a JSON array of items, duplicates collapsed. The text
+// goes as soon as it is parsed: a bundle of ten thousand files holds megabytes in each
+// form, and only one of them at a time.
+Decoded<decltype(Manifest::payload)> decodeItems(std::string bytes) {
   QELVO_TRY(Json document, json::parse(bytes));
+  std::string().swap(bytes);
   QELVO_TRY(const Json* array, json::asArray(document, ""));
   decltype(Manifest::payload) items;
+  items.reserve(array->size());
   for (std::size_t i = 0; i < array->size(); ++i) {
     QELVO_TRY(auto item, decodeItem((*array)[i], json::indexPath("", i)));
     items.insert(std::move(item));
@@ -63,9 +67,12 @@ std::size_t ManifestItemHash::operator()(const ManifestItem& item) const noexcep
 }
 
 std::expected<Manifest, DecodingError> Manifest::decode(std::string_view text) {
-  QELVO_TRY(Json document, json::parse(text));
-  QELVO_TRY(const Json* object, json::asObject(document, ""));
-  QELVO_TRY(auto payloadText, json::required<std::string>(*object, "payload", ""));
+  std::string payloadText;
+  {  // the document (a copy of the payload) goes before the payload is decoded
+    QELVO_TRY(Json document, json::parse(text));
+    QELVO_TRY(const Json* object, json::asObject(document, ""));
+    QELVO_TRY(payloadText, json::required<std::string>(*object, "payload", ""));
+  }
   return fromPayload(std::move(payloadText));
 }
 
@@ -74,7 +81,7 @@ std::expected<Manifest, DecodingError> Manifest::fromPayload(std::string payload
   if (!bytes) {
     return std::unexpected(DecodingError("payload", "'payload' was not a base64 encoded string"));
   }
-  QELVO_TRY(auto items, decodeItems(*bytes));
+  QELVO_TRY(auto items, decodeItems(std::move(*bytes)));
   return Manifest{std::move(items), std::move(payloadText)};
 }
 

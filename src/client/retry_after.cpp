@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "client/curl_handles.h"
+
 namespace qelvo {
 namespace {
 
@@ -41,12 +43,9 @@ std::optional<std::chrono::seconds> parseRetryAfter(std::string_view value,
 }
 
 std::optional<std::chrono::seconds> retryAfterOf(CURL* easy) {
-  curl_header* header = nullptr;
-  if (curl_easy_header(easy, "Retry-After", 0, CURLH_HEADER, -1, &header) != CURLHE_OK ||
-      header == nullptr || header->value == nullptr) {
-    return std::nullopt;
-  }
-  return parseRetryAfter(header->value, std::chrono::system_clock::now());
+  auto value = curl::responseHeader(easy, "Retry-After");
+  if (!value) return std::nullopt;
+  return parseRetryAfter(*value, std::chrono::system_clock::now());
 }
 
 }  // namespace qelvo

@@ -52,11 +52,23 @@ std::expected<TemporaryFile, PlatformError> TemporaryFile::create(
   return TemporaryFile(descriptor, std::filesystem::path(pattern), status.st_dev, status.st_ino);
 }
 
+std::expected<TemporaryFile, PlatformError> TemporaryFile::keptAt(int descriptor,
+                                                                  std::filesystem::path path) {
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0) {
+    int error = errno;
+    ::close(descriptor);
+    return std::unexpected(PlatformError::fromErrno(error, "Unable to inspect " + path.string()));
+  }
+  return TemporaryFile(descriptor, std::move(path), status.st_dev, status.st_ino, true);
+}
+
 TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
     : descriptor_(std::exchange(other.descriptor_, -1)),
       path_(std::move(other.path_)),
       device_(other.device_),
-      inode_(other.inode_) {
+      inode_(other.inode_),
+      kept_(other.kept_) {
   other.path_.clear();
 }
 
@@ -67,6 +79,7 @@ TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
     path_ = std::move(other.path_);
     device_ = other.device_;
     inode_ = other.inode_;
+    kept_ = other.kept_;
     other.path_.clear();
   }
   return *this;
@@ -78,8 +91,8 @@ void TemporaryFile::release() noexcept {
   if (descriptor_ >= 0) ::close(descriptor_);
   descriptor_ = -1;
   struct stat status {};
-  if (!path_.empty() && ::lstat(path_.c_str(), &status) == 0 && status.st_dev == device_ &&
-      status.st_ino == inode_) {
+  if (!kept_ && !path_.empty() && ::lstat(path_.c_str(), &status) == 0 &&
+      status.st_dev == device_ && status.st_ino == inode_) {
     ::unlink(path_.c_str());
   }
   path_.clear();

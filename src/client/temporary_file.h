@@ -16,6 +16,10 @@ class TemporaryFile {
  public:
   // Creates a new empty file, open for writing, in `directory`.
   static std::expected<TemporaryFile, PlatformError> create(const std::filesystem::path& directory);
+  // Takes `descriptor` (open for writing on `path`) as a file that stays where it is when
+  // its owner lets it go: a partial download kept for the next attempt.
+  static std::expected<TemporaryFile, PlatformError> keptAt(int descriptor,
+                                                            std::filesystem::path path);
 
   TemporaryFile(TemporaryFile&& other) noexcept;
   TemporaryFile& operator=(TemporaryFile&& other) noexcept;
@@ -32,8 +36,13 @@ class TemporaryFile {
   std::expected<void, PlatformError> close();
 
  private:
-  TemporaryFile(int descriptor, std::filesystem::path path, dev_t device, ino_t inode)
-      : descriptor_(descriptor), path_(std::move(path)), device_(device), inode_(inode) {}
+  TemporaryFile(int descriptor, std::filesystem::path path, dev_t device, ino_t inode,
+                bool kept = false)
+      : descriptor_(descriptor),
+        path_(std::move(path)),
+        device_(device),
+        inode_(inode),
+        kept_(kept) {}
   void release() noexcept;
 
   int descriptor_ = -1;
@@ -42,6 +51,7 @@ class TemporaryFile {
   // is never removed in its place.
   dev_t device_ = 0;
   ino_t inode_ = 0;
+  bool kept_ = false;  // not removed on release
 };
 
 }  // namespace qelvo

@@ -44,6 +44,23 @@ constexpr const char* kPastDeadline = "The sync went past its maximum duration";
 // libcurl's own clock may end a transfer a moment before ours reaches the deadline.
 constexpr auto kDeadlineSlack = std::chrono::milliseconds(100);
 
+// Only a transfer whose connection broke keeps its part for the next attempt. A stop, a
+// body over its cap or one that could not be stored, a refusal, and a server too slow
+// for the pace or the sync's maximum duration (the service's fault) leave nothing.
+bool isBrokenConnection(CURLcode code) {
+  switch (code) {
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return true;
+    default:
+      return false;
+  }
+}
+
 TransferError setupError(CURLcode code) {
   return TransferError(code,
                        std::string("Unable to set up the transfer: ") + curl_easy_strerror(code));
@@ -62,6 +79,14 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
   // wait a round trip before sending them.
   if (!curl::appendHeader(headers_, "Expect:"))
     return std::unexpected(setupError(CURLE_OUT_OF_MEMORY));
+  if (request_.resumeFile && std::holds_alternative<FileBody>(target_)) {
+    resumable_ = ResumableBody::open(*request_.resumeFile, request_.url.text());
+    for (const auto& line :
+         resumable_ ? resumable_->requestHeaders() : std::vector<std::string>{}) {
+      if (!curl::appendHeader(headers_, line))
+        return std::unexpected(setupError(CURLE_OUT_OF_MEMORY));
+    }
+  }
 
   if (request_.httpsOnly && !isHttps(request_.url)) {
     return std::unexpected(TransferError(CURLE_UNSUPPORTED_PROTOCOL, "Refused " + request_.url.text() +
@@ -90,8 +115,9 @@ std::expected<void, TransferError> Transfer::attach(curl::EasyHandle easy,
       .set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS))
       .set(CURLOPT_SSL_VERIFYPEER, 1L)
       .set(CURLOPT_SSL_VERIFYHOST, 2L)
-      .set(CURLOPT_ACCEPT_ENCODING, "")
       .set(CURLOPT_HTTPHEADER, headers_.get());
+  // A range counts bytes of the body as stored: a resumable body is asked for as it is.
+  if (!resumable_) options.set(CURLOPT_ACCEPT_ENCODING, "");
   if (settings.caFile) options.set(CURLOPT_CAINFO, settings.caFile->c_str());
   if (request_.deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -152,37 +178,58 @@ void Transfer::reportProgress(std::size_t bytes) noexcept {
   if (!request_.onBodyProgress) return;
   curl_off_t length = -1;
   curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  const auto resumed = resumedBytes();
   try {
-    request_.onBodyProgress(received_, length >= 0 ? std::optional<std::uint64_t>(length) : std::nullopt);
+    request_.onBodyProgress(
+        received_ + resumed,
+        length >= 0 ? std::optional<std::uint64_t>(length + resumed) : std::nullopt);
   } catch (...) {
     // Progress is advisory; a failing observer must not fail the transfer.
   }
 }
 
 bool Transfer::exceedsCap(std::size_t bytes, std::uint64_t cap) noexcept {
-  if (received_ + bytes <= cap) return false;
+  if (resumedBytes() + received_ + bytes <= cap) return false;
   storeError_ = TransferError(CURLE_FILESIZE_EXCEEDED,
                               "The response body is larger than " + std::to_string(cap) + " bytes");
   return true;
 }
 
+void Transfer::reserveDeclaredLength(std::uint64_t cap) {
+  // Room for the whole body at once, rather than doubling as it arrives (a manifest of
+  // ten thousand files would take twice its size for a moment). Never past the cap.
+  curl_off_t length = -1;
+  curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (request_.maxBodyBytes) cap = std::min(cap, *request_.maxBodyBytes);
+  if (length > 0) body_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, cap)));
+}
+
+std::expected<TemporaryFile, PlatformError> Transfer::createFile(const FileBody& body) {
+  if (!resumable_) return body.createFile();
+  long status = 0;
+  curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+  return resumable_->start(status, easy_.get());
+}
+
 bool Transfer::store(std::string_view bytes) noexcept {
   try {
+    // A resumed body knows what it continues only at its first byte.
+    if (const auto* fileBody = std::get_if<FileBody>(&target_); fileBody && !file_) {
+      auto created = createFile(*fileBody);
+      if (!created) {
+        storeError_ = created.error();
+        return false;
+      }
+      file_ = std::move(*created);
+    }
     if (request_.maxBodyBytes && exceedsCap(bytes.size(), *request_.maxBodyBytes)) return false;
     return std::visit(Overloaded{[&](const MemoryBody& memory) {
                                    if (exceedsCap(bytes.size(), memory.maxBytes)) return false;
+                                   if (body_.empty()) reserveDeclaredLength(memory.maxBytes);
                                    body_.append(bytes);
                                    return true;
                                  },
-                                 [&](const FileBody& fileBody) {
-                                   if (!file_) {
-                                     auto created = fileBody.createFile();
-                                     if (!created) {
-                                       storeError_ = created.error();
-                                       return false;
-                                     }
-                                     file_ = std::move(*created);
-                                   }
+                                 [&](const FileBody&) {
                                    if (auto written = file_->write(bytes); !written) {
                                      storeError_ = written.error();
                                      return false;
@@ -227,7 +274,7 @@ TransferEngine::Outcome Transfer::conclude(CURLcode result) {
   if (const auto* fileBody = std::get_if<FileBody>(&target_)) {
     // An empty body still gets its (empty) file.
     if (!file_) {
-      auto created = fileBody->createFile();
+      auto created = createFile(*fileBody);
       if (!created) return std::unexpected(created.error());
       file_ = std::move(*created);
     }
@@ -240,7 +287,15 @@ TransferEngine::Outcome Transfer::conclude(CURLcode result) {
 void Transfer::finish(TransferEngine::Outcome outcome) {
   state = State::finished;
   stopCallback.reset();
-  file_.reset();  // a failed or stopped download leaves no file behind
+  file_.reset();  // a failed or stopped download leaves no file behind (but a kept part)
+  if (resumable_) {
+    const auto* transfer = outcome ? nullptr : outcome.error().get<TransferError>();
+    resumable_->finished(
+        outcome.has_value() ||
+            (transfer && isBrokenConnection(static_cast<CURLcode>(transfer->curlCode))),
+        outcome.has_value());
+    resumable_.reset();
+  }
   auto completion = std::move(completion_);
   if (!completion) return;
   try {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "client/curl_handles.h"
+#include "client/resumable_body.h"
 #include "client/transfer_engine.h"
 
 namespace qelvo {
@@ -47,6 +48,10 @@ class Transfer {
 
  private:
   static size_t receive(char* data, size_t size, size_t count, void* self) noexcept;
+  std::expected<TemporaryFile, PlatformError> createFile(const FileBody& body);
+  void reserveDeclaredLength(std::uint64_t cap);
+  // Bytes of the body that an earlier attempt kept, which this one continues.
+  std::uint64_t resumedBytes() const { return resumable_ ? resumable_->offset() : 0; }
   bool store(std::string_view bytes) noexcept;
   // Records the failure and answers true when `bytes` more would pass `cap`.
   bool exceedsCap(std::size_t bytes, std::uint64_t cap) noexcept;
@@ -59,6 +64,7 @@ class Transfer {
   curl::Slist headers_;
   std::string body_;
   std::optional<TemporaryFile> file_;
+  std::optional<ResumableBody> resumable_;  // when the request names a resume file
   std::uint64_t received_ = 0;
   std::optional<Error> storeError_;  // why the body could not be kept
   std::array<char, CURL_ERROR_SIZE> errorText_{};

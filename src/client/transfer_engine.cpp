@@ -282,7 +282,13 @@ TransferEngine::TransferEngine(TransferEngineSettings settings) {
   for (std::size_t i = 0; i < threads; ++i) {
     cores_.push_back(std::make_shared<Core>(settingsOfThread(settings, i, threads)));
   }
-  for (const auto& core : cores_) threads_.emplace_back([core] { core->run(); });
+  threads_.resize(cores_.size());
+  threadStarts_ = std::make_unique<std::once_flag[]>(cores_.size());
+}
+
+void TransferEngine::ensureRunning(std::size_t index) {
+  std::call_once(threadStarts_[index],
+                 [&] { threads_[index] = std::thread([core = cores_[index]] { core->run(); }); });
 }
 
 TransferEngine::~TransferEngine() {
@@ -290,6 +296,7 @@ TransferEngine::~TransferEngine() {
   // A completion may drop the last reference to its engine; the thread then ends on
   // its own, keeping its core alive until it does.
   for (auto& thread : threads_) {
+    if (!thread.joinable()) continue;  // never started
     if (thread.get_id() == std::this_thread::get_id()) {
       thread.detach();
     } else {
@@ -301,17 +308,19 @@ TransferEngine::~TransferEngine() {
 // The thread with the fewest transfers, the first one among equals: transfers spread
 // over the cores when many run, and a lone request finds the connection the previous
 // one left open.
-TransferEngine::Core& TransferEngine::leastBusyCore() const {
-  Core* chosen = cores_.front().get();
-  for (const auto& core : cores_) {
-    if (core->load() < chosen->load()) chosen = core.get();
+std::size_t TransferEngine::leastBusyCore() const {
+  std::size_t chosen = 0;
+  for (std::size_t i = 1; i < cores_.size(); ++i) {
+    if (cores_[i]->load() < cores_[chosen]->load()) chosen = i;
   }
-  return *chosen;
+  return chosen;
 }
 
 void TransferEngine::submit(HttpRequest request, BodyTarget body, std::stop_token stop,
                             Completion completion) {
-  auto& core = leastBusyCore();
+  const auto index = leastBusyCore();
+  ensureRunning(index);
+  auto& core = *cores_[index];
   core.addLoad();
   auto transfer = std::make_shared<Transfer>(
       std::move(request), std::move(body),

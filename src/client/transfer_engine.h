@@ -7,6 +7,9 @@
 //                                 MemoryBody{}, stop);
 //   if (outcome) use(outcome->statusCode, outcome->body);
 //
+// An I/O thread starts with the first transfer it is given: a process that makes one
+// request runs one thread, and one that makes none runs none.
+//
 // Resources stay bounded however many transfers are queued: at most
 // `maxActiveTransfers` easy handles are in the multi handle at once (the rest wait in
 // a queue), connections are pooled and capped per host and in total, HTTP/2 streams
@@ -20,6 +23,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -91,10 +95,13 @@ class TransferEngine {
 
  private:
   class Core;
-  Core& leastBusyCore() const;
+  std::size_t leastBusyCore() const;
+  // Starts the thread of core `index` unless it runs already; any thread.
+  void ensureRunning(std::size_t index);
 
   std::vector<std::shared_ptr<Core>> cores_;
-  std::vector<std::thread> threads_;
+  std::vector<std::thread> threads_;                // one per core, started on demand
+  std::unique_ptr<std::once_flag[]> threadStarts_;  // one per core
 };
 
 }  // namespace qelvo

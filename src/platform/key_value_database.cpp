@@ -78,6 +78,11 @@ std::expected<void, PlatformError> configure(sqlite3* db) {
 std::expected<sqlite::Connection, PlatformError> openConfigured(const std::filesystem::path& path) {
   QELVO_TRY(auto connection, sqlite::openConnection(path));
   sqlite3_busy_timeout(connection.get(), kBusyTimeoutMilliseconds);
+  // Every commit is already on disk in the log: a checkpoint when the last connection
+  // closes would only copy it into the file again and flush both, at the end of every
+  // process, and the next process would create the log anew (another two flushes). The
+  // log stays; commits checkpoint it as it grows.
+  sqlite3_db_config(connection.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   QELVO_TRY_VOID(configure(connection.get()));
   return connection;
 }

@@ -64,15 +64,14 @@ bool copyContents(int in, int out, const struct stat& source) {
 }  // namespace
 
 std::expected<void, PlatformError> copyFileExclusive(const std::filesystem::path& from,
-                                                     const std::filesystem::path& to) {
+                                                     const std::filesystem::path& to, mode_t mode) {
   const std::string what = "Unable to copy " + from.string() + " to " + to.string();
   UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!in) return std::unexpected(PlatformError::fromErrno(errno, what));
   struct stat info {};
   if (::fstat(in.get(), &info) != 0) return std::unexpected(PlatformError::fromErrno(errno, what));
   if (!S_ISREG(info.st_mode)) return std::unexpected(PlatformError::fromErrno(EINVAL, what));
-  UniqueFd out(
-      ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kFileMode));
+  UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
   if (!out) return std::unexpected(PlatformError::fromErrno(errno, what));
   if (!copyContents(in.get(), out.get(), info) || out.close() != 0) {
     int err = errno;

@@ -5,13 +5,15 @@
 #include <expected>
 #include <filesystem>
 
+#include "base/file_modes.h"
 #include "qelvo/errors.h"
 
 namespace qelvo {
 
-// Copies the regular file `from` to `to`; fails when `to` already exists. A symbolic
-// link at `from` is not followed.
+// Copies the regular file `from` to `to`, created with `mode` (before the umask); fails
+// when `to` already exists. A symbolic link at `from` is not followed.
 std::expected<void, PlatformError> copyFileExclusive(const std::filesystem::path& from,
-                                                     const std::filesystem::path& to);
+                                                     const std::filesystem::path& to,
+                                                     mode_t mode = kFileMode);
 
 }  // namespace qelvo

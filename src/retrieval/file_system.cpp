@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "base/file_modes.h"
 #include "base/unique_fd.h"
@@ -34,11 +35,20 @@ std::expected<void, PlatformError> createDirectories(const path& directory) {
         PlatformError::fromErrno(error, "Could not create directory " + quoted(directory)));
   };
   if (directory.empty()) return failure(ENOENT);
-  path current;
-  for (const auto& part : directory) {
-    current /= part;
-    if (::mkdir(current.c_str(), kDirectoryMode) == 0) continue;
-    if (errno != EEXIST) return failure(errno);
+  // Deepest first: nearly every call (a file of a bundle, its directory made for its
+  // neighbour) finds the parents there and costs one mkdir, not one per component of a
+  // path a dozen deep.
+  std::vector<path> missing;
+  path current = directory;
+  while (::mkdir(current.c_str(), kDirectoryMode) != 0) {
+    if (errno == EEXIST) break;
+    if (errno != ENOENT) return failure(errno);
+    missing.push_back(current);
+    current = current.parent_path();
+    if (current.empty() || current == missing.back()) return failure(ENOENT);
+  }
+  for (auto made = missing.rbegin(); made != missing.rend(); ++made) {
+    if (::mkdir(made->c_str(), kDirectoryMode) != 0 && errno != EEXIST) return failure(errno);
   }
   struct stat status {};
   if (::stat(directory.c_str(), &status) != 0) return failure(errno);

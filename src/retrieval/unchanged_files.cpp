@@ -7,6 +7,7 @@
 #include "platform/parallel.h"
 #include "retrieval/file_copy.h"
 #include "retrieval/file_system.h"
+#include "retrieval/shared_files.h"
 
 namespace qelvo {
 namespace {
@@ -23,7 +24,16 @@ struct Worker {
 std::optional<UnchangedFileFailure> copyUnchangedFiles(const std::vector<ManifestItem>& items,
                                                        const std::filesystem::path& previous,
                                                        const std::filesystem::path& staging,
-                                                       std::stop_token stop) {
+                                                       std::stop_token stop,
+                                                       UnchangedFileMode mode) {
+  using Place = std::expected<void, PlatformError> (*)(const std::filesystem::path&,
+                                                       const std::filesystem::path&);
+  const Place place =
+      mode == UnchangedFileMode::share
+          ? Place{&shareFileExclusive}
+          : Place{[](const std::filesystem::path& from, const std::filesystem::path& to) {
+              return copyFileExclusive(from, to);
+            }};
   std::vector<Worker> workers(platform::workersFor(items.size()));
   auto failedAt = platform::forEachInOrder(
       items.size(), workers.size(), [&](std::size_t index, std::size_t which) {
@@ -52,8 +62,7 @@ std::optional<UnchangedFileFailure> copyUnchangedFiles(const std::vector<Manifes
           }
           worker.lastDirectory = directory;
         }
-        if (auto copied = copyFileExclusive(source / pieces.back(), directory / pieces.back());
-            !copied) {
+        if (auto copied = place(source / pieces.back(), directory / pieces.back()); !copied) {
           return fail(std::move(copied.error()));
         }
         return true;

@@ -2,8 +2,9 @@
 // into the staging directory by the kernel (copy_file_range), on several threads: the
 // cost is per file, and ten thousand files on one thread leave the other cores idle.
 //
-// Copies, not hard links: a snapshot that shares inodes with another changes with it,
-// and the previous directory may be a copy the host shipped and updates in place.
+// Copies, not hard links, unless the host asks to share them: a snapshot that shares
+// inodes with another changes with it, and the previous directory may be a copy the host
+// shipped and updates in place (see retrieval/shared_files.h for the shared form).
 #pragma once
 
 #include <cstddef>
@@ -25,12 +26,15 @@ struct UnchangedFileFailure {
   PlatformError error;
 };
 
-// Copies previous/href to staging/<href's directory>/<href's last piece> for every
-// item, creating the directories. Prints nothing. A stop request ends it between files
-// (ECANCELED).
-std::optional<UnchangedFileFailure> copyUnchangedFiles(const std::vector<ManifestItem>& items,
-                                                       const std::filesystem::path& previous,
-                                                       const std::filesystem::path& staging,
-                                                       std::stop_token stop = {});
+// How an unchanged file reaches the new snapshot.
+enum class UnchangedFileMode { copy, share };
+
+// Copies (or shares) previous/href to staging/<href's directory>/<href's last piece> for
+// every item, creating the directories. Prints nothing. A stop request ends it between
+// files (ECANCELED).
+std::optional<UnchangedFileFailure> copyUnchangedFiles(
+    const std::vector<ManifestItem>& items, const std::filesystem::path& previous,
+    const std::filesystem::path& staging, std::stop_token stop = {},
+    UnchangedFileMode mode = UnchangedFileMode::copy);
 
 }  // namespace qelvo

@@ -11,6 +11,7 @@
 #include "base/path_safety.h"
 #include "platform/host.h"
 #include "retrieval/file_system.h"
+#include "retrieval/partial_downloads.h"
 
 namespace qelvo {
 namespace {
@@ -54,13 +55,17 @@ void sweepLegacy(const fs::path& temporaryDirectory, const fs::path& cacheRoot) 
   }
 }
 
-// Everything in the work area, and what earlier versions left. Runs only while no sync
-// holds a lease, so none of it is in use.
+// Everything in the work area but the parts of interrupted downloads that a later sync
+// may still resume (those go by age and total size), and what earlier versions left.
+// Runs only while no sync holds a lease, so none of it is in use.
 void sweep(const fs::path& temporaryDirectory, const fs::path& cacheRoot) {
   std::error_code ec;
+  const auto partial = partialDownloadsDirectory(temporaryDirectory);
   for (const auto& entry : fs::directory_iterator(workAreaRoot(temporaryDirectory), ec)) {
+    if (entry.path() == partial) continue;
     removeQuietly(entry.path());
   }
+  sweepPartialDownloads(temporaryDirectory);
   sweepLegacy(temporaryDirectory, cacheRoot);
 }
 

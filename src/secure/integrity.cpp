@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 #include <unordered_set>
 
 #include "base/path_safety.h"
@@ -28,7 +29,7 @@ void checkFileIntegrity(const ManifestItem& item, const std::optional<std::strin
 // cost of a validation. An href that leaves the directory names no file of the bundle;
 // nothing outside the snapshot is read for it.
 std::vector<std::optional<std::string>> digestsOf(
-    const std::vector<std::optional<std::filesystem::path>>& files, const std::stop_token& stop) {
+    const std::vector<std::optional<std::string>>& files, const std::stop_token& stop) {
   std::vector<std::optional<std::string>> digests(files.size());
   platform::forEachInOrder(files.size(), platform::workersFor(files.size()),
                            [&](std::size_t index, std::size_t) {
@@ -39,9 +40,12 @@ std::vector<std::optional<std::string>> digestsOf(
   return digests;
 }
 
-// Every regular file below `directory` but the manifest at its root, normalized, sorted.
-// A subdirectory that cannot be listed is passed over; the walk goes on after it.
-std::vector<std::filesystem::path> regularFilesBelow(const std::filesystem::path& directory) {
+// Every regular file below `directory` that `expected` does not name (by its normalized
+// path), but the manifest at its root, normalized, sorted. A subdirectory that cannot be
+// listed is passed over; the walk goes on after it. Only those are kept: the paths of
+// every file of a large bundle would weigh megabytes.
+std::vector<std::filesystem::path> unexpectedFilesBelow(
+    const std::filesystem::path& directory, const std::unordered_set<std::string_view>& expected) {
   const auto manifest = (directory / kManifestFileName).lexically_normal();
   std::vector<std::filesystem::path> found;
   std::vector<std::filesystem::path> pending{directory};
@@ -58,7 +62,9 @@ std::vector<std::filesystem::path> regularFilesBelow(const std::filesystem::path
         pending.push_back(it->path());
       } else if (std::filesystem::is_regular_file(status)) {
         auto normalized = it->path().lexically_normal();
-        if (normalized != manifest) found.push_back(std::move(normalized));
+        if (normalized != manifest && !expected.contains(normalized.native())) {
+          found.push_back(std::move(normalized));
+        }
       }
     }
   }
@@ -83,16 +89,19 @@ std::vector<IntegrityViolation> validateIntegrity(const std::filesystem::path& d
   // An href names its file by its resolved parts (as downloads place it); one that
   // leaves the directory names no file of the bundle, and nothing outside is read.
   std::vector<const ManifestItem*> items;
-  std::vector<std::optional<std::filesystem::path>> files;
-  std::unordered_set<std::string> expected;
+  // Paths as text: ten thousand path objects, each with a list of its components, would
+  // weigh ten times as much.
+  std::vector<std::optional<std::string>> files;
+  std::unordered_set<std::string_view> expected;  // the texts in `files`, which never move
   items.reserve(manifest.payload.size());
   files.reserve(manifest.payload.size());
   for (const auto& item : manifest.payload) {
     items.push_back(&item);
     auto resolved = resolvedHref(item.href);
-    files.push_back(resolved ? std::optional((directory / *resolved).lexically_normal())
-                             : std::nullopt);
-    if (files.back()) expected.insert(files.back()->native());
+    files.push_back(resolved
+                        ? std::optional((directory / *resolved).lexically_normal().native())
+                        : std::nullopt);
+    if (files.back()) expected.insert(std::string_view(*files.back()));
   }
 
   std::vector<IntegrityViolation> violations;
@@ -100,8 +109,7 @@ std::vector<IntegrityViolation> validateIntegrity(const std::filesystem::path& d
   for (std::size_t i = 0; i < items.size(); ++i) checkFileIntegrity(*items[i], digests[i], violations);
 
   // Only the manifest at the root of the snapshot is not listed in itself.
-  for (const auto& file : regularFilesBelow(directory)) {
-    if (expected.contains(file.native())) continue;
+  for (const auto& file : unexpectedFilesBelow(directory, expected)) {
     violations.push_back({relativeHref(file, directory.lexically_normal()),
                           IntegrityViolation::FileNotInManifest{}});
   }

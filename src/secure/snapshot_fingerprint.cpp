@@ -10,11 +10,24 @@
 namespace qelvo {
 namespace {
 
+// A file's change time moves whenever a hard link to it comes or goes, so a read-only
+// file (a file shared between snapshots: a later one linking it, or an earlier one
+// trimmed, changes nothing in it) is known by its mode, size, inode and modification
+// time. Its content cannot change without its mode changing first.
+bool isSharedFile(const struct stat& status) {
+  return S_ISREG(status.st_mode) && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 std::string describe(const std::string& relative, const struct stat& status) {
-  return relative + '\0' + std::to_string(status.st_mode) + ' ' + std::to_string(status.st_size) +
-         ' ' + std::to_string(status.st_ino) + ' ' + std::to_string(status.st_mtim.tv_sec) + '.' +
-         std::to_string(status.st_mtim.tv_nsec) + ' ' + std::to_string(status.st_ctim.tv_sec) +
-         '.' + std::to_string(status.st_ctim.tv_nsec) + '\n';
+  std::string text = relative + '\0' + std::to_string(status.st_mode) + ' ' +
+                     std::to_string(status.st_size) + ' ' + std::to_string(status.st_ino) + ' ' +
+                     std::to_string(status.st_mtim.tv_sec) + '.' +
+                     std::to_string(status.st_mtim.tv_nsec);
+  if (!isSharedFile(status)) {
+    text +=
+        ' ' + std::to_string(status.st_ctim.tv_sec) + '.' + std::to_string(status.st_ctim.tv_nsec);
+  }
+  return text + '\n';
 }
 
 }  // namespace

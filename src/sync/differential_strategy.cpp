@@ -153,7 +153,9 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadDifferential(
   startPhase(progress, ProgressReporter::Phase::copy, unchanged);
   // The copies run on several threads; their lines and their failure are reported here
   // in list order, as a loop copying one file after another would report them.
-  auto copyFailure = copyUnchangedFiles(unchanged, previousDirectory, staging, context.stop);
+  auto copyFailure = copyUnchangedFiles(
+      unchanged, previousDirectory, staging, context.stop,
+      context.limits.shareUnchangedFiles ? UnchangedFileMode::share : UnchangedFileMode::copy);
   if (copyFailure && context.stop.stop_requested()) return std::unexpected(CancellationError());
   for (std::size_t i = 0; i < unchanged.size(); ++i) {
     context.log("Copying " + unchanged[i].href);

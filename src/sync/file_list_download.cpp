@@ -1,6 +1,9 @@
 // Downloads of many files at once into a staging directory, queued on the transfer
 // engine as fast as it takes them: either all of them, the first failure stopping the
-// others, or each on its own (patches, which a whole file can replace).
+// others, or each on its own (patches, which a whole file can replace). A large file
+// whose transfer is cut off resumes where it stopped on the next attempt.
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
@@ -18,9 +21,15 @@
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_system.h"
 #include "retrieval/file_url.h"
+#include "retrieval/partial_downloads.h"
+#include "platform/host.h"
 
 namespace qelvo {
 using FailStep = SyncError::FailStep;
+
+// From this size on, what a cut transfer received is kept for the next attempt: below
+// it, asking again costs less than keeping and checking a part.
+constexpr std::uint64_t kResumableFileBytes = std::uint64_t{8} << 20;
 
 // The downloads of one file list: a window of them queued on the transfer engine at a
 // time, refilled by the waiting thread as they end, and the first failure.
@@ -149,7 +158,8 @@ std::expected<void, Error> LiveUpdateManager::downloadGroup(
   const auto progress = independent ? nullptr : context.progress;
   std::stop_callback forwardCancel(context.stop, [group] { group->stop(); });
 
-  return group->run([&](std::size_t index) {
+  bool resumable = false;
+  auto result = group->run([&](std::size_t index) {
     const auto& request = requests[index];
     auto http = makeHttpRequest(request);
     if (!http) {
@@ -161,6 +171,10 @@ std::expected<void, Error> LiveUpdateManager::downloadGroup(
     const auto declared = request.size.value_or(context.limits.maxFileBytes);
     http->maxBodyBytes = independent ? std::min(declared, context.limits.maxFileBytes)
                                      : fileSizeBound(declared, context.limits);
+    if (request.size && *request.size >= kResumableFileBytes) {
+      http->resumeFile = partialDownloadFile(platform::temporaryDirectory(), http->url.text());
+      resumable = true;
+    }
     context.log("Download file href " + request.href + " from " + http->url.text());
     auto failed = [appId](const FileOperationError& error) {
       return std::unexpected(
@@ -203,6 +217,9 @@ std::expected<void, Error> LiveUpdateManager::downloadGroup(
                             group->finish(index, std::move(result));
                           });
   });
+  // Nothing kept: the directory of parts goes (a part kept for the next attempt stays).
+  if (resumable) ::rmdir(partialDownloadsDirectory(platform::temporaryDirectory()).c_str());
+  return result;
 }
 
 }  // namespace qelvo

@@ -136,9 +136,10 @@ void LiveUpdateManager::add(const std::vector<LiveUpdate>& liveUpdates) {
 
 void LiveUpdateManager::registerApp(const LiveUpdate& liveUpdate) {
   updateApp(*userDefaults_, liveUpdate.appId, [&](std::optional<QelWebApp>& app) {
+    const bool added = !app;
     if (!app) app = QelWebApp{liveUpdate.appId, {}, {}, std::nullopt};
-    app->channels.insert(Channel{liveUpdate.channel, std::nullopt});  // keeps an existing one
-    return true;
+    // Keeps an existing one; a registration that changes nothing writes nothing.
+    return app->channels.insert(Channel{liveUpdate.channel, std::nullopt}).second || added;
   });
 }
 

@@ -8,7 +8,8 @@
 //   - anything else (what an interrupted sync of this manager left): replaced in one
 //     step, so the place is never empty or half written.
 // The snapshot is written back to disk before it moves, so whatever stands in the
-// cache under a snapshot's name is complete after a power cut as well.
+// cache under a snapshot's name is complete after a power cut as well. A host that
+// shares unchanged files gets every file of the snapshot read-only first.
 #include <cerrno>
 
 #include "base/sync_errors.h"
@@ -18,6 +19,7 @@
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_system.h"
+#include "retrieval/shared_files.h"
 #include "retrieval/work_area.h"
 #include "store/app_store.h"
 
@@ -39,6 +41,14 @@ std::expected<std::filesystem::path, Error> LiveUpdateManager::installSnapshot(
                                          appId + " not registered with LiveUpdateManager"));
   }
   const auto destination = *appDirectory / snapshotId;
+  // Shared files must never be written through: every file of the snapshot goes
+  // read-only before it is written back (its change time is final from here on).
+  if (context.limits.shareUnchangedFiles) {
+    if (auto readOnly = makeFilesReadOnly(staging, context.stop); !readOnly) {
+      if (context.stop.stop_requested()) return std::unexpected(CancellationError());
+      return std::unexpected(reportedFileError(std::move(readOnly).error()));
+    }
+  }
   if (auto durable = makeSnapshotDurable(appId, staging, {}); !durable) {
     return std::unexpected(durable.error());
   }

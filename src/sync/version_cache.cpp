@@ -46,9 +46,11 @@ void LiveUpdateManager::removeStaleVersions(const std::string& appId) {
   updateApp(*userDefaults(), appId, [&](std::optional<QelWebApp>& app) {
     if (!app) return false;
     decltype(app->channels) channels;
+    bool changed = false;
     for (auto channel : app->channels) {
       const auto& current = channel.currentSnapshot;
       if (current && current->binaryVersion != binaryVersion) {
+        changed = true;
         log("Update " + current->id + " for app " + appId +
             " was built for a different binary version v" + current->binaryVersion +
             ". Caching...");
@@ -70,7 +72,9 @@ void LiveUpdateManager::removeStaleVersions(const std::string& appId) {
       removed.push_back(snapshot);
     }
     for (const auto& snapshot : removed) app->snapshots.erase(snapshot);
-    return true;  // saved even when nothing changed
+    // A clean-up that finds nothing to clean writes nothing (every process that
+    // registers an app runs one).
+    return changed || !removed.empty();
   });
 }
 
@@ -97,7 +101,7 @@ void LiveUpdateManager::trimVersions(const std::string& appId) {
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Snapshot& a, const Snapshot& b) { return a.lastUsed > b.lastUsed; });
-    if (candidates.size() <= keep) return true;
+    if (candidates.size() <= keep) return false;
     for (const auto& snapshot : std::span(candidates).subspan(keep)) {
       log("Cleanup - Removing excess app " + appId + " snapshot " + snapshot.id);
       (void)removeUnsharedSnapshotDirectory(appId, snapshot.id);  // as above

@@ -1,5 +1,8 @@
 // The zip strategy: the snapshot arrives as one archive, stored in the application
-// directory and unpacked into the snapshot directory.
+// directory and unpacked into the snapshot directory. An archive whose download was
+// cut off resumes where it stopped (retrieval/partial_downloads.h).
+#include <unistd.h>
+
 #include <cerrno>
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +18,8 @@
 #include "retrieval/file_manager_util.h"
 #include "retrieval/file_operation.h"
 #include "retrieval/file_system.h"
+#include "retrieval/partial_downloads.h"
+#include "platform/host.h"
 
 namespace qelvo {
 namespace {
@@ -52,12 +57,18 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const SyncContext& con
         SyncError::Reason::fileManagerError(reportedFileError(std::move(created).error()))));
   }
   const auto archive = context.archiveFile();
+  const auto temporaryDirectory = platform::temporaryDirectory();
+  const auto partial = partialDownloadFile(temporaryDirectory, url.text());
   // The archive's size is only known as it arrives: it is cut off at the space it may
-  // take, when that is less than its bound.
+  // take, when that is less than its bound. What an earlier attempt kept counts in both.
   QELVO_TRY(auto writable, writableSpace(context, context.workDirectory, FailStep::download));
-  const auto cap = std::min(context.limits.maxArchiveBytes, writable);
+  const auto cap =
+      std::min(context.limits.maxArchiveBytes, writable + partialDownloadBytes(partial));
   if (cap == 0) return std::unexpected(noSpaceFor(context, FailStep::download, "the archive", 1, 0));
-  HttpRequest request{.url = url, .maxBodyBytes = cap, .bodyDirectory = context.workDirectory};
+  HttpRequest request{.url = url,
+                      .maxBodyBytes = cap,
+                      .bodyDirectory = context.workDirectory,
+                      .resumeFile = partial};
   applyPace(request, context);
   if (auto progress = context.progress) {
     progress->phase(ProgressReporter::Phase::download);
@@ -69,6 +80,8 @@ LiveUpdateManager::Outcome LiveUpdateManager::downloadZip(const SyncContext& con
       client(), std::move(request),
       [&appId, archive](const std::filesystem::path& file) { return placeArchive(appId, file, archive); },
       context.stop);
+  // Nothing kept: the directory of parts goes (a part kept for the next attempt stays).
+  ::rmdir(partialDownloadsDirectory(temporaryDirectory).c_str());
   if (!downloaded) {
     // The body of a refused request (an error page) was moved into place all the same;
     // it goes with the work directory.

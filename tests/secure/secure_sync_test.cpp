@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "publishing/signed_manifest_writer.h"
 #include "qelvo/secure_live_update_manager.h"
@@ -294,6 +295,62 @@ TEST_F(SecureDifferentialSync, FilesThatDoNotMatchTheManifestAreRefused) {
   EXPECT_EQ(transferred("snap-3"), std::vector<std::string>{"index.html"});
   EXPECT_FALSE(fs::exists(snapshotDir("snap-3")));
   EXPECT_EQ(secure_->latestAppDirectory("app"), snapshotDir("snap-1"));
+  EXPECT_TRUE(leftInTmp().empty());
+}
+
+// Snapshots that share their unchanged files (Limits::shareUnchangedFiles): hard links to
+// the previous snapshot's read-only files, and fingerprints that keep holding while later
+// snapshots link those files and earlier ones are trimmed.
+TEST_F(SecureDifferentialSync, SharedUnchangedFilesAreReadOnlyAndEverySnapshotKeepsVerifying) {
+  auto limits = secure_->limits();
+  limits.shareUnchangedFiles = true;
+  secure_->setLimits(limits);
+  auto syncTo = [&](const std::string& id, const Files& files) {
+    offerSigned(id, files);
+    return secure_->sync("app").get().source;
+  };
+  auto statusOf = [](const fs::path& file) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(file.c_str(), &status), 0) << file;
+    return status;
+  };
+  const Files v1 = {{"index.html", "<h1>v1</h1>"},
+                    {"js/app.js", std::string(30000, 'a')},
+                    {"img/logo.bin", std::string(5000, 'L')}};
+  Files v2 = v1;
+  v2["index.html"] = "<h1>v2</h1>";
+  const SyncResult::Source downloaded = SyncResult::Download{};
+  ASSERT_EQ(syncTo("snap-1", v1), downloaded);
+  ASSERT_EQ(syncTo("snap-2", v2), downloaded);
+  EXPECT_EQ(transferred("snap-2"), std::vector<std::string>{"index.html"});
+  EXPECT_EQ(filesIn(snapshotDir("snap-2")), withManifestFile(v2));
+
+  // One inode for both versions of an unchanged file, and nothing writable in either.
+  for (const auto* href : {"js/app.js", "img/logo.bin"}) {
+    EXPECT_EQ(statusOf(snapshotDir("snap-1") / href).st_ino,
+              statusOf(snapshotDir("snap-2") / href).st_ino)
+        << href;
+  }
+  for (const auto& [id, files] : {std::pair{"snap-1", v1}, std::pair{"snap-2", v2}}) {
+    for (const auto& [href, content] : withManifestFile(files)) {
+      EXPECT_EQ(statusOf(snapshotDir(id) / href).st_mode & 07777, 0444u) << id << " " << href;
+    }
+  }
+
+  // The link made for snap-2 changed nothing in snap-1: it is served from the cache as
+  // it was verified, and so is snap-2 afterwards.
+  const SyncResult::Source cached = SyncResult::Cache{true};
+  EXPECT_EQ(syncTo("snap-1", v1), cached);
+  EXPECT_EQ(syncTo("snap-2", v2), cached);
+
+  // Trimming snap-1 removes its names only: snap-2 keeps its bytes and its fingerprint.
+  secure_->setMaxVersions(0);
+  secure_->cleanVersions("app");
+  ASSERT_FALSE(fs::exists(snapshotDir("snap-1")));
+  EXPECT_EQ(filesIn(snapshotDir("snap-2")), withManifestFile(v2));
+  EXPECT_EQ(secure_->sync("app").get().source, SyncResult::Source(SyncResult::Cache{false}));
+  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/.*"), 2u)
+      << "the manifest and index.html, once";
   EXPECT_TRUE(leftInTmp().empty());
 }
 

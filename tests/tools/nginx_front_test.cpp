@@ -5,10 +5,8 @@
 // check to the instances, both of which must answer some.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +17,7 @@
 
 #include "support/background_process.h"
 #include "support/test_keys.h"
+#include "tools/local_processes.h"
 #include "tools/tools_fixture.h"
 
 namespace qelvo::test {
@@ -32,41 +31,6 @@ const Files kVersion1 = {{"index.html", "<h1>v1</h1>"},
 const Files kVersion2 = {{"index.html", "<h1>v2</h1>"},
                          {"js/app.js", std::string(40000, 'a')},
                          {"css/site.css", "body{}"}};
-
-int freePort() {
-  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(probe);
-  return ntohs(address.sin_port);
-}
-
-bool accepts(int port) {
-  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool connected = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(probe);
-  return connected;
-}
-
-// The first executable named `name` on PATH or in the system directories.
-std::optional<std::string> findProgram(const std::string& name) {
-  std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-  path += ":/usr/sbin:/sbin:/usr/local/sbin";
-  std::istringstream dirs(path);
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    auto candidate = std::filesystem::path(dir) / name;
-    if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-  }
-  return std::nullopt;
-}
 
 // `text` with every `from` replaced; fails the test when `from` is not there (the
 // shipped file changed under the test).

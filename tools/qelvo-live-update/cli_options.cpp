@@ -28,7 +28,8 @@ const char* const kUsage =
     "                         [--existing-cache APP_ID=DIR]...\n"
     "options: --bundle-id ID  --bundle-version V  --data-dir DIR  --server URL  --ca-file FILE\n"
     "         --name NAME  --max-versions N  --public-key FILE (with --name)\n"
-    "         --require-claims (with --public-key)  --quiet\n";
+    "         --require-claims (with --public-key)  --quiet\n"
+    "         --share-unchanged (hard links for unchanged files, snapshots read-only)\n";
 
 namespace {
 
@@ -69,6 +70,7 @@ std::expected<void, std::string> readGlobals(const tools::ParsedArguments& args,
   options.name = args.last("name");
   options.quiet = args.has("quiet");
   options.requireClaims = args.has("require-claims");
+  options.shareUnchanged = args.has("share-unchanged");
   if (auto value = args.last("server")) {
     if (auto checked = checkServer(*value); !checked) return checked;
     options.server = *value;
@@ -232,7 +234,7 @@ std::expected<CliOptions, std::string> parseCliOptions(int argc, const char* con
       {.withValue = {"bundle-id", "bundle-version", "data-dir", "server", "ca-file", "name",
                      "max-versions", "public-key", "existing-cache", "interval", "jitter",
                      "retry-min", "retry-max", "first-sync-within", "seed", "on-update"},
-       .flags = {"quiet", "retain-cache", "require-claims", "help"}});
+       .flags = {"quiet", "retain-cache", "require-claims", "share-unchanged", "help"}});
   if (!args) return Error(args.error());
   if (args->has("help")) {
     CliOptions help;

@@ -37,6 +37,7 @@ struct CliOptions {
   bool requireClaims = false;  // a secure manager refuses manifests without release claims
   bool quiet = false;
   bool help = false;  // --help: print the usage and nothing else
+  bool shareUnchanged = false;  // Limits::shareUnchangedFiles
 
   Command command = Command::sync;
   std::vector<AppSpec> apps;

@@ -64,6 +64,11 @@ std::shared_ptr<LiveUpdateManager> makeManager(const CliOptions& options) {
     manager->setMaxVersions(options.maxVersions);
   }
   manager->setLoggingEnabled(!options.quiet);
+  if (options.shareUnchanged) {
+    auto limits = manager->limits();
+    limits.shareUnchangedFiles = true;
+    manager->setLimits(limits);
+  }
   return manager;
 }
 
