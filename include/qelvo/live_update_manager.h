@@ -147,11 +147,11 @@ class QELVO_EXPORT LiveUpdateManager : public std::enable_shared_from_this<LiveU
     /// memory besides the mapped older file: a patch that asks for more is not used (the
     /// whole file is fetched instead).
     std::uint64_t maxPatchWindowBytes = std::uint64_t{128} << 20;
-    // Not a bound but a choice fixed like them when a sync starts: unchanged files of a
-    // differential update become hard links to the previous snapshot's instead of
-    // copies, and every file of a snapshot is made read-only (0444), so that no write can
-    // change several versions at once. Fewer bytes written, for hosts that never change
-    // a bundle's files (a process running as root ignores the read-only mode). Off: copies.
+    /// Not a bound but a choice fixed like them when a sync starts: unchanged files of a
+    /// differential update become hard links to the previous snapshot's instead of
+    /// copies, and every file of a snapshot is made read-only (0444), so that no write can
+    /// change several versions at once. Fewer bytes written, for hosts that never change
+    /// a bundle's files (a process running as root ignores the read-only mode). Off: copies.
     bool shareUnchangedFiles = false;
 
     friend bool operator==(const Limits&, const Limits&) = default;
