@@ -7,7 +7,7 @@
 # qelvo-live-update runs on its own, and the units name the packaged program.
 #
 #   cmake -DBUILD_DIR=.. -DSOURCE_DIR=.. -DWORK_DIR=.. -DCXX=.. -DCXX_FLAGS=.. -DSHARED=ON
-#         [-DEMULATOR=.. -DPKG_CONFIG_LIBDIR=..] -P debian_packages_test.cmake
+#         [-DEMULATOR=.. -DPKG_CONFIG_LIBDIR=.. -DDEBIAN_ARCH=arm64] -P debian_packages_test.cmake
 # A cross build's packages are for its architecture: apt resolves them against this
 # machine's packages of that architecture (multiarch), and the programs run under the
 # emulator.
@@ -40,6 +40,13 @@ function(expect_depends deb)
   set(depends "${value}" PARENT_SCOPE)
 endfunction()
 
+# The packages' architecture: the target's for a cross build (-DDEBIAN_ARCH), else this
+# machine's.
+if(NOT DEBIAN_ARCH)
+  run(dpkg --print-architecture)
+  string(STRIP "${output}" DEBIAN_ARCH)
+endif()
+
 set(root ${WORK_DIR}/root)
 foreach(deb ${debs})
   control_field(${deb} Package)
@@ -47,6 +54,10 @@ foreach(deb ${debs})
   control_field(${deb} Version)
   if(NOT value STREQUAL "0.1.0-1")
     message(FATAL_ERROR "${deb} has version ${value}")
+  endif()
+  control_field(${deb} Architecture)
+  if(NOT value STREQUAL DEBIAN_ARCH)
+    message(FATAL_ERROR "${deb} is for ${value}, not ${DEBIAN_ARCH}")
   endif()
   run(dpkg-deb -c ${deb})
   set(contents_${package} "${output}")
