@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace qelvo {
@@ -45,9 +46,14 @@ bool copyContents(int in, int out, const struct stat& source) {
       noCloneDevice = source.st_dev;
     }
   }
+  // At most 1 GiB a call: on a 32-bit system the rest of a file over 4 GiB would not fit
+  // in size_t, and a wrapped length of 0 would end the copy early, as if the file had
+  // shrunk.
+  constexpr off_t kLargestChunk = off_t{1} << 30;
   off_t remaining = source.st_size;
   while (remaining > 0) {
-    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(remaining), 0);
+    const auto chunk = static_cast<std::size_t>(std::min(remaining, kLargestChunk));
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL) {

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cerrno>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/file_modes.h"
@@ -36,6 +37,10 @@ class MappedFile {
     if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
       return std::unexpected(PlatformError::fromErrno(errno ? errno : EINVAL,
                                                       "Could not read " + files::quoted(file)));
+    }
+    // A 32-bit process cannot map a file over its address space; the size would wrap.
+    if (!std::in_range<std::size_t>(status.st_size)) {
+      return std::unexpected(PlatformError::fromErrno(EFBIG, "Could not map " + files::quoted(file)));
     }
     const auto size = static_cast<std::size_t>(status.st_size);
     if (size == 0) return MappedFile(nullptr, 0);

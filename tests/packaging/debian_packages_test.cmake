@@ -7,7 +7,10 @@
 # qelvo-live-update runs on its own, and the units name the packaged program.
 #
 #   cmake -DBUILD_DIR=.. -DSOURCE_DIR=.. -DWORK_DIR=.. -DCXX=.. -DCXX_FLAGS=.. -DSHARED=ON
-#         -P debian_packages_test.cmake
+#         [-DEMULATOR=.. -DPKG_CONFIG_LIBDIR=.. -DDEBIAN_ARCH=arm64] -P debian_packages_test.cmake
+# A cross build's packages are for its architecture: apt resolves them against this
+# machine's packages of that architecture (multiarch), and the programs run under the
+# emulator.
 include(${CMAKE_CURRENT_LIST_DIR}/packaging_helpers.cmake)
 require_variables(BUILD_DIR SOURCE_DIR WORK_DIR CXX)
 set(SHARED ON)
@@ -37,6 +40,13 @@ function(expect_depends deb)
   set(depends "${value}" PARENT_SCOPE)
 endfunction()
 
+# The packages' architecture: the target's for a cross build (-DDEBIAN_ARCH), else this
+# machine's.
+if(NOT DEBIAN_ARCH)
+  run(dpkg --print-architecture)
+  string(STRIP "${output}" DEBIAN_ARCH)
+endif()
+
 set(root ${WORK_DIR}/root)
 foreach(deb ${debs})
   control_field(${deb} Package)
@@ -45,13 +55,19 @@ foreach(deb ${debs})
   if(NOT value STREQUAL "0.1.0-1")
     message(FATAL_ERROR "${deb} has version ${value}")
   endif()
+  control_field(${deb} Architecture)
+  if(NOT value STREQUAL DEBIAN_ARCH)
+    message(FATAL_ERROR "${deb} is for ${value}, not ${DEBIAN_ARCH}")
+  endif()
   run(dpkg-deb -c ${deb})
   set(contents_${package} "${output}")
   set(deb_${package} ${deb})
 endforeach()
 file(MAKE_DIRECTORY ${root}/var/lib/dpkg/info ${root}/var/lib/dpkg/updates)
 file(TOUCH ${root}/var/lib/dpkg/status)
-run(dpkg --root=${root} --force-depends --force-not-root --log=/dev/null --unpack ${debs})
+# (A cross build's packages are for another architecture than the scratch root's dpkg.)
+run(dpkg --root=${root} --force-depends --force-architecture --force-not-root --log=/dev/null
+    --unpack ${debs})
 run(dpkg --root=${root} --listfiles qelvo-tools)
 if(NOT output MATCHES "/usr/bin/qelvo-live-update\n")
   message(FATAL_ERROR "dpkg does not know the files of qelvo-tools:\n${output}")
@@ -108,7 +124,8 @@ list(GET pc_files 0 pc_file)
 get_filename_component(pc_dir ${pc_file} DIRECTORY)
 build_with_pkg_config(${pc_dir} ${WORK_DIR}/example-host)
 expect_example_host(${WORK_DIR}/example-host ${WORK_DIR}/data)
-execute_process(COMMAND ${root}/usr/bin/qelvo-live-update RESULT_VARIABLE result
+built_program_command(${root}/usr/bin/qelvo-live-update)
+execute_process(COMMAND ${command} RESULT_VARIABLE result
                 ERROR_VARIABLE usage OUTPUT_QUIET)
 if(NOT result EQUAL 2 OR NOT usage MATCHES "usage: qelvo-live-update")
   message(FATAL_ERROR "the installed qelvo-live-update does not run (${result}):\n${usage}")

@@ -6,7 +6,9 @@
 # library's insides.
 #
 #   cmake -DBUILD_DIR=.. -DSOURCE_DIR=.. -DWORK_DIR=.. -DCXX=.. -DCXX_FLAGS=.. -DSHARED=ON|OFF
-#         -P installed_tree_test.cmake
+#         [-DTOOLCHAIN_FILE=.. -DEMULATOR=.. -DPKG_CONFIG_LIBDIR=..] -P installed_tree_test.cmake
+# (the last three for a cross build: its toolchain, the emulator that runs what it
+# builds, and where pkg-config finds the target's libraries)
 include(${CMAKE_CURRENT_LIST_DIR}/packaging_helpers.cmake)
 require_variables(BUILD_DIR SOURCE_DIR WORK_DIR CXX SHARED)
 
@@ -14,9 +16,14 @@ file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
-# find_package(QelvoLiveUpdates)
+# find_package(QelvoLiveUpdates), with the tree's toolchain file when it has one (-DTOOLCHAIN_FILE)
+set(toolchain "")
+if(TOOLCHAIN_FILE)
+  set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE})
+endif()
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/embedding -B ${WORK_DIR}/build -G Ninja
-    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
+    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
+    ${toolchain})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 expect_example_host(${WORK_DIR}/build/example-host ${WORK_DIR}/data)
 

@@ -20,10 +20,18 @@ function(run)
   set(output "${output}" PARENT_SCOPE)
 endfunction()
 
+# The command line that runs a program built by the tree: a cross build's (given
+# -DEMULATOR="qemu-aarch64 -L ...") runs under its emulator. In `command`.
+function(built_program_command program)
+  separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
+  set(command ${emulator} ${program} PARENT_SCOPE)
+endfunction()
+
 # Runs the example host on an empty data directory: it must start, find no snapshot and
 # say so.
 function(expect_example_host program data)
-  run(${program} ${data})
+  built_program_command(${program})
+  run(${command} ${data})
   if(NOT output MATCHES "load the copy bundled with the host")
     message(FATAL_ERROR "unexpected output of ${program}:\n${output}")
   endif()
@@ -35,6 +43,10 @@ endfunction()
 # path.
 function(build_with_pkg_config pc_dir program)
   set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+  # A cross build's dependencies are the target's (-DPKG_CONFIG_LIBDIR=/usr/lib/<triplet>/...).
+  if(PKG_CONFIG_LIBDIR)
+    set(ENV{PKG_CONFIG_LIBDIR} ${PKG_CONFIG_LIBDIR})
+  endif()
   set(static "")
   if(NOT SHARED)
     set(static --static)

@@ -19,7 +19,8 @@ namespace qelvo::test {
 
 class BackgroundProcess {
  public:
-  // Starts argv[0] (a path) with standard input from /dev/null.
+  // Starts argv[0] (a path, or a name found on PATH) with standard input from /dev/null.
+  // A built program's command line comes from builtProgramCommand.
   BackgroundProcess(const std::vector<std::string>& argv, const std::filesystem::path& output);
   ~BackgroundProcess() { stop(); }
   BackgroundProcess(const BackgroundProcess&) = delete;

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/built_program.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -40,11 +41,14 @@ ToolRun runTool(const std::string& executable, const std::vector<std::string>& a
                                    0644);
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
-  std::vector<char*> argv{const_cast<char*>(executable.c_str())};
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  std::vector<std::string> command{executable};
+  command.insert(command.end(), args.begin(), args.end());
+  command = builtProgramCommand(std::move(command));
+  std::vector<char*> argv;
+  for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
-  int spawned = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
+  int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot run " + executable);
   int status = 0;

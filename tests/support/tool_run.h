@@ -19,7 +19,8 @@ struct ToolRun {
   std::vector<nlohmann::json> jsonLines() const;
 };
 
-// Runs `executable` with `args` (stdin from /dev/null) and waits for it.
+// Runs `executable`, one of the built programs, with `args` (stdin from /dev/null) and
+// waits for it.
 ToolRun runTool(const std::string& executable, const std::vector<std::string>& args);
 
 }  // namespace qelvo::test

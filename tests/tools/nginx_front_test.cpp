@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "support/background_process.h"
+#include "support/built_program.h"
 #include "support/test_keys.h"
 #include "tools/local_processes.h"
 #include "tools/tools_fixture.h"
@@ -54,7 +55,7 @@ std::vector<std::string> unitCommand(const std::filesystem::path& root, int port
   std::vector<std::string> argv;
   std::istringstream words(command);
   for (std::string word; words >> word;) argv.push_back(word);
-  return argv;
+  return builtProgramCommand(std::move(argv));
 }
 
 // nginx with the shipped site, its own prefix, pid, logs and temporary paths in `dir`.

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "support/background_process.h"
+#include "support/built_program.h"
 #include "support/loopback_server.h"
 #include "tools/tools_fixture.h"
 
@@ -39,7 +40,7 @@ std::vector<std::string> watchCommand(const CliHost& host, const std::string& se
   std::vector<std::string> command{QELVO_LIVE_UPDATE_TOOL, "--data-dir", host.dataDir().string(),
                                    "--server", server, "--quiet", "watch"};
   command.insert(command.end(), watchArgs.begin(), watchArgs.end());
-  return command;
+  return builtProgramCommand(std::move(command));
 }
 
 // Archives come from a files origin that serves a deploy root, and holds v2's archive

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "common/utc_time.h"
 #include "deploy_server/bundle_files.h"
@@ -118,6 +119,11 @@ bool answerFile(const httplib::Request& request, httplib::Response& response,
   UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status {};
   if (!fd || ::fstat(fd.get(), &status) != 0) return false;
+  // A 32-bit server cannot hold larger sizes and ranges in size_t: it serves such a file
+  // as one it cannot open rather than wrong bytes.
+  if (!std::in_range<std::size_t>(status.st_size)) {
+    return false;
+  }
   const auto size = static_cast<std::size_t>(status.st_size);
   const auto validators = validatorsOf(status);
   response.set_header("ETag", validators.etag);
