@@ -19,6 +19,7 @@
 #include "doc_examples.h"
 #include "publishing/rsa_signer.h"
 #include "qelvo/url.h"
+#include "support/built_program.h"
 #include "support/background_process.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
@@ -151,8 +152,8 @@ class ToolsRun {
 
   void startServer() {
     server_ = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{QELVO_DEPLOY_SERVER_TOOL, "--root", (dir_ / "root").string(),
-                                 "--listen", "127.0.0.1:0"},
+        builtProgramCommand({QELVO_DEPLOY_SERVER_TOOL, "--root", (dir_ / "root").string(),
+                             "--listen", "127.0.0.1:0"}),
         dir_ / "server.log");
     ASSERT_TRUE(server_->waitForOutput("listening on "));
     std::smatch url;

@@ -16,6 +16,7 @@
 #include "client/carried_errors.h"
 #include "client/live_updates_client.h"
 #include "support/background_process.h"
+#include "support/built_program.h"
 #include "support/cutting_relay.h"
 #include "tools/local_processes.h"
 #include "tools/tools_fixture.h"
@@ -123,8 +124,9 @@ Origin throughNginx() {
 // Kills a sync of `host` once the archive it downloads has reached `bytes` in its part
 // (the relay holds the transfer there).
 void killWhileDownloading(const CliHost& host, const std::string& server, std::uint64_t bytes) {
-  BackgroundProcess sync({QELVO_LIVE_UPDATE_TOOL, "--data-dir", host.dataDir().string(),
-                          "--server", server, "--quiet", "sync", "film:production"},
+  BackgroundProcess sync(builtProgramCommand({QELVO_LIVE_UPDATE_TOOL, "--data-dir",
+                                              host.dataDir().string(), "--server", server,
+                                              "--quiet", "sync", "film:production"}),
                          host.dataDir() / "killed.out");
   auto parts = keptParts(host);
   for (int i = 0; i < 1000 && (parts.empty() || parts.begin()->second < bytes); ++i) {
