@@ -1,12 +1,15 @@
-// ConcurrentDictionary: a key-to-value map shared by many threads. Readers run
-// together; writers are serialised; a read issued after a write call has returned
-// (from any thread) sees that write. Iteration walks one consistent copy.
-//
-//   qelvo::ConcurrentDictionary<std::string, int> counts("example.counts");
-//   counts.set("a", 1);
-//   counts.get("a");             // 1
-//   counts.set("a", std::nullopt);  // removes "a"
-//   for (const auto& [key, value] : counts) { ... }
+/// @file
+/// ConcurrentDictionary: a key-to-value map shared by many threads. Readers run
+/// together; writers are serialised; a read issued after a write call has returned
+/// (from any thread) sees that write. Iteration walks one consistent copy.
+///
+/// @code
+///   qelvo::ConcurrentDictionary<std::string, int> counts("example.counts");
+///   counts.set("a", 1);
+///   counts.get("a");             // 1
+///   counts.set("a", std::nullopt);  // removes "a"
+///   for (const auto& [key, value] : counts) { ... }
+/// @endcode
 #pragma once
 
 #include <cstddef>
@@ -21,16 +24,20 @@
 
 namespace qelvo {
 
+/// A key-to-value map shared by many threads (see above): every member may be called from any
+/// thread.
 template <class Key, class Value, class Hash = std::hash<Key>>
 class ConcurrentDictionary {
  public:
+  /// The map behind it, as `contents()` copies it.
   using Map = std::unordered_map<Key, Value, Hash>;
 
+  /// An empty map; `label` names it (for diagnostics only).
   explicit ConcurrentDictionary(std::string label) : label_(std::move(label)) {}
 
-  const std::string& label() const { return label_; }
+  const std::string& label() const { return label_; }  ///< the name given at construction
 
-  // The value stored for `key`, if any.
+  /// The value stored for `key`, if any.
   std::optional<Value> get(const Key& key) const {
     std::shared_lock lock(mutex_);
     auto it = map_.find(key);
@@ -38,7 +45,7 @@ class ConcurrentDictionary {
     return it->second;
   }
 
-  // Stores `value` for `key`, or removes `key` when `value` is empty.
+  /// Stores `value` for `key`, or removes `key` when `value` is empty.
   void set(const Key& key, std::optional<Value> value) {
     std::unique_lock lock(mutex_);
     if (value) {
@@ -48,9 +55,9 @@ class ConcurrentDictionary {
     }
   }
 
-  // Looks `key` up and, when absent, stores `make()` for it, as one step: two callers
-  // racing for the same key get the same value. Returns the stored value and whether
-  // this call inserted it. `make` runs under the write lock and must not call back.
+  /// Looks `key` up and, when absent, stores `make()` for it, as one step: two callers
+  /// racing for the same key get the same value. Returns the stored value and whether
+  /// this call inserted it. `make` runs under the write lock and must not call back.
   template <class Make>
   std::pair<Value, bool> getOrInsert(const Key& key, Make&& make) {
     {
@@ -63,7 +70,7 @@ class ConcurrentDictionary {
     return {it->second, inserted};
   }
 
-  // Removes `key` only while it still maps to `expected`. Returns whether it did.
+  /// Removes `key` only while it still maps to `expected`. Returns whether it did.
   bool removeIf(const Key& key, const Value& expected) {
     std::unique_lock lock(mutex_);
     auto it = map_.find(key);
@@ -72,33 +79,37 @@ class ConcurrentDictionary {
     return true;
   }
 
-  // A copy of the whole map.
+  /// A copy of the whole map.
   Map contents() const {
     std::shared_lock lock(mutex_);
     return map_;
   }
 
+  /// How many keys it holds now (another thread may change it at once).
   std::size_t size() const {
     std::shared_lock lock(mutex_);
     return map_.size();
   }
-  bool empty() const { return size() == 0; }
+  bool empty() const { return size() == 0; }  ///< whether it holds no key now
 
+  /// The end of an iteration.
   struct sentinel {};
 
-  // Iteration over one copy of the map, taken when the walk starts.
+  /// Iteration over one copy of the map, taken when the walk starts.
   class const_iterator {
    public:
-    using value_type = typename Map::value_type;
-    using reference = const value_type&;
-    using difference_type = std::ptrdiff_t;
+    using value_type = typename Map::value_type;  ///< a key and its value
+    using reference = const value_type&;  ///< valid while the iterator lives
+    using difference_type = std::ptrdiff_t;  ///< for std::input_iterator
 
-    reference operator*() const { return *it_; }
-    const value_type* operator->() const { return &*it_; }
+    reference operator*() const { return *it_; }  ///< the current key and value
+    const value_type* operator->() const { return &*it_; }  ///< the current key and value
+    /// The next entry of the copy.
     const_iterator& operator++() {
       ++it_;
       return *this;
     }
+    /// Whether the walk has passed the last entry.
     friend bool operator==(const const_iterator& a, sentinel) { return a.it_ == a.copy_->end(); }
 
    private:
@@ -109,8 +120,9 @@ class ConcurrentDictionary {
     typename Map::const_iterator it_;
   };
 
+  /// A walk over a copy of the map taken now: writes during the walk do not show in it.
   const_iterator begin() const { return const_iterator(std::make_shared<const Map>(contents())); }
-  sentinel end() const { return {}; }
+  sentinel end() const { return {}; }  ///< where every walk ends
 
  private:
   std::string label_;

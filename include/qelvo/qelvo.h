@@ -1,5 +1,6 @@
-// QelvoLiveUpdates: keeps the web bundles that a native host embeds up to date over
-// the air. Include this header for the whole public interface.
+/// @file
+/// QelvoLiveUpdates: keeps the web bundles that a native host embeds up to date over
+/// the air. Include this header for the whole public interface.
 #pragma once
 
 #include "qelvo/concurrent_dictionary.h"

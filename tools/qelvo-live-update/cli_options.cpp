@@ -234,8 +234,13 @@ std::expected<CliOptions, std::string> parseCliOptions(int argc, const char* con
       {.withValue = {"bundle-id", "bundle-version", "data-dir", "server", "ca-file", "name",
                      "max-versions", "public-key", "existing-cache", "interval", "jitter",
                      "retry-min", "retry-max", "first-sync-within", "seed", "on-update"},
-       .flags = {"quiet", "retain-cache", "require-claims", "share-unchanged"}});
+       .flags = {"quiet", "retain-cache", "require-claims", "share-unchanged", "help"}});
   if (!args) return Error(args.error());
+  if (args->has("help")) {
+    CliOptions help;
+    help.help = true;
+    return help;
+  }
   if (args->words.empty()) return Error("no command");
   auto command = commandNamed(args->words.front());
   if (!command) return Error("unknown command " + args->words.front());

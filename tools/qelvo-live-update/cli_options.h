@@ -1,15 +1,5 @@
-// The command line of qelvo-live-update, parsed and checked before anything runs.
-//
-//   qelvo-live-update [global options] sync APP_ID:CHANNEL[:zip|differential]... [--existing-cache
-//   APP_ID=DIR]... qelvo-live-update [global options] dir SPEC | last-sync [SPEC] | clean [SPEC...]
-//   | reset [--retain-cache] | launch SPEC | ready SPEC ATTEMPT | bad SPEC [REASON]
-//   | status SPEC... | watch SPEC... [--interval S] [--jitter S] [--retry-min S]
-//   [--retry-max S] [--first-sync-within S] [--seed N] [--on-update CMD]
-//   [--existing-cache APP_ID=DIR]...
-//
-// Global options: --bundle-id ID, --bundle-version V, --data-dir DIR, --server URL,
-// --ca-file FILE, --name NAME, --max-versions N, --public-key FILE (needs --name),
-// --require-claims (needs --public-key), --quiet, --share-unchanged.
+// The command line of qelvo-live-update, parsed and checked before anything runs: the
+// commands and options of `kUsage` (its --help), documented in docs/cli.md.
 #pragma once
 
 #include <expected>
@@ -46,6 +36,7 @@ struct CliOptions {
   std::optional<std::filesystem::path> publicKey;
   bool requireClaims = false;  // a secure manager refuses manifests without release claims
   bool quiet = false;
+  bool help = false;  // --help: print the usage and nothing else
   bool shareUnchanged = false;  // Limits::shareUnchangedFiles
 
   Command command = Command::sync;

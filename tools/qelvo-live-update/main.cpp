@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
     std::cerr << "qelvo-live-update: " << options.error() << "\n" << qelvo::cli::kUsage;
     return qelvo::cli::kExitUsage;
   }
+  if (options->help) {
+    std::cout << qelvo::cli::kUsage;
+    return 0;
+  }
   signal(SIGPIPE, SIG_IGN);  // a closed pipe shows as a failed write, not a dead process
   // Before the manager starts any thread: the threads inherit the mask.
   if (options->command == qelvo::cli::Command::watch) qelvo::cli::blockStopSignals();
