@@ -10,6 +10,7 @@ import tempfile
 import time
 
 import bundles
+import real_release
 from measure import Runner, median
 from nginx import Nginx
 from report import print_table, write_markdown
@@ -31,6 +32,8 @@ def parse_arguments():
     parser.add_argument("--dir", default="/var/tmp", help="where the work directory goes")
     parser.add_argument("--markdown", help="also write the table to this file")
     parser.add_argument("--keep", action="store_true", help="keep the work directory (and its filesystem mounted)")
+    parser.add_argument("--real-release", action="store_true",
+                        help="also the real-release scenario: two npm releases, with and without patches")
     return parser.parse_args()
 
 
@@ -151,6 +154,12 @@ def run(arguments, names, scratch):
             print_table(name, results)
         if arguments.markdown:
             write_markdown(arguments.markdown, tables, arguments.repeat)
+        if arguments.real_release:
+            release_work = os.path.join(work, "real-release")
+            os.makedirs(release_work)
+            real_release.run(release_work, {"publish": os.path.join(tools_dir, "qelvo-publish"),
+                                            "cli": os.path.join(tools_dir, "qelvo-live-update")},
+                             arguments.repeat)
     finally:
         if nginx:
             nginx.stop()
