@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz_files.h"
 #include "retrieval/zip_extractor.h"
 
 namespace {
@@ -21,11 +22,7 @@ constexpr qelvo::ExtractLimits kLimits{.maxEntries = 64,
                                        .ratioCheckFromBytes = 1 << 16};
 
 fs::path workspace() {
-  static const fs::path root = [] {
-    std::string pattern = (fs::temp_directory_path() / "qelvo-fuzz-zip-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    return fs::path(pattern);
-  }();
+  static const fs::path root = qelvo::fuzz::makeWorkspace("qelvo-fuzz-zip");
   return root;
 }
 
@@ -38,10 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::error_code ec;
   fs::remove_all(destination, ec);
   fs::create_directory(destination);
-  {
-    std::ofstream out(archive, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  qelvo::fuzz::writeInput(archive, data, size);
   (void)qelvo::extractZip(archive, destination, kLimits);
 
   // Only the archive and the destination may exist beside each other.

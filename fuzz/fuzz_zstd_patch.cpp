@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz_files.h"
 #include "retrieval/zstd_patch.h"
 
 namespace {
@@ -28,10 +29,9 @@ std::string baseText() {
 
 fs::path workspace() {
   static const fs::path root = [] {
-    std::string pattern = (fs::temp_directory_path() / "qelvo-fuzz-patch-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    std::ofstream(fs::path(pattern) / "base", std::ios::binary) << baseText();
-    return fs::path(pattern);
+    auto made = qelvo::fuzz::makeWorkspace("qelvo-fuzz-patch");
+    std::ofstream(made / "base", std::ios::binary) << baseText();
+    return made;
   }();
   return root;
 }
@@ -42,10 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto root = workspace();
   const auto patch = root / "patch";
   const auto output = root / "output";
-  {
-    std::ofstream out(patch, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  qelvo::fuzz::writeInput(patch, data, size);
   const auto applied = qelvo::applyZstdPatch(root / "base", patch, output, kBounds);
   std::error_code ec;
   if (!applied && fs::exists(output, ec)) std::abort();  // a failure leaves nothing

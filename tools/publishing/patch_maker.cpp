@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "publishing/atomic_write.h"
+#include "publishing/deploy_root.h"
 #include "toolkit/toolkit.h"
 
 namespace qelvo::publishing {
@@ -64,6 +65,16 @@ std::optional<std::string> makeZstdPatch(std::string_view base, std::string_view
   return patch;
 }
 
+std::optional<PatchSource> patchSourceOf(std::string snapshotId, std::filesystem::path files) {
+  auto text = readWhole(files / kManifestName);
+  if (!text) return std::nullopt;
+  auto manifest = Manifest::decode(*text);
+  if (!manifest) return std::nullopt;
+  PatchSource source{std::move(snapshotId), std::move(files), {}};
+  for (const auto& item : manifest->payload) source.integrities.emplace(item.href, item.integrity);
+  return source;
+}
+
 std::expected<std::size_t, std::string> addPatches(std::vector<ManifestItem>& items,
                                                    const std::filesystem::path& files,
                                                    const std::vector<PatchSource>& sources) {
@@ -71,11 +82,12 @@ std::expected<std::size_t, std::string> addPatches(std::vector<ManifestItem>& it
   for (auto& item : items) {
     std::optional<std::string> target;
     for (const auto& source : sources) {
-      const auto older = source.files / item.href;
-      auto baseDigest = fileDigestText(older);
-      if (!baseDigest || *baseDigest == item.integrity) continue;  // absent, or unchanged
+      auto baseDigest = source.integrities.find(item.href);
+      if (baseDigest == source.integrities.end() || baseDigest->second == item.integrity) {
+        continue;  // absent, or unchanged
+      }
       if (!target) target = readWhole(files / item.href);
-      auto base = readWhole(older);
+      auto base = readWhole(source.files / item.href);
       if (!target || !base) continue;
       auto patch = makeZstdPatch(*base, *target);
       if (!patch || patch->size() * 2 >= deflatedSize(*target)) continue;
@@ -85,7 +97,7 @@ std::expected<std::size_t, std::string> addPatches(std::vector<ManifestItem>& it
       std::filesystem::create_directories((files / href).parent_path(), error);
       if (error) return std::unexpected("Could not create a patch directory: " + error.message());
       QELVO_TRY_VOID(writeFileAtomically(files / href, *patch));
-      item.patches.push_back({*baseDigest, href, patch->size(), "zstd-patch"});
+      item.patches.push_back({baseDigest->second, href, patch->size(), "zstd-patch"});
       ++written;
     }
   }

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "qelvo/manifest.h"
@@ -31,11 +32,17 @@ inline constexpr std::size_t kMaxPatchedFileBytes = std::size_t{128} << 20;
 // A zstd patch that turns `base` into `target`; none when either is too large.
 std::optional<std::string> makeZstdPatch(std::string_view base, std::string_view target);
 
-// An older snapshot to make patches from: its id and its files/ directory.
+// An older snapshot to make patches from: its id, its files/ directory, and the
+// integrity of each of its files by href, as its manifest lists them.
 struct PatchSource {
   std::string snapshotId;
   std::filesystem::path files;
+  std::unordered_map<std::string, std::string> integrities;
 };
+
+// The source for the snapshot `snapshotId` whose files are in `files`, read from its
+// manifest; none when the manifest cannot be read.
+std::optional<PatchSource> patchSourceOf(std::string snapshotId, std::filesystem::path files);
 
 // Adds to each of `items` (the files below `files`) a patch from each source that holds
 // another version of it at the same href, when the patch saves enough, writing the

@@ -56,7 +56,8 @@ std::vector<PatchSource> patchSources(const DeployRoot& root, const std::string&
   std::vector<PatchSource> sources;
   for (const auto& snapshot : *snapshots) {
     if (sources.size() == count) break;
-    sources.push_back({snapshot.id, root.snapshotDirectory(app, snapshot.id) / kFilesDirectoryName});
+    auto source = patchSourceOf(snapshot.id, root.snapshotDirectory(app, snapshot.id) / kFilesDirectoryName);
+    if (source) sources.push_back(std::move(*source));
   }
   return sources;
 }
