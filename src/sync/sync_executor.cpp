@@ -21,6 +21,7 @@ struct SyncExecutor::State {
   std::map<std::thread::id, std::thread> running;
   std::vector<std::thread> ended;  // threads that left for idleness, not yet joined
   std::size_t idle = 0;
+  std::size_t serving = 0;  // threads inside serve(); each looks at the queue once more before leaving
   bool stopping = false;
 
   // The body of each thread: work until stopped with nothing left, or idle too long.
@@ -35,10 +36,14 @@ struct SyncExecutor::State {
         --state->idle;
         if (!woken) {
           state->retire(std::this_thread::get_id());
+          --state->serving;
           return;
         }
       }
-      if (state->queue.empty()) return;  // stopping, and nothing left to do
+      if (state->queue.empty()) {  // stopping, and nothing left to do
+        --state->serving;
+        return;
+      }
       Work work = std::move(state->queue.front());
       state->queue.pop_front();
       lock.unlock();
@@ -55,6 +60,11 @@ struct SyncExecutor::State {
     ended.push_back(std::move(found->second));
     running.erase(found);
   }
+
+  // Queues `work`, starting a thread for it when none is free. Once the executor is being
+  // destroyed no thread starts: work is queued only while one of its threads still serves
+  // (that thread runs it before it leaves), and refused otherwise.
+  static bool submit(const std::shared_ptr<State>& state, Work work);
 
   std::vector<std::thread> takeEnded() {
     std::vector<std::thread> threads;
@@ -90,6 +100,33 @@ std::shared_ptr<SyncExecutor> SyncExecutor::shared() {
   return executor;
 }
 
+bool SyncExecutor::State::submit(const std::shared_ptr<State>& state, Work work) {
+  std::vector<std::thread> ended;
+  bool accepted = true;
+  {
+    std::lock_guard lock(state->mutex);
+    ended = state->takeEnded();
+    const bool someoneIsFree = state->idle > state->queue.size();
+    if (state->stopping) {
+      accepted = state->serving > 0;
+    } else if (!someoneIsFree && state->running.size() < state->settings.maxThreads) {
+      try {
+        auto thread = state->settings.startThread([state] { State::serve(state); });
+        auto id = thread.get_id();
+        state->running.emplace(id, std::move(thread));
+        ++state->serving;
+      } catch (const std::system_error&) {
+        // The threads that run can take it later; with none, nothing would.
+        accepted = !state->running.empty();
+      }
+    }
+    if (accepted) state->queue.push_back(std::move(work));
+  }
+  if (accepted) state->wake.notify_one();
+  joinAll(ended);
+  return accepted;
+}
+
 SyncExecutor::SyncExecutor(Settings settings)
     : state_(std::make_shared<State>(std::move(settings))) {}
 
@@ -106,28 +143,10 @@ SyncExecutor::~SyncExecutor() {
   joinAll(threads);
 }
 
-bool SyncExecutor::submit(Work work) {
-  std::vector<std::thread> ended;
-  bool accepted = true;
-  {
-    std::lock_guard lock(state_->mutex);
-    ended = state_->takeEnded();
-    const bool someoneIsFree = state_->idle > state_->queue.size();
-    if (!someoneIsFree && state_->running.size() < state_->settings.maxThreads) {
-      try {
-        auto thread = state_->settings.startThread([state = state_] { State::serve(state); });
-        auto id = thread.get_id();
-        state_->running.emplace(id, std::move(thread));
-      } catch (const std::system_error&) {
-        // The threads that run can take it later; with none, nothing would.
-        accepted = !state_->running.empty();
-      }
-    }
-    if (accepted) state_->queue.push_back(std::move(work));
-  }
-  if (accepted) state_->wake.notify_one();
-  joinAll(ended);
-  return accepted;
+bool SyncExecutor::submit(Work work) { return State::submit(state_, std::move(work)); }
+
+bool SyncExecutor::Submitter::submit(Work work) const {
+  return State::submit(state_, std::move(work));
 }
 
 }  // namespace qelvo

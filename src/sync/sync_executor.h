@@ -46,6 +46,25 @@ class SyncExecutor {
 
  private:
   struct State;
+
+ public:
+  // Submits to the executor without keeping it alive. What the host's callbacks carry
+  // holds one of these, so that the host releasing its last manager after its last
+  // callback is what destroys the executor, and its threads are joined there, never left
+  // to end on their own while the process exits. Once the executor is being destroyed,
+  // work is taken only while one of its threads can still run it.
+  class Submitter {
+   public:
+    [[nodiscard]] bool submit(Work work) const;
+
+   private:
+    friend class SyncExecutor;
+    explicit Submitter(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    std::shared_ptr<State> state_;
+  };
+  Submitter submitter() const { return Submitter(state_); }
+
+ private:
   std::shared_ptr<State> state_;
 };
 

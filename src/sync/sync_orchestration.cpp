@@ -92,10 +92,11 @@ std::shared_ptr<SyncTask> LiveUpdateManager::syncTask(const std::string& appId) 
   return task;
 }
 
-// Holds no manager: a callback never keeps its manager alive, so the host that lets the
-// manager go after its last callback is the one that releases it (and joins its threads).
+// Holds neither a manager nor the executor: a callback never keeps them alive, so the host
+// that lets the manager go after its last callback is the one that releases them (and
+// joins the executor's threads).
 struct LiveUpdateManager::CallbackDelivery {
-  std::shared_ptr<SyncExecutor> executor;
+  SyncExecutor::Submitter executor;
   std::shared_ptr<QelvoLogger> logger;
   std::string logTag;
 
@@ -115,12 +116,12 @@ struct LiveUpdateManager::CallbackDelivery {
     };
     // Each callback on its own, so that one caller's slow callback never holds up
     // another's; on the calling thread only when no thread can be had for it.
-    if (!executor->submit(safely)) safely();
+    if (!executor.submit(safely)) safely();
   }
 };
 
 LiveUpdateManager::CallbackDelivery LiveUpdateManager::callbackDelivery() const {
-  return CallbackDelivery{executor_, logger(), logTag_};
+  return CallbackDelivery{executor_->submitter(), logger(), logTag_};
 }
 
 std::future<LiveUpdateManager::SyncResult> LiveUpdateManager::sync(const std::string& appId) {
