@@ -42,9 +42,9 @@ std::string available(const std::string& extra) {
 
 TEST_F(HostileSync, MalformedCheckAnswersFailTheCheck) {
   startWith(Strategy::zip);
+  // What a parser meets on the wire; the client's own tests hold the wrong types and keys.
   for (const std::string& body : std::vector<std::string>{
-           "", "not json", "{}", "[]", R"({"data":null})", R"({"data":{"available":"yes"}})",
-        available(R"(,"snapshot":"snap-2","build":"2"})").substr(0, 40),
+           "", "not json", available(R"(,"snapshot":"snap-2","build":"2"})").substr(0, 40),
         available(R"(,"snapshot":7,"build":2)"), available(R"(,"snapshot":"s","build":1e400)"),
         available(R"(,"snapshot":"s","build":99999999999999999999999)"),
         std::string(1000, '{')}) {
@@ -53,14 +53,12 @@ TEST_F(HostileSync, MalformedCheckAnswersFailTheCheck) {
     EXPECT_EQ(error.failStep, FailStep::check) << body;
     expectUnchanged();
   }
-  // A snapshot without a usable URL.
-  for (const std::string url : {R"(,"url":"")", R"(,"url":"::not a url")", R"()"}) {
-    server_.answerCheck("app", 200, available(R"(,"snapshot":"snap-2","build":2)" + url));
-    auto error = refusal();
-    EXPECT_EQ(error.failStep, FailStep::download) << url;
-    EXPECT_EQ(metadataText(error), "Invalid url received from Braxo for download location");
-    expectUnchanged();
-  }
+  // A snapshot with an empty URL.
+  server_.answerCheck("app", 200, available(R"(,"snapshot":"snap-2","build":2,"url":"")"));
+  auto error = refusal();
+  EXPECT_EQ(error.failStep, FailStep::download);
+  EXPECT_EQ(metadataText(error), "Invalid url received from Braxo for download location");
+  expectUnchanged();
 }
 
 TEST_F(HostileSync, OversizedAndEndlessCheckAnswersAreCutOffAtTheLimit) {
@@ -228,49 +226,15 @@ TEST_F(HostileSync, ASyncEndsAtItsMaximumDuration) {
   expectUnchanged();
 }
 
-TEST_F(HostileSync, OneMissingFileAmongHundredsFailsTheWholeDownload) {
-  startWith(Strategy::differential);
-  Files files;
-  for (int i = 0; i < 400; ++i) {
-    files["dir-" + std::to_string(i % 9) + "/file-" + std::to_string(i) + ".js"] =
-        "content " + std::to_string(i);
-  }
-  const auto url = server_.putManifest("app", "snap-2", files);
-  server_.serve("/bundles/app/snap-2/dir-3/file-201.js", "gone", 404);
-  server_.offer("app", "snap-2", 2, url);
-  auto error = refusal();
-  EXPECT_EQ(error.failStep, FailStep::download);
-  EXPECT_EQ(cause(error), "HTTP status 404");
-  expectUnchanged();
-}
-
+// Two files that redirect to each other. (The client's own tests follow a manifest's
+// redirects; an archive is fetched as a file is.)
 TEST_F(HostileSync, RedirectLoopsFailTheDownload) {
   startWith(Strategy::differential);
-  server_.redirect("/bundles/app/loop/live-update-manifest.json",
-                   "/bundles/app/loop/live-update-manifest.json");
-  server_.offer("app", "snap-2", 2,
-                server_.http().origin() + "/bundles/app/loop/live-update-manifest.json");
-  expectRefused(FailStep::download, "redirect");
-
-  // Two files that redirect to each other.
   Files files = {{"index.html", "<html>2</html>"}, {"a.js", "a"}, {"b.js", "b"}};
-  offerManifestText("snap-3", manifestOf(files), files);
-  server_.redirect("/bundles/app/snap-3/a.js", "/bundles/app/snap-3/b.js");
-  server_.redirect("/bundles/app/snap-3/b.js", "/bundles/app/snap-3/a.js");
+  offerManifestText("snap-2", manifestOf(files), files);
+  server_.redirect("/bundles/app/snap-2/a.js", "/bundles/app/snap-2/b.js");
+  server_.redirect("/bundles/app/snap-2/b.js", "/bundles/app/snap-2/a.js");
   expectRefused(FailStep::download, "redirect");
-}
-
-TEST_F(HostileSync, ZipRedirectLoopsAndRefusalsFailTheDownload) {
-  startWith(Strategy::zip);
-  server_.redirect("/bundles/app/loop.zip", "/bundles/app/loop.zip");
-  server_.offer("app", "snap-2", 2, server_.http().origin() + "/bundles/app/loop.zip");
-  expectRefused(FailStep::download, "redirect");
-
-  server_.serve("/bundles/app/gone.zip", "<html>not found</html>", 404);
-  server_.offer("app", "snap-2", 2, server_.http().origin() + "/bundles/app/gone.zip");
-  auto error = refusal();
-  EXPECT_EQ(cause(error), "HTTP status 404");
-  expectUnchanged();
 }
 
 }  // namespace

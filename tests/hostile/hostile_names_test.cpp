@@ -16,8 +16,8 @@ const std::string kInvalidOffer = "CheckResponse does not contain valid snapshot
 TEST_F(HostileSync, SnapshotIdsThatAreNotOneNameFailTheCheck) {
   startWith(Strategy::zip);
   const auto archive = server_.putZip("app", "any", goodBundle());
-  for (const auto& id : {".."s, "."s, ""s, "/tmp/abs"s, "../snap-1-evil"s, "a/b"s, "snap\0x"s,
-                         "..\0"s}) {
+  // One name of each kind the unit tests do not already refuse through a whole sync.
+  for (const auto& id : {"/tmp/abs"s, "../snap-1-evil"s, "snap\0x"s, "..\0"s}) {
     server_.offer("app", id, 2, archive);
     auto error = refusal();
     EXPECT_EQ(error.failStep, FailStep::check) << id;
@@ -50,8 +50,8 @@ TEST_F(HostileSync, EncodedAndSiblingNamesAreLiteralNamesInsideTheCache) {
 TEST_F(HostileSync, HrefsThatLeaveTheBundleFailBeforeAnyFileIsFetched) {
   startWith(Strategy::differential);
   const auto requestsBefore = server_.http().requestCount();
-  for (const auto& href : {"../snap-1/index.html"s, "../snap-2-evil/x.js"s, "/../etc/passwd"s,
-                           "js/../../../escaped.js"s, "nul\0.js"s, ".."s, "a/.."s}) {
+  // One href of each kind: into the served snapshot, absolute, with a NUL, the bundle itself.
+  for (const auto& href : {"../snap-1/index.html"s, "/../etc/passwd"s, "nul\0.js"s, "a/.."s}) {
     Files files = {{"index.html", "<html>ok</html>"}, {href, "evil"}};
     offerManifestText("snap-2", manifestOf(files), files);
     auto error = refusal();
@@ -60,17 +60,16 @@ TEST_F(HostileSync, HrefsThatLeaveTheBundleFailBeforeAnyFileIsFetched) {
     expectUnchanged();
   }
   // Each attempt asked for the check and the manifest, never for a file.
-  EXPECT_EQ(server_.http().requestCount() - requestsBefore, 7u * 2);
+  EXPECT_EQ(server_.http().requestCount() - requestsBefore, 4u * 2);
 }
 
 TEST_F(HostileSync, ArchiveEntriesThatLeaveOrRedirectTheSnapshotAreRefused) {
   startWith(Strategy::zip);
+  // One entry of each kind; the extractor's own tests hold the full list.
   const std::vector<ZipBuilder> hostile = {
-      ZipBuilder().file("index.html", "x").file("../snap-1-evil/x.js", "evil"),
       ZipBuilder().file("index.html", "x").file("../snap-1/index.html", "evil"),
       ZipBuilder().file("/abs.js", "evil"),
       // A link, then an entry written through it.
-      ZipBuilder().symlink("link", "../../..").file("link/escaped.js", "evil"),
       ZipBuilder().symlink("link", host_.container().string()).file("link/escaped.js", "evil"),
       // The same without Unix attributes: "link" is a file, and cannot be a directory.
       ZipBuilder().file("link", "../..").withoutAttributes().file("link/escaped.js", "evil"),

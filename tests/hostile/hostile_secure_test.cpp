@@ -2,18 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <tuple>
 
 #include "publishing/signed_manifest_writer.h"
-#include "qelvo/secure_live_update_manager.h"
 #include "support/hostile_fixture.h"
+#include "support/signed_bundles.h"
 #include "support/test_keys.h"
-#include "support/zip_builder.h"
 
 namespace qelvo::test {
 namespace {
-
-constexpr const char* kManifestFile = "live-update-manifest.json";
 
 Files nextBundle() {
   return {{"index.html", "<html>next</html>"},
@@ -21,102 +17,128 @@ Files nextBundle() {
           {"assets/logo.bin", std::string(64, 'N')}};
 }
 
-std::string payloadOf(const Files& files) { return Manifest::decode(manifestOf(files))->_payload; }
-
-std::string zipOf(const Files& files) {
-  TempDir dir;
-  ZipBuilder builder;
-  for (const auto& [href, content] : files) builder.file(href, content);
-  builder.write(dir / "bundle.zip");
-  return readFile(dir / "bundle.zip");
-}
-
 std::string flipped(std::string bytes, std::size_t bit) {
   bytes.at(bit / 8) = static_cast<char>(bytes.at(bit / 8) ^ (1 << (bit % 8)));
   return bytes;
 }
 
+// Release claims of "app" for `snapshot`, made now.
+publishing::ReleaseClaimsToSign claimsFor(const std::string& snapshot, std::int64_t sequence) {
+  return {.app = "app", .snapshot = snapshot, .sequence = sequence, .created = std::time(nullptr)};
+}
+
+// The manifest of `files` signed by the test key with `claims` in its protected header
+// (none: the header of a publisher that writes no claims).
+std::string releaseOf(const Files& files, const std::optional<publishing::ReleaseClaimsToSign>& claims) {
+  const auto header = claims ? publishing::claimsProtectedHeader(*claims)
+                             : publishing::rs256ProtectedHeader();
+  return publishing::encodeSignedManifest(
+      payloadOf(files), {publishing::signPayload(testKey(), payloadOf(files), header)});
+}
+
 class HostileSecure : public HostileSync {
  protected:
-  void SetUp() override {
-    configureDeployService({.baseUrl = server_.http().origin() + "/apps"});
-    secure_ = std::make_shared<SecureLiveUpdateManager>("secure", testKey().publicKeyPem(), 3);
-    secure_->setLoggingEnabled(false);
-  }
+  void SetUp() override { secure_ = makeSecureManager(server_); }
   void start(Strategy strategy) { startWith(strategy, {secure_, "secure", &testKey()}); }
 
-  // Offers `id` signed by the test key with `claims` in its protected header (none: the
-  // header of a publisher that writes no claims), as an archive or as a manifest.
-  void offerRelease(Strategy strategy, const std::string& id, const Files& files,
-                    const std::optional<publishing::ReleaseClaimsToSign>& claims) {
-    const auto header = claims ? publishing::claimsProtectedHeader(*claims)
-                               : publishing::rs256ProtectedHeader();
-    const auto manifest = publishing::encodeSignedManifest(
-        payloadOf(files), {publishing::signPayload(testKey(), payloadOf(files), header)});
-    if (strategy == Strategy::differential) return offerManifestText(id, manifest, files);
-    auto zipped = files;
-    zipped[kManifestFile] = manifest;
-    offerArchive(id, zipOf(zipped));
-  }
-
-  // Release claims of "app" for `snapshot`, made now.
-  static publishing::ReleaseClaimsToSign claimsFor(const std::string& snapshot,
-                                                   std::int64_t sequence) {
-    return {.app = "app", .snapshot = snapshot, .sequence = sequence, .created = std::time(nullptr)};
+  // Offers `id` as `files` with this manifest text (none: no manifest at all), as an
+  // archive or as a manifest.
+  void offerBundle(Strategy strategy, const std::string& id, const Files& files,
+                   const std::optional<std::string>& manifest) {
+    if (strategy == Strategy::differential) return offerManifestText(id, *manifest, files);
+    offerArchive(id, zipOf(manifest ? withManifestText(files, *manifest) : files));
   }
 
   // What a compromised server tries once a release with claims (sequence 2) was applied:
-  // each is refused with the claim that failed, the device unchanged.
+  // a release without a valid signature, or whose claims do not fit. Each is refused at
+  // `step` with the text that says why (any failure, for no step), the device unchanged,
+  // and no file of it fetched.
+  struct Refused {
+    std::string id;
+    std::optional<std::string> manifest;
+    std::optional<FailStep> step;
+    std::string text;
+  };
   void refuseReleasesThatDoNotFit(Strategy strategy) {
     start(strategy);  // snap-1: signed by a publisher that writes no claims
-    offerRelease(strategy, "snap-2", nextBundle(), claimsFor("snap-2", 2));
+    offerBundle(strategy, "snap-2", nextBundle(), releaseOf(nextBundle(), claimsFor("snap-2", 2)));
     ASSERT_NO_THROW(secure_->sync("app").get());
     rememberDevice();
 
-    auto otherApp = claimsFor("x-3", 3);
+    auto otherApp = claimsFor("refused-3", 3);
     otherApp.app = "other";
-    auto expired = claimsFor("x-6", 6);
+    auto expired = claimsFor("refused-6", 6);
     expired.expires = 1000;
-    const std::vector<std::tuple<std::string, std::optional<publishing::ReleaseClaimsToSign>,
-                                 std::string>>
-        cases = {
-            {"x-3", otherApp, "is for app other, not app"},
-            {"x-4", claimsFor("elsewhere", 4), "is snapshot elsewhere, not the offered x-4"},
-            {"replay-1", claimsFor("replay-1", 1), "has sequence 1, older than 2"},
-            {"x-6", expired, "expired at 1970-01-01T00:16:40Z"},
-            {"x-7", std::nullopt, "carries no release claims"},
-        };
-    const auto step = strategy == Strategy::zip ? FailStep::unpack : FailStep::download;
-    for (const auto& [id, claims, text] : cases) {
-      SCOPED_TRACE(id);
-      offerRelease(strategy, id, goodBundle(), claims);
-      expectRefused(step, text);
+    const auto claimsStep = strategy == Strategy::zip ? FailStep::unpack : FailStep::download;
+    const auto good = goodBundle();
+    const std::string notSigned = "was not signed with the private key";
+    std::vector<Refused> cases = {
+        {"refused-3", releaseOf(good, otherApp), claimsStep, "is for app other, not app"},
+        {"refused-4", releaseOf(good, claimsFor("elsewhere", 4)), claimsStep,
+         "is snapshot elsewhere, not the offered refused-4"},
+        {"refused-1", releaseOf(good, claimsFor("refused-1", 1)), claimsStep,
+         "has sequence 1, older than 2"},
+        {"refused-6", releaseOf(good, expired), claimsStep, "expired at 1970-01-01T00:16:40Z"},
+        {"refused-7", releaseOf(good, std::nullopt), claimsStep, "carries no release claims"},
+        {"refused-8", publishing::encodeSignedManifest(payloadOf(good), {}), FailStep::unpack, notSigned},
+        // A genuine signature, over the payload of another bundle.
+        {"refused-9",
+         publishing::encodeSignedManifest(
+             payloadOf(good), {publishing::signPayload(testKey(), payloadOf(nextBundle()))}),
+         FailStep::unpack, notSigned},
+    };
+    if (strategy == Strategy::zip) {
+      cases.push_back({"refused-10", std::nullopt, FailStep::unpack,
+                       "did not contain a live-update-manifest.json"});
+      cases.push_back({"refused-11", manifestOf(good), FailStep::unpack, "did not contain a valid"});
+    } else {
+      cases.push_back({"refused-10", manifestOf(good), std::nullopt, ""});
     }
+    for (const auto& [id, manifest, step, text] : cases) {
+      SCOPED_TRACE(id);
+      offerBundle(strategy, id, good, manifest);
+      if (step) {
+        expectRefused(*step, text);
+      } else {
+        EXPECT_TRUE(anyFailure());
+        expectUnchanged();
+      }
+    }
+    EXPECT_EQ(server_.count("GET", "/bundles/app/refused-[0-9]+/(?!live-update-manifest\\.json$).*"), 0u);
     // The cached older snapshot, offered again without a newer release of it.
     server_.offer("app", "snap-1", 1, server_.http().origin() + "/bundles/app/snap-1" +
                                           (strategy == Strategy::zip ? ".zip" : "/live-update-manifest.json"));
     EXPECT_TRUE(anyFailure());
     expectUnchanged();
     // A newer release goes through.
-    offerRelease(strategy, "snap-3", goodBundle(), claimsFor("snap-3", 3));
+    offerBundle(strategy, "snap-3", good, releaseOf(good, claimsFor("snap-3", 3)));
     EXPECT_EQ(secure_->sync("app").get().id(), "snap-3");
   }
 
-  // Offers `id` and expects the sync to fail and leave the device as it was, or to
-  // succeed with exactly `signedFiles` (a change the signature does not cover, such as an
-  // unused bit of the Base64 text or of an archive header). Whether it failed.
-  bool failsOrServesSigned(const std::function<void()>& offer, const Files& signedFiles,
-                           const std::string& what) {
-    offer();
-    if (auto failure = anyFailure()) {
-      expectUnchanged();
-      return true;
+  // Offers `bytes` with one bit flipped, for bits spread over them, through `offer`. Each
+  // sync must fail and leave the device as it was, or succeed with exactly the signed
+  // files (a change the signature does not cover, such as an unused bit of the Base64
+  // text or of an archive header). How many failed, of how many.
+  std::pair<int, int> flipBits(
+      const std::string& bytes, std::size_t first,
+      const std::function<void(const std::string& id, const std::string& flipped)>& offer) {
+    const std::size_t bits = bytes.size() * 8;
+    int failed = 0;
+    int n = 0;
+    for (std::size_t bit = first; bit < bits && !HasFailure(); bit += bits / 48 + 1) {
+      SCOPED_TRACE("bit " + std::to_string(bit));
+      offer("snap-" + std::to_string(++n + 1), flipped(bytes, bit));
+      if (anyFailure()) {
+        expectUnchanged();
+        ++failed;
+        continue;
+      }
+      auto served = filesIn(*secure_->latestAppDirectory("app"));
+      served.erase(kManifestFile);
+      EXPECT_EQ(served, nextBundle());
+      rememberDevice();
     }
-    auto served = filesIn(*secure_->latestAppDirectory("app"));
-    served.erase(kManifestFile);
-    EXPECT_EQ(served, signedFiles) << what;
-    rememberDevice();
-    return false;
+    return {failed, n};
   }
 
   std::shared_ptr<SecureLiveUpdateManager> secure_;
@@ -133,55 +155,6 @@ TEST_F(HostileSecure, FilesLargerThanTheirSignedSizeAreCutOff) {
   expectUnchanged();
 }
 
-TEST_F(HostileSecure, ASignatureOfAnotherManifestIsRefused) {
-  start(Strategy::differential);
-  // The signature is genuine, over the payload of the good bundle.
-  const auto other = publishing::encodeSignedManifest(
-      payloadOf(nextBundle()), {publishing::signPayload(testKey(), payloadOf(goodBundle()))});
-  offerManifestText("snap-2", other, nextBundle());
-  auto error = refusal();
-  EXPECT_EQ(error.failStep, FailStep::unpack);
-  EXPECT_NE(error.errorDescription().find("was not signed with the private key"), std::string::npos);
-  expectUnchanged();
-  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/(index.html|js/.*|assets/.*)"), 0u);
-}
-
-TEST_F(HostileSecure, ASignatureOfAnotherManifestInAnArchiveIsRefused) {
-  start(Strategy::zip);
-  auto files = nextBundle();
-  files[kManifestFile] = publishing::encodeSignedManifest(
-      payloadOf(nextBundle()), {publishing::signPayload(testKey(), payloadOf(goodBundle()))});
-  offerArchive("snap-2", zipOf(files));
-  auto error = refusal();
-  EXPECT_EQ(error.failStep, FailStep::unpack);
-  EXPECT_NE(error.errorDescription().find("was not signed with the private key"), std::string::npos);
-  expectUnchanged();
-}
-
-TEST_F(HostileSecure, UnsignedManifestsAreRefused) {
-  start(Strategy::differential);
-  offerManifestText("snap-2", manifestOf(nextBundle()), nextBundle());
-  EXPECT_TRUE(anyFailure());
-  expectUnchanged();
-  offerManifestText("snap-3", publishing::encodeSignedManifest(payloadOf(nextBundle()), {}),
-                    nextBundle());
-  EXPECT_TRUE(anyFailure());
-  expectUnchanged();
-}
-
-TEST_F(HostileSecure, UnsignedArchivesAreRefused) {
-  start(Strategy::zip);
-  auto files = nextBundle();
-  offerArchive("snap-2", zipOf(files));  // no manifest at all
-  EXPECT_NE(refusal().errorDescription().find("did not contain a live-update-manifest.json"),
-            std::string::npos);
-  expectUnchanged();
-  files[kManifestFile] = manifestOf(nextBundle());  // a manifest without signatures
-  offerArchive("snap-3", zipOf(files));
-  EXPECT_NE(refusal().errorDescription().find("did not contain a valid"), std::string::npos);
-  expectUnchanged();
-}
-
 // A signed archive is all or nothing: a file the signature does not list is refused
 // wherever it hides (a nested file named like the manifest included), a manifest too
 // large to read is not read, and a document of endless signatures is not verified.
@@ -191,21 +164,18 @@ TEST_F(HostileSecure, SignedArchivesAreAllOrNothing) {
   limits.maxManifestBytes = 64 * 1024;
   secure_->setLimits(limits);
   const auto signedManifest = signedManifestOf(nextBundle(), testKey());
-  auto nested = nextBundle();
-  nested[kManifestFile] = signedManifest;
+  auto nested = withManifestText(nextBundle(), signedManifest);
   nested["js/live-update-manifest.json"] = "alert('not signed')";
   nested["payload-live-update-manifest.json"] = "not signed";
-  auto huge = nextBundle();
-  huge[kManifestFile] = signedManifest + std::string(100 * 1024, ' ');
-  auto manySignatures = nextBundle();
-  manySignatures[kManifestFile] = publishing::encodeSignedManifest(
+  const auto manySignatures = publishing::encodeSignedManifest(
       payloadOf(nextBundle()),
       std::vector<publishing::SignatureEntry>(
           1000, publishing::signPayload(otherTestKey(), payloadOf(nextBundle()))));
   const std::vector<std::pair<Files, std::string>> cases = {
       {nested, "js/live-update-manifest.json: File not included in manifest\npayload-live-update-manifest.json"},
-      {huge, "did not contain a valid live-update-manifest.json"},
-      {manySignatures, "did not contain a valid live-update-manifest.json"},
+      {withManifestText(nextBundle(), signedManifest + std::string(100 * 1024, ' ')),
+       "did not contain a valid live-update-manifest.json"},
+      {withManifestText(nextBundle(), manySignatures), "did not contain a valid live-update-manifest.json"},
   };
   int n = 1;
   for (const auto& [files, text] : cases) {
@@ -217,39 +187,33 @@ TEST_F(HostileSecure, SignedArchivesAreAllOrNothing) {
   }
 }
 
-TEST_F(HostileSecure, ReleasesThatDoNotFitTheirClaimsAreRefusedFromArchives) {
+TEST_F(HostileSecure, ReleasesThatDoNotFitTheirSignatureOrClaimsAreRefusedFromArchives) {
   refuseReleasesThatDoNotFit(Strategy::zip);
 }
 
-TEST_F(HostileSecure, ReleasesThatDoNotFitTheirClaimsAreRefusedFromManifests) {
+TEST_F(HostileSecure, ReleasesThatDoNotFitTheirSignatureOrClaimsAreRefusedFromManifests) {
   refuseReleasesThatDoNotFit(Strategy::differential);
 }
 
 TEST_F(HostileSecure, ManifestsWithoutClaimsAreRefusedWhenClaimsAreRequired) {
   secure_->requireReleaseClaims(true);
   secure_->add(LiveUpdate("app", "production", false, Strategy::differential));
-  offerRelease(Strategy::differential, "snap-1", goodBundle(), std::nullopt);
+  offerBundle(Strategy::differential, "snap-1", goodBundle(), releaseOf(goodBundle(), std::nullopt));
   EXPECT_NE(metadataText(syncError(*secure_, "app")).find("carries no release claims, which are required"),
             std::string::npos);
   EXPECT_EQ(secure_->latestAppDirectory("app"), std::nullopt);
-  offerRelease(Strategy::differential, "snap-2", goodBundle(), claimsFor("snap-2", 1));
+  offerBundle(Strategy::differential, "snap-2", goodBundle(),
+              releaseOf(goodBundle(), claimsFor("snap-2", 1)));
   EXPECT_EQ(secure_->sync("app").get().id(), "snap-2");
 }
 
 TEST_F(HostileSecure, AFlippedBitInTheManifestOrAFileIsRefused) {
   start(Strategy::differential);
-  const auto manifest = signedManifestOf(nextBundle(), testKey());
-  const std::size_t bits = manifest.size() * 8;
-  int failed = 0;
-  int n = 0;
-  for (std::size_t bit = 5; bit < bits; bit += bits / 48 + 1) {
-    const auto id = "snap-" + std::to_string(++n + 1);
-    failed += failsOrServesSigned(
-        [&] { offerManifestText(id, flipped(manifest, bit), nextBundle()); }, nextBundle(),
-        "bit " + std::to_string(bit));
-    if (HasFailure()) return;
-  }
-  EXPECT_GE(failed, n - 1) << "only a bit the signature does not cover may pass";
+  auto [failed, tried] = flipBits(signedManifestOf(nextBundle(), testKey()), 5,
+                                  [&](const std::string& id, const std::string& manifest) {
+                                    offerManifestText(id, manifest, nextBundle());
+                                  });
+  EXPECT_GE(failed, tried - 1) << "only a bit the signature does not cover may pass";
 
   // A file that differs from its signed digest by one bit (and not in size).
   auto files = nextBundle();
@@ -262,19 +226,10 @@ TEST_F(HostileSecure, AFlippedBitInTheManifestOrAFileIsRefused) {
 
 TEST_F(HostileSecure, AFlippedBitInASignedArchiveIsRefused) {
   start(Strategy::zip);
-  auto files = nextBundle();
-  files[kManifestFile] = signedManifestOf(nextBundle(), testKey());
-  const auto archive = zipOf(files);
-  const std::size_t bits = archive.size() * 8;
-  int failed = 0;
-  int n = 0;
-  for (std::size_t bit = 3; bit < bits; bit += bits / 48 + 1) {
-    const auto id = "snap-" + std::to_string(++n + 1);
-    failed += failsOrServesSigned([&] { offerArchive(id, flipped(archive, bit)); }, nextBundle(),
-                                  "bit " + std::to_string(bit));
-    if (HasFailure()) return;
-  }
-  EXPECT_GT(failed, n / 2);
+  auto [failed, tried] =
+      flipBits(zipOf(withManifestText(nextBundle(), signedManifestOf(nextBundle(), testKey()))), 3,
+               [&](const std::string& id, const std::string& archive) { offerArchive(id, archive); });
+  EXPECT_GT(failed, tried / 2);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 
 #include "publishing/signed_manifest_writer.h"
-#include "qelvo/secure_live_update_manager.h"
+#include "support/signed_bundles.h"
 #include "support/sync_fixture.h"
 #include "support/temp_dir.h"
 #include "support/test_keys.h"
@@ -12,7 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kManifestFile = "live-update-manifest.json";
 const std::string kSecureFailure = "Secure Update Failure -";
 const std::string kMissing =
     " The live update bundle did not contain a live-update-manifest.json file.";
@@ -52,23 +51,9 @@ Files bundle(const std::string& version) {
           {"assets/logo.bin", std::string(20000, 'L')}};
 }
 
-// `files` with a manifest file of the given text.
-Files withManifestText(Files files, std::string manifest) {
-  files[kManifestFile] = std::move(manifest);
-  return files;
-}
-
-// The payload text of the files' manifest, which signatures cover.
-std::string payloadOf(const Files& files) { return Manifest::decode(manifestOf(files))->_payload; }
-
 class SecureSync : public SyncTest {
  protected:
-  void SetUp() override {
-    // Secure managers always use the standard client: point it at this test's server.
-    configureDeployService({.baseUrl = server_.http().origin() + "/apps"});
-    secure_ = std::make_shared<SecureLiveUpdateManager>("secure", testKey().publicKeyPem(), 3);
-    secure_->setLoggingEnabled(false);
-  }
+  void SetUp() override { secure_ = makeSecureManager(server_); }
 
   SyncError secureError() { return syncError(*secure_, "app"); }
   void expectCurrent(const std::string& id, const Files& files) {
