@@ -79,10 +79,9 @@ TEST_F(HostileSync, OversizedAndEndlessCheckAnswersAreCutOffAtTheLimit) {
 TEST_F(HostileSync, MalformedAndOversizedManifestsFailTheDownload) {
   startWith(Strategy::differential);
   const std::string malformed = "'Manifest' data was malformed - ";
-  for (const std::string text :
-       {R"()", "null", "{}", R"({"payload":7})", R"({"payload":"not base64!"})",
-        R"({"payload":"W3siaHJlZiI6MX1d"})" /* [{"href":1}] */,
-        R"({"payload":"e30="})" /* {} */}) {
+  // One of each kind; the manifest's own tests hold the full lists.
+  for (const std::string text : {R"()", R"({"payload":7})", R"({"payload":"not base64!"})",
+                                 R"({"payload":"W3siaHJlZiI6MX1d"})" /* [{"href":1}] */}) {
     offerManifestText("snap-2", text);
     auto error = refusal();
     EXPECT_EQ(error.failStep, FailStep::download) << text;
