@@ -207,21 +207,14 @@ TEST_F(HostileSecure, ManifestsWithoutClaimsAreRefusedWhenClaimsAreRequired) {
   EXPECT_EQ(secure_->sync("app").get().id(), "snap-2");
 }
 
-TEST_F(HostileSecure, AFlippedBitInTheManifestOrAFileIsRefused) {
+// (A file that differs from its signed digest is the secure sync tests' own case.)
+TEST_F(HostileSecure, AFlippedBitInTheManifestIsRefused) {
   start(Strategy::differential);
   auto [failed, tried] = flipBits(signedManifestOf(nextBundle(), testKey()), 5,
                                   [&](const std::string& id, const std::string& manifest) {
                                     offerManifestText(id, manifest, nextBundle());
                                   });
   EXPECT_GE(failed, tried - 1) << "only a bit the signature does not cover may pass";
-
-  // A file that differs from its signed digest by one bit (and not in size).
-  auto files = nextBundle();
-  const auto url = server_.putManifest("app", "snap-x", files, &testKey());
-  server_.serve("/bundles/app/snap-x/js/app.js", flipped(files.at("js/app.js"), 3));
-  server_.offer("app", "snap-x", 9, url);
-  EXPECT_NE(refusal().errorDescription().find("js/app.js: Invalid hash"), std::string::npos);
-  expectUnchanged();
 }
 
 TEST_F(HostileSecure, AFlippedBitInASignedArchiveIsRefused) {
