@@ -85,6 +85,37 @@ bool SyncTest::downloadUnderway() const {
   return false;
 }
 
+void SyncTest::offerArchive(const std::string& id, const std::string& bytes) {
+  const std::string path = "/bundles/app/" + id + ".zip";
+  server_.serve(path, bytes);
+  server_.offer("app", id, 2, server_.http().origin() + path);
+}
+
+void SyncTest::offerManifestText(const std::string& id, const std::string& manifestText,
+                                 const Files& files) {
+  const std::string base = "/bundles/app/" + id + "/";
+  for (const auto& [href, content] : files) server_.serve(base + href, content);
+  server_.serve(base + "live-update-manifest.json", manifestText);
+  server_.offer("app", id, 2, server_.http().origin() + base + "live-update-manifest.json");
+}
+
+void SyncTest::expectCurrent(const LiveUpdateManager& manager, const std::string& id,
+                             const Files& files) const {
+  EXPECT_EQ(manager.latestAppDirectory("app"), snapshotDir(id));
+  EXPECT_EQ(filesIn(snapshotDir(id)), files);
+  EXPECT_TRUE(leftInTmp().empty()) << leftInTmp().front();
+}
+
+Files bundle(const std::string& version) {
+  std::string binary(70000, '\0');
+  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 31 + 7);
+  return {{"index.html", "<html>" + version + "</html>"},
+          {"js/app.js", "console.log('same');"},
+          {"a/b/c.js", "nested " + version},
+          {"a/b/d.css", "body {}"},
+          {"assets/logo.bin", binary + version}};
+}
+
 bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {

@@ -88,7 +88,9 @@ TEST_F(SyncPipeline, IncompleteOffersFailTheirStep) {
 TEST_F(SyncPipeline, SnapshotIdsThatNameOtherDirectoriesAreRefused) {
   putSnapshot(*manager_, host_.cacheRoot(), "app", "snap", "1.0.0", kEarly, "production");
   writeFile(host_.cacheRoot() / "other-app" / "keep", "k");
-  for (const std::string id : {"..", ".", "", "../other-app", "a/b"}) {
+  using namespace std::string_literals;
+  for (const auto& id : {".."s, "."s, ""s, "../other-app"s, "/tmp/abs"s, "a/b"s, "snap\0x"s,
+                         "..\0"s}) {
     server_.offer("app", id, 1, server_.putZip("app", "x", {{"index.html", "x"}}));
     auto error = syncError("app");
     EXPECT_EQ(error.failStep, FailStep::check) << id;
