@@ -24,10 +24,6 @@ Files withChanges(Files files, const Files& changes) {
   return files;
 }
 
-void expectBundle(const std::filesystem::path& directory, const Files& files) {
-  for (const auto& [href, content] : files) EXPECT_EQ(readFile(directory / href), content) << href;
-}
-
 std::string checkFailure() {
   return "Failure occured during check step.\nNetwork Error - " +
          genericErrorDescription("NetworkClientError", 3);
@@ -40,7 +36,8 @@ TEST(LiveUpdateCli, SyncsZipAndDifferentialAppsAsOneListAndReportsEachAsJson) {
   CliHost host(server.appsUrl());
 
   // An app the service refuses fails on its own line, and the run with exit code 1.
-  auto run = host.run({"sync", "shop:production", "menu:production:differential", "ghost:production"});
+  auto run =
+      host.run({"sync", "shop:production", "menu:production:differential", "ghost:production"});
   ASSERT_EQ(run.exitCode, 1) << run.out << run.err;
   auto lines = run.jsonLines();
   ASSERT_EQ(lines.size(), 3u);
@@ -54,8 +51,8 @@ TEST(LiveUpdateCli, SyncsZipAndDifferentialAppsAsOneListAndReportsEachAsJson) {
                                  .dump());
   EXPECT_EQ(lines[1]["app_id"], "menu");
   EXPECT_EQ(lines[1]["snapshot"], "m1");
-  expectBundle(lines[0]["directory"].get<std::string>(), kVersion1);
-  expectBundle(lines[1]["directory"].get<std::string>(), {{"index.html", "menu"}});
+  expectSynced(lines[0], kVersion1);
+  expectSynced(lines[1], {{"index.html", "menu"}});
   EXPECT_EQ(
       lines[2].dump(),
       json({{"app_id", "ghost"}, {"ok", false}, {"fail_step", "check"}, {"error", checkFailure()}})
@@ -97,7 +94,7 @@ TEST(LiveUpdateCli, TwoProcessesSyncingOneAppBothSucceedAndLeaveOneSnapshot) {
       entries.push_back(entry.path().filename().string());
     }
     EXPECT_EQ(entries, std::vector<std::string>{"v1"}) << spec;
-    expectBundle(app / "v1", big);
+    expectFilesIn(app / "v1", big);
     std::set<std::string> sources = {firstRun.jsonLines()[0]["source"], second.jsonLines()[0]["source"]};
     EXPECT_EQ(sources, (std::set<std::string>{"cache", "download"})) << spec;
   }
@@ -144,7 +141,7 @@ TEST(LiveUpdateCli, SignedReleasesAndRollbacksRoundTrip) {
   EXPECT_NE(release, "v1") << "a new release of v1's files";
   auto back = host.sync({"kiosk:production"});
   EXPECT_EQ(back[0]["snapshot"], release);
-  expectBundle(back[0]["directory"].get<std::string>(), kVersion1);
+  expectSynced(back[0], kVersion1);
   auto status = host.run({"status", "kiosk:production"});
   ASSERT_EQ(status.exitCode, 0) << status.err;
   EXPECT_FALSE(status.jsonLines().at(0)["last_check"].is_null());
@@ -196,7 +193,7 @@ TEST(LiveUpdateCli, ExistingCacheSeedsTheFirstDifferentialDownload) {
   auto lines = host.sync(
       {"shop:production:differential", "--existing-cache", "shop=" + shipped.path().string()});
   ASSERT_EQ(lines.size(), 1u);
-  expectBundle(lines[0]["directory"].get<std::string>(), version2);
+  expectSynced(lines[0], version2);
   EXPECT_EQ(server.requests("GET "), 2u) << "the manifest and index.html";
 }
 
