@@ -40,7 +40,7 @@ std::vector<std::string> SyncTest::transferred(const std::string& snapshotId,
   const std::string base = "/bundles/" + appId + "/" + snapshotId + "/";
   std::vector<std::string> hrefs;
   for (const auto& request : server_.http().requests()) {
-    if (request.path.starts_with(base) && request.path != base + "live-update-manifest.json") {
+    if (request.path.starts_with(base) && request.path != base + kManifestFile) {
       hrefs.push_back(request.path.substr(base.size()));
     }
   }
@@ -95,8 +95,8 @@ void SyncTest::offerManifestText(const std::string& id, const std::string& manif
                                  const Files& files) {
   const std::string base = "/bundles/app/" + id + "/";
   for (const auto& [href, content] : files) server_.serve(base + href, content);
-  server_.serve(base + "live-update-manifest.json", manifestText);
-  server_.offer("app", id, 2, server_.http().origin() + base + "live-update-manifest.json");
+  server_.serve(base + kManifestFile, manifestText);
+  server_.offer("app", id, 2, server_.http().origin() + base + kManifestFile);
 }
 
 void SyncTest::expectCurrent(const LiveUpdateManager& manager, const std::string& id,

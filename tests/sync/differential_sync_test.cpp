@@ -9,8 +9,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* kManifestFile = "live-update-manifest.json";
-
 class DifferentialSync : public SyncTest {
  protected:
   void SetUp() override {
