@@ -70,12 +70,6 @@ TEST(SyncError, FailStepRawValues) {
   }
 }
 
-TEST(SyncError, ViolationsCompareByValue) {
-  Violation a{"x", Violation::InvalidSha{"e", "f"}};
-  EXPECT_EQ(a, (Violation{"x", Violation::InvalidSha{"e", "f"}}));
-  EXPECT_NE(a, (Violation{"x", Violation::FileNotFound{}}));
-}
-
 TEST(Error, RaisesTheConcreteError) {
   Error error = makeSyncError("a", FailStep::check, Reason::metadataError("m"));
   EXPECT_THROW(error.raise(), SyncError);

@@ -47,7 +47,7 @@ TEST_F(AppStore, SavedRecordIsTheJsonUnderItsKey) {
             encodeApp(app).value());
 }
 
-TEST_F(AppStore, ReadingReportsOnlyUndecodableRecords) {
+TEST_F(AppStore, OnlyUndecodableOrUnencodableRecordsAreReportedAndTheStoredOneStays) {
   auto store = openNamedStore("kiosk");
   CaptureStdout();
   EXPECT_EQ(getApp(*store, "never-saved"), std::nullopt);
@@ -61,10 +61,8 @@ TEST_F(AppStore, ReadingReportsOnlyUndecodableRecords) {
     EXPECT_EQ(GetCapturedStdout(), "Error getting App\n") << bytes;
     EXPECT_EQ(store->data("LiveUpdateApp-a").value(), bytes);  // left in place
   }
-}
 
-TEST_F(AppStore, UnencodableRecordKeepsTheStoredOne) {
-  auto store = openNamedStore("kiosk");
+  // A record that cannot be encoded keeps the stored one.
   saveApp(*store, appWithChannel("a", "production"));
   CaptureStdout();
   saveApp(*store, appWithChannel("a", "\xff\xfe"));

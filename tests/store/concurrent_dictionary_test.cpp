@@ -10,24 +10,6 @@
 namespace qelvo::test {
 namespace {
 
-TEST(ConcurrentDictionary, ReadsWritesAndRemovals) {
-  ConcurrentDictionary<std::string, int> dict("tests.dict");
-  EXPECT_EQ(dict.label(), "tests.dict");
-  EXPECT_FALSE(dict.get("missing"));
-  dict.set("missing", std::nullopt);
-  EXPECT_TRUE(dict.empty());
-
-  dict.set("a", 1);
-  EXPECT_EQ(dict.get("a"), 1);
-  dict.set("a", 2);
-  EXPECT_EQ(dict.get("a"), 2);
-  dict.set("b", 3);
-  EXPECT_EQ(dict.size(), 2u);
-  dict.set("a", std::nullopt);
-  EXPECT_EQ(dict.size(), 1u);
-  EXPECT_FALSE(dict.get("a"));
-}
-
 TEST(ConcurrentDictionary, IterationWalksOneCopy) {
   ConcurrentDictionary<std::string, int> dict("tests.dict");
   for (int i = 0; i < 50; ++i) dict.set(std::to_string(i), i);

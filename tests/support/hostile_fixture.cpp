@@ -73,20 +73,6 @@ void HostileSync::expectUnchanged(bool cacheUnchanged) const {
   }
 }
 
-void HostileSync::offerArchive(const std::string& id, const std::string& bytes) {
-  const std::string path = "/bundles/app/" + id + ".zip";
-  server_.serve(path, bytes);
-  server_.offer("app", id, 2, server_.http().origin() + path);
-}
-
-void HostileSync::offerManifestText(const std::string& id, const std::string& manifestText,
-                                    const Files& files) {
-  const std::string base = "/bundles/app/" + id + "/";
-  for (const auto& [href, content] : files) server_.serve(base + href, content);
-  server_.serve(base + "live-update-manifest.json", manifestText);
-  server_.offer("app", id, 2, server_.http().origin() + base + "live-update-manifest.json");
-}
-
 std::map<std::string, std::string> HostileSync::containerContents(const std::string& except) const {
   std::map<std::string, std::string> contents;
   const auto root = host_.container();

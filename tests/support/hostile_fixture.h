@@ -48,11 +48,6 @@ class HostileSync : public SyncTest {
   // cache directory hold something new (never outside it, and never recorded).
   void expectUnchanged(bool cacheUnchanged = true) const;
 
-  // Offers `id` as the archive `bytes` / as a manifest with these files and this text.
-  void offerArchive(const std::string& id, const std::string& bytes);
-  void offerManifestText(const std::string& id, const std::string& manifestText,
-                         const Files& files = {});
-
   // Every directory ("path/") and file (path to content) in the container, the metadata
   // database left out; `except` (relative) is left out with everything below it.
   std::map<std::string, std::string> containerContents(const std::string& except = "") const;

@@ -40,7 +40,7 @@ std::vector<std::string> SyncTest::transferred(const std::string& snapshotId,
   const std::string base = "/bundles/" + appId + "/" + snapshotId + "/";
   std::vector<std::string> hrefs;
   for (const auto& request : server_.http().requests()) {
-    if (request.path.starts_with(base) && request.path != base + "live-update-manifest.json") {
+    if (request.path.starts_with(base) && request.path != base + kManifestFile) {
       hrefs.push_back(request.path.substr(base.size()));
     }
   }
@@ -83,6 +83,37 @@ bool SyncTest::downloadUnderway() const {
     }
   }
   return false;
+}
+
+void SyncTest::offerArchive(const std::string& id, const std::string& bytes) {
+  const std::string path = "/bundles/app/" + id + ".zip";
+  server_.serve(path, bytes);
+  server_.offer("app", id, 2, server_.http().origin() + path);
+}
+
+void SyncTest::offerManifestText(const std::string& id, const std::string& manifestText,
+                                 const Files& files) {
+  const std::string base = "/bundles/app/" + id + "/";
+  for (const auto& [href, content] : files) server_.serve(base + href, content);
+  server_.serve(base + kManifestFile, manifestText);
+  server_.offer("app", id, 2, server_.http().origin() + base + kManifestFile);
+}
+
+void SyncTest::expectCurrent(const LiveUpdateManager& manager, const std::string& id,
+                             const Files& files) const {
+  EXPECT_EQ(manager.latestAppDirectory("app"), snapshotDir(id));
+  EXPECT_EQ(filesIn(snapshotDir(id)), files);
+  EXPECT_TRUE(leftInTmp().empty()) << leftInTmp().front();
+}
+
+Files bundle(const std::string& version) {
+  std::string binary(70000, '\0');
+  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 31 + 7);
+  return {{"index.html", "<html>" + version + "</html>"},
+          {"js/app.js", "console.log('same');"},
+          {"a/b/c.js", "nested " + version},
+          {"a/b/d.css", "body {}"},
+          {"assets/logo.bin", binary + version}};
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit) {

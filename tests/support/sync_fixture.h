@@ -55,10 +55,27 @@ class SyncTest : public ::testing::Test {
   // Whether a download has written its first bytes to its temporary file.
   bool downloadUnderway() const;
 
+  // Offers `id` of "app" as the archive `bytes` / as a manifest of this text with these
+  // files.
+  void offerArchive(const std::string& id, const std::string& bytes);
+  void offerManifestText(const std::string& id, const std::string& manifestText,
+                         const Files& files = {});
+  // `id` is the current snapshot of "app" for `manager` (`manager_` unless given),
+  // holding exactly `files`, and syncs left nothing in tmp.
+  void expectCurrent(const std::string& id, const Files& files) const {
+    expectCurrent(*manager_, id, files);
+  }
+  void expectCurrent(const LiveUpdateManager& manager, const std::string& id,
+                     const Files& files) const;
+
   TestHost host_;
   TestDeployServer server_;
   std::shared_ptr<TestManager> manager_ = makeTestManager(server_.client());
 };
+
+// A bundle of nested files, one of them binary, whose contents name `version` except
+// those of "js/app.js" and "a/b/d.css".
+Files bundle(const std::string& version);
 
 // Waits until `condition` holds, looking every few milliseconds; false after `limit`.
 bool eventually(const std::function<bool()>& condition,

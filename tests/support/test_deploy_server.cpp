@@ -173,8 +173,8 @@ std::string TestDeployServer::putManifest(const std::string& appId, const std::s
                                           const Files& files, const publishing::RsaSigner* signer) {
   const std::string base = "/bundles/" + appId + "/" + snapshotId + "/";
   for (const auto& [href, content] : files) serve(base + href, content);
-  serve(base + "live-update-manifest.json", signer ? signedManifestOf(files, *signer) : manifestOf(files));
-  return http_.origin() + base + "live-update-manifest.json";
+  serve(base + kManifestFile, signer ? signedManifestOf(files, *signer) : manifestOf(files));
+  return http_.origin() + base + kManifestFile;
 }
 
 std::size_t TestDeployServer::count(const std::string& method, const std::string& pathPattern) const {
@@ -211,7 +211,7 @@ std::vector<ManifestItem> itemsOf(const Files& files) {
 std::string manifestOf(const Files& files) { return Manifest::fromItems(itemsOf(files)).encode(); }
 
 Files withManifestFile(Files files) {
-  files["live-update-manifest.json"] = manifestOf(files);
+  files[kManifestFile] = manifestOf(files);
   return files;
 }
 

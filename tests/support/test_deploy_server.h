@@ -28,6 +28,9 @@ namespace qelvo::test {
 // Bundle files: href to content.
 using Files = std::map<std::string, std::string>;
 
+// The name of a bundle's manifest file.
+inline constexpr const char* kManifestFile = "live-update-manifest.json";
+
 class TestDeployServer {
  public:
   TestDeployServer();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "qelvo/live_update_manager.h"
 #include "support/temp_dir.h"
 #include "support/test_host.h"
@@ -40,23 +42,32 @@ class VersionCache : public ::testing::Test {
   std::shared_ptr<TestManager> manager_ = makeTestManager();
 };
 
+// Five unused snapshots and the current one, trimmed by cleanVersions (by id or by
+// LiveUpdate) or by add, to the newest unused ones that maxVersions allows.
 TEST_F(VersionCache, KeepsTheNewestUnusedSnapshotsAndTheCurrentOne) {
-  putHistory();
-  manager_->cleanVersions("app");
-  EXPECT_EQ(recordedIds(*manager_, "app"), (std::set<std::string>{"current", "s3", "s4", "s5"}));
-  EXPECT_FALSE(onDisk("s1"));
-  EXPECT_FALSE(onDisk("s2"));
-  EXPECT_TRUE(onDisk("s3"));
-  EXPECT_TRUE(onDisk("current"));
-}
-
-TEST_F(VersionCache, ZeroOrNegativeKeepsOnlySnapshotsInUse) {
-  putHistory();
-  manager_->setMaxVersions(-2);
-  EXPECT_EQ(manager_->maxVersions(), -2) << "stored as given";
-  manager_->cleanVersions(LiveUpdate("app", "production", false, Strategy::zip));
-  EXPECT_EQ(recordedIds(*manager_, "app"), (std::set<std::string>{"current"}));
-  for (int i = 1; i <= 5; ++i) EXPECT_FALSE(onDisk("s" + std::to_string(i)));
+  const LiveUpdate app("app", "production", false, Strategy::zip);
+  struct Case {
+    int maxVersions;
+    std::function<void(TestManager&)> trim;
+    std::set<std::string> kept;
+  };
+  const std::vector<Case> cases = {
+      {3, [](TestManager& m) { m.cleanVersions("app"); }, {"current", "s3", "s4", "s5"}},
+      {-2, [&](TestManager& m) { m.cleanVersions(app); }, {"current"}},
+      {0, [&](TestManager& m) { m.cleanVersions(app); }, {"current"}},
+      {1, [&](TestManager& m) { m.add(app); }, {"current", "s5"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.maxVersions);
+    putHistory();
+    manager_->setMaxVersions(c.maxVersions);
+    EXPECT_EQ(manager_->maxVersions(), c.maxVersions) << "stored as given";
+    c.trim(*manager_);
+    EXPECT_EQ(recordedIds(*manager_, "app"), c.kept);
+    for (const auto* id : {"current", "s1", "s2", "s3", "s4", "s5"}) {
+      EXPECT_EQ(onDisk(id), c.kept.contains(id)) << id;
+    }
+  }
 }
 
 TEST_F(VersionCache, ANewBinaryVersionRemovesSnapshotsOfTheOldOne) {
@@ -90,13 +101,6 @@ TEST_F(VersionCache, WithoutAnIdOnlyRegisteredAppsAreTrimmed) {
   EXPECT_TRUE(recordedIds(*manager_, "app").empty());
   EXPECT_EQ(recordedIds(*manager_, "stranger"), (std::set<std::string>{"unused"}));
   EXPECT_TRUE(std::filesystem::exists(host_.cacheRoot() / "stranger" / "unused"));
-}
-
-TEST_F(VersionCache, AddTrimsTheAppItRegisters) {
-  putHistory();
-  manager_->setMaxVersions(1);
-  manager_->add(LiveUpdate("app", "production", false, Strategy::zip));
-  EXPECT_EQ(recordedIds(*manager_, "app"), (std::set<std::string>{"current", "s5"}));
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 #include "tools/local_processes.h"
 
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <thread>
+
+#include "support/temp_dir.h"
 
 namespace qelvo::test {
 
@@ -42,6 +46,32 @@ std::optional<std::string> findProgram(const std::string& name) {
     if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate.string();
   }
   return std::nullopt;
+}
+
+std::unique_ptr<BackgroundProcess> startNginx(const std::filesystem::path& dir,
+                                              const std::string& http, int port) {
+  auto nginx = findProgram("nginx");
+  if (!nginx) return nullptr;
+  std::filesystem::create_directories(dir);
+  const auto* user = ::getpwuid(::geteuid());
+  const std::string d = dir.string();
+  writeFile(dir / "nginx.conf",
+            "daemon off;\nworker_processes 1;\n"
+            "user " + std::string(user ? user->pw_name : "nobody") + ";\n"
+            "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log warn;\n"
+            "events { worker_connections 256; }\n"
+            "http {\n"
+            "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
+            "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
+            "  scgi_temp_path " + d + "/scgi;\n" + http + "}\n");
+  auto server = std::make_unique<BackgroundProcess>(
+      std::vector<std::string>{*nginx, "-p", d + "/", "-e", d + "/error.log", "-c",
+                               d + "/nginx.conf"},
+      dir / "stdout.log");
+  for (int i = 0; i < 500 && server->running() && !accepts(port); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return server;
 }
 
 }  // namespace qelvo::test

@@ -2,8 +2,12 @@
 // (nginx, deploy server instances), which support/background_process.h starts.
 #pragma once
 
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "support/background_process.h"
 
 namespace qelvo::test {
 
@@ -13,5 +17,10 @@ int freePort();
 bool accepts(int port);
 // The first executable named `name` on PATH or in the system directories.
 std::optional<std::string> findProgram(const std::string& name);
+// nginx listening on 127.0.0.1:`port` with `http` inside its http block, its prefix,
+// pid, logs ("error.log") and temporary paths in `dir`; null when nginx is not
+// installed. Returns once the port accepts connections or nginx has ended.
+std::unique_ptr<BackgroundProcess> startNginx(const std::filesystem::path& dir,
+                                              const std::string& http, int port);
 
 }  // namespace qelvo::test

@@ -5,9 +5,7 @@
 // check to the instances, both of which must answer some.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <pwd.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -58,32 +56,18 @@ std::vector<std::string> unitCommand(const std::filesystem::path& root, int port
   return builtProgramCommand(std::move(argv));
 }
 
-// nginx with the shipped site, its own prefix, pid, logs and temporary paths in `dir`.
-std::filesystem::path writeNginxConfig(const std::filesystem::path& dir,
-                                       const std::filesystem::path& root, int port,
-                                       int instanceA, int instanceB) {
+// The http block of nginx with the shipped site, logging what the test reads, in `dir`.
+std::string shippedSite(const std::filesystem::path& dir, const std::filesystem::path& root,
+                        int port, int instanceA, int instanceB) {
   std::string site = readFile(std::filesystem::path(QELVO_DEPLOY_DIR) / "nginx/qelvo-deploy.conf");
   site = replaced(site, "listen 80;", "listen 127.0.0.1:" + std::to_string(port) + ";");
   site = replaced(site, "/srv/qelvo-deploy", root.string());
   site = replaced(site, "127.0.0.1:8787", "127.0.0.1:" + std::to_string(instanceA));
   site = replaced(site, "127.0.0.1:8788", "127.0.0.1:" + std::to_string(instanceB));
   writeFile(dir / "site.conf", site);
-  const auto* user = ::getpwuid(::geteuid());
-  const std::string d = dir.string();
-  writeFile(dir / "nginx.conf",
-            "daemon off;\nworker_processes 1;\n"
-            "user " + std::string(user ? user->pw_name : "nobody") + ";\n"
-            "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log warn;\n"
-            "events { worker_connections 256; }\n"
-            "http {\n"
-            "  log_format front '$status $request_method $uri $upstream_addr';\n"
-            "  access_log " + d + "/access.log front;\n"
-            "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
-            "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
-            "  scgi_temp_path " + d + "/scgi;\n"
-            "  include " + d + "/site.conf;\n"
-            "}\n");
-  return dir / "nginx.conf";
+  return "  log_format front '$status $request_method $uri $upstream_addr';\n"
+         "  access_log " + dir.string() + "/access.log front;\n"
+         "  include " + dir.string() + "/site.conf;\n";
 }
 
 ToolRun publish(const std::filesystem::path& root, const std::string& app, const std::string& id,
@@ -97,17 +81,8 @@ ToolRun publish(const std::filesystem::path& root, const std::string& app, const
   return runTool(QELVO_PUBLISH_TOOL, args);
 }
 
-void expectBundle(const nlohmann::json& line, const Files& files) {
-  ASSERT_EQ(line["ok"], true) << line.dump();
-  for (const auto& [href, content] : files) {
-    EXPECT_EQ(readFile(std::filesystem::path(line["directory"].get<std::string>()) / href), content)
-        << href;
-  }
-}
-
 TEST(NginxFront, DevicesSyncThroughNginxInFrontOfTwoInstances) {
-  auto nginx = findProgram("nginx");
-  ASSERT_TRUE(nginx) << "nginx is not installed: run scripts/install-deps (it installs nginx)";
+  ASSERT_TRUE(findProgram("nginx")) << "nginx is not installed: run scripts/install-deps (it installs nginx)";
   TempDir dir;
   const auto root = dir / "root";
   std::filesystem::create_directories(root);
@@ -128,26 +103,22 @@ TEST(NginxFront, DevicesSyncThroughNginxInFrontOfTwoInstances) {
   BackgroundProcess instanceB(unitCommand(root, portB), dir / "instance-b.log");
   ASSERT_TRUE(instanceA.waitForOutput("listening on")) << instanceA.output();
   ASSERT_TRUE(instanceB.waitForOutput("listening on")) << instanceB.output();
-  auto config = writeNginxConfig(dir / "nginx", root, front, portA, portB);
-  BackgroundProcess server({*nginx, "-p", (dir / "nginx").string() + "/", "-e",
-                (dir / "nginx/error.log").string(), "-c", config.string()},
-               dir / "nginx/stdout.log");
-  for (int i = 0; i < 500 && server.running() && !accepts(front); ++i) std::this_thread::sleep_for(10ms);
-  ASSERT_TRUE(accepts(front)) << readFile(dir / "nginx/error.log") << server.output();
+  auto server = startNginx(dir / "nginx", shippedSite(dir / "nginx", root, front, portA, portB), front);
+  ASSERT_TRUE(accepts(front)) << readFile(dir / "nginx/error.log") << server->output();
 
   const std::string apps = "http://127.0.0.1:" + std::to_string(front) + "/apps";
   CliHost zip(apps, {"--quiet"});
   CliHost differential(apps, {"--quiet"});
   CliHost secure(apps, {"--quiet", "--name", "secure", "--public-key", (dir / "public.pem").string()});
-  expectBundle(zip.sync({"shop:production"}).at(0), kVersion1);
-  expectBundle(differential.sync({"shop:production:differential"}).at(0), kVersion1);
+  expectSynced(zip.sync({"shop:production"}).at(0), kVersion1);
+  expectSynced(differential.sync({"shop:production:differential"}).at(0), kVersion1);
   auto signedSync = secure.sync({"kiosk:production", "panel:production:differential"});
   ASSERT_EQ(signedSync.size(), 2u);
-  expectBundle(signedSync[0], kVersion1);
-  expectBundle(signedSync[1], kVersion1);
+  expectSynced(signedSync[0], kVersion1);
+  expectSynced(signedSync[1], kVersion1);
   ASSERT_EQ(publish(root, "shop", "v2", kVersion2).exitCode, 0);
-  expectBundle(differential.sync({"shop:production:differential"}).at(0), kVersion2);
-  expectBundle(zip.sync({"shop:production"}).at(0), kVersion2);
+  expectSynced(differential.sync({"shop:production:differential"}).at(0), kVersion2);
+  expectSynced(zip.sync({"shop:production"}).at(0), kVersion2);
 
   // What caches see through nginx, and what nginx never serves.
   httplib::Client client("127.0.0.1", front);
@@ -184,7 +155,7 @@ TEST(NginxFront, DevicesSyncThroughNginxInFrontOfTwoInstances) {
     EXPECT_EQ(stale->body, archive->body);
   }
 
-  server.stop(SIGQUIT);  // nginx finishes writing its log
+  server->stop(SIGQUIT);  // nginx finishes writing its log
   instanceA.stop();
   instanceB.stop();
   std::size_t files = 0, checks = 0;

@@ -4,8 +4,6 @@
 // changed in between.
 #include <curl/curl.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <map>
@@ -35,13 +33,6 @@ Files incompressible(unsigned seed, std::size_t bytes) {
   return {{"index.html", "<h1>" + std::to_string(seed) + "</h1>"}, {"media/film.bin", data}};
 }
 
-void expectFiles(const nlohmann::json& line, const Files& files) {
-  ASSERT_EQ(line["ok"], true) << line.dump();
-  for (const auto& [href, content] : files) {
-    EXPECT_EQ(readFile(fs::path(line["directory"].get<std::string>()) / href), content) << href;
-  }
-}
-
 // The parts of interrupted downloads that a host's work area keeps, and their sizes.
 std::map<std::string, std::uintmax_t> keptParts(const CliHost& host) {
   std::map<std::string, std::uintmax_t> parts;
@@ -51,41 +42,6 @@ std::map<std::string, std::uintmax_t> keptParts(const CliHost& host) {
       parts[entry.path().filename()] = entry.file_size();
   }
   return parts;
-}
-
-// nginx serving the files of `root` on `port`.
-std::unique_ptr<BackgroundProcess> startNginx(const fs::path& dir, const fs::path& root, int port) {
-  auto nginx = findProgram("nginx");
-  if (!nginx) return nullptr;
-  fs::create_directories(dir);
-  const auto* user = ::getpwuid(::geteuid());
-  const std::string d = dir.string();
-  writeFile(dir / "nginx.conf", "daemon off;\nworker_processes 1;\nuser " +
-                                    std::string(user ? user->pw_name : "nobody") + ";\npid " + d +
-                                    "/nginx.pid;\nerror_log " + d +
-                                    "/error.log warn;\n"
-                                    "events { worker_connections 64; }\n"
-                                    "http {\n  access_log off;\n  client_body_temp_path " +
-                                    d +
-                                    "/body;\n"
-                                    "  proxy_temp_path " +
-                                    d + "/proxy;\n  fastcgi_temp_path " + d +
-                                    "/fastcgi;\n"
-                                    "  uwsgi_temp_path " +
-                                    d + "/uwsgi;\n  scgi_temp_path " + d +
-                                    "/scgi;\n"
-                                    "  server {\n    listen 127.0.0.1:" +
-                                    std::to_string(port) +
-                                    ";\n"
-                                    "    location /apps/ { root " +
-                                    root.string() + "; }\n  }\n}\n");
-  auto server =
-      std::make_unique<BackgroundProcess>(std::vector<std::string>{*nginx, "-p", d + "/", "-e",
-                                                       d + "/error.log", "-c", d + "/nginx.conf"},
-                              dir / "stdout.log");
-  for (int i = 0; i < 500 && server->running() && !accepts(port); ++i)
-    std::this_thread::sleep_for(10ms);
-  return server;
 }
 
 // The deploy server answers the checks; the archives come from `origin` through a relay
@@ -116,7 +72,11 @@ Origin throughNginx() {
   // nginx's worker reads the root as whoever it runs as.
   fs::permissions(setup.deploy->dir().path(), fs::perms::others_read | fs::perms::others_exec,
                   fs::perm_options::add);
-  setup.nginx = startNginx(setup.deploy->dir() / "nginx", setup.deploy->root().path(), port);
+  setup.nginx = startNginx(setup.deploy->dir() / "nginx",
+                           "  access_log off;\n  server {\n    listen 127.0.0.1:" +
+                               std::to_string(port) + ";\n    location /apps/ { root " +
+                               setup.deploy->root().path().string() + "; }\n  }\n",
+                           port);
   setup.server = setup.deploy->appsUrl();
   return setup;
 }
@@ -172,7 +132,7 @@ TEST(ResumableDownload,
       relay.resetCount();
       auto resumed = host.sync({"film:production"});
       ASSERT_EQ(resumed.size(), 1u);
-      expectFiles(resumed[0], files);
+      expectSynced(resumed[0], files);
       EXPECT_LE(relay.answerBytes(), archive - kept + archive / 20) << "at most 5% fetched twice";
       EXPECT_TRUE(keptParts(host).empty());
       EXPECT_FALSE(fs::exists(host.dataDir() / "tmp/qelvo-work/partial"));
@@ -193,7 +153,7 @@ TEST(ResumableDownload,
     relay.resetCount();
     auto restarted = host.sync({"film:production"});
     ASSERT_EQ(restarted.size(), 1u);
-    expectFiles(restarted[0], replacement);
+    expectSynced(restarted[0], replacement);
     EXPECT_GE(relay.answerBytes(), fs::file_size(snapshots / "v4/bundle.zip"));
     EXPECT_TRUE(keptParts(host).empty());
   }

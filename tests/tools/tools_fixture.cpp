@@ -68,4 +68,13 @@ std::vector<nlohmann::json> CliHost::sync(const std::vector<std::string>& specs,
   return run.jsonLines();
 }
 
+void expectFilesIn(const std::filesystem::path& directory, const Files& files) {
+  for (const auto& [href, content] : files) EXPECT_EQ(readFile(directory / href), content) << href;
+}
+
+void expectSynced(const nlohmann::json& line, const Files& files) {
+  ASSERT_EQ(line["ok"], true) << line.dump();
+  expectFilesIn(line["directory"].get<std::string>(), files);
+}
+
 }  // namespace qelvo::test

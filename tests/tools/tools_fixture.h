@@ -63,4 +63,9 @@ class CliHost {
   std::vector<std::string> globalOptions_;
 };
 
+// Each of `files` has its content in `directory`.
+void expectFilesIn(const std::filesystem::path& directory, const Files& files);
+// `line` (an app's JSON line) reports a sync whose directory holds `files`.
+void expectSynced(const nlohmann::json& line, const Files& files);
+
 }  // namespace qelvo::test

@@ -138,25 +138,18 @@ TEST(WatchCli, KeepsAnAppUpToDateRunsTheHookAndStopsMidSyncWithTheCacheAsItWas) 
   EXPECT_EQ(lines.back()["next_sync_at"], nullptr);
   EXPECT_EQ(lines.back()["next_sync_in"], nullptr);
 
-  // The device is exactly on v1: nothing of v2 in the cache, no work left, the hook
-  // never ran for v2; and the next sync takes v2 whole.
+  // The device is exactly on v1: nothing of v2 in the cache, no work left (the watch
+  // ends after the library's cleanup), the hook never ran for v2.
   auto dir = host.run({"dir", "shop:production"});
   EXPECT_EQ(dir.out, v1Directory + "\n");
-  EXPECT_EQ(readFile(std::filesystem::path(v1Directory) / "index.html"), "v1");
-  const auto cache = std::filesystem::path(v1Directory).parent_path();
   std::vector<std::string> cached;
-  for (const auto& entry : std::filesystem::directory_iterator(cache)) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::path(v1Directory).parent_path())) {
     cached.push_back(entry.path().filename().string());
   }
   EXPECT_EQ(cached, std::vector<std::string>{"v1"});
   const auto workArea = host.dataDir() / "tmp" / "qelvo-work";
   EXPECT_TRUE(!std::filesystem::exists(workArea) || std::filesystem::is_empty(workArea));
-  files.stallV2 = false;
-  auto v2 = host.sync({"shop:production"});
-  ASSERT_EQ(v2.size(), 1u);
-  EXPECT_EQ(v2[0]["snapshot"], "v2");
-  EXPECT_EQ(readFile(std::filesystem::path(v2[0]["directory"].get<std::string>()) / "js/app.js"),
-            std::string(300000, 'y'));
   EXPECT_EQ(readFile(hooks), "shop v1 " + v1Directory + "\n");
 }
 
