@@ -11,8 +11,6 @@
 
 namespace qelvo::test {
 
-inline constexpr const char* kManifestFile = "live-update-manifest.json";
-
 // The payload text of the files' manifest, which signatures cover.
 std::string payloadOf(const Files& files);
 // The bytes of an archive holding exactly `files`.
