@@ -1,6 +1,7 @@
 // The manifest decoder and everything that turns its hrefs into paths and requests.
 // A decoded manifest must write back byte-identical payload text; an href that passes
-// the safety check must stay inside its root when appended to it.
+// the safety check must land inside the staging root where the download puts it (a
+// leading "/" and ".." parts resolved inside the bundle).
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -22,12 +23,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const auto build = qelvo::makeDownloadFileRequestBuilder(manifestUrl);
   const std::filesystem::path root = "/root/staging";
   for (const auto& item : manifest->payload) {
+    auto request = build(item.href);
+    if (!request) continue;
     if (qelvo::isSafeRelativePath(item.href)) {
-      auto target = (root / item.href).lexically_normal();
+      // Where the file lands: its resolved directory and name under the staging root.
+      auto target = (root / request->parentHref / request->filename).lexically_normal();
       auto relative = target.lexically_relative(root);
-      if (relative.empty() || *relative.begin() == "..") __builtin_trap();
+      if (request->filename.empty() || relative.empty() || *relative.begin() == "..") {
+        __builtin_trap();
+      }
     }
-    if (auto request = build(item.href)) (void)qelvo::makeHttpRequest(*request);
+    (void)qelvo::makeHttpRequest(*request);
   }
   return 0;
 }
