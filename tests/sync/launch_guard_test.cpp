@@ -168,6 +168,28 @@ TEST_F(LaunchGuard, ALaunchReportedBadRollsBackAtOnce) {
   EXPECT_EQ(manager_->beginLaunch("app").directory, std::nullopt);
 }
 
+// A rollback needs a confirmed snapshot that still holds files, and the list of failed
+// snapshots stays bounded however many a device meets (the oldest is forgotten).
+TEST_F(LaunchGuard, RollbacksNeedFilesAndTheFailedListIsBounded) {
+  syncTo("s1", 1);
+  launchAndConfirm("s1");
+  syncTo("s2", 2);
+  fs::remove(snapshotDir("s1") / "index.html");
+  ASSERT_TRUE(manager_->reportBadLaunch("app", manager_->beginLaunch("app").id));
+  EXPECT_EQ(state().currentSnapshot, std::nullopt) << "an empty s1 is no place to go back to";
+
+  const auto bound = LaunchRecord::kMaxFailedSnapshots;
+  for (std::size_t n = 0; n < bound; ++n) {
+    const auto id = "bad-" + std::to_string(n);
+    putSnapshot(*manager_, host_.cacheRoot(), "app", id, "1.0.0", Date{}, "production");
+    ASSERT_TRUE(manager_->reportBadLaunch("app", manager_->beginLaunch("app").id)) << id;
+  }
+  const auto failed = state().failedSnapshots;
+  ASSERT_EQ(failed.size(), bound);
+  EXPECT_EQ(failed.front().snapshotId, "bad-0") << "s2, the oldest, was forgotten";
+  EXPECT_EQ(failed.back().snapshotId, "bad-" + std::to_string(bound - 1));
+}
+
 TEST_F(LaunchGuard, AFailedSnapshotIsNeverAppliedOrDownloadedAgainButANewerOneIs) {
   syncTo("s1", 1);
   launchAndConfirm("s1");
