@@ -166,32 +166,6 @@ TEST_F(DifferentialSync, OneFailingFileStopsTheOthersAndRemovesStaging) {
   expectCurrent("snap-1", withManifestFile(bundle("v1")));
 }
 
-TEST_F(DifferentialSync, UnsafeHrefsAreRefusedBeforeAnythingIsFetched) {
-  // One of each kind; the full list is PathSafety's.
-  const std::vector<std::string> hrefs = {"a/../../escaped.js", std::string("a\0b.js", 6), "a/.."};
-  // First with no previous snapshot (full download), then against a previous one.
-  for (bool hasPrevious : {false, true}) {
-    if (hasPrevious) syncTo("snap-1", bundle("v1"));
-    int n = 0;
-    for (const auto& href : hrefs) {
-      const std::string id = "bad-" + std::to_string(hasPrevious) + "-" + std::to_string(++n);
-      offerManifestText(id, Manifest::fromItems({manifestItem("index.html", "<html>v1</html>"),
-                                                 manifestItem(href, "evil")})
-                                .encode());
-      auto error = syncError("app");
-      EXPECT_EQ(error.failStep, FailStep::download) << id;
-      EXPECT_EQ(metadataText(error), "Manifest contains an unsafe href: " + href) << id;
-      EXPECT_TRUE(transferred(id).empty()) << id;
-      EXPECT_TRUE(leftInTmp().empty());
-      EXPECT_FALSE(fs::exists(snapshotDir(id)));
-    }
-  }
-  EXPECT_EQ(server_.count("GET", "(?!/bundles/app/snap-1/).*"), 2 * hrefs.size())
-      << "the refused manifests only";
-  EXPECT_FALSE(fs::exists(host_.cacheRoot() / "app" / "escaped.js"));
-  expectCurrent("snap-1", withManifestFile(bundle("v1")));
-}
-
 TEST_F(DifferentialSync, LeftOversInPlaceAreReplacedAndTheHostsFilesInTmpStay) {
   const auto files = bundle("v1");
   // The host's own files in tmp, named like the snapshots offered: never ours to touch.
