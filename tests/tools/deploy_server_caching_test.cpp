@@ -86,12 +86,7 @@ TEST(DeployServerCaching, ChecksAreNeverCachedAndNameTheFilesOrigin) {
   server.publish("shop", "v1", {{"index.html", "x"}});
   httplib::Client client("127.0.0.1", server.port());
   const std::string path = "/apps/shop/channels/check-device";
-  auto body = [](bool manifest) {
-    return R"({"device":{"platform":"ios","platform_version":"17","binary_version":"1.0.0",)"
-           R"("device_id":"D-1"},"manifest":)" +
-           std::string(manifest ? "true" : "false") +
-           R"(,"app_id":"shop","channel_name":"production"})";
-  };
+  auto body = [](bool manifest) { return checkBody("shop", "D-1", manifest); };
   auto zip = client.Post(path, body(false), "application/json");
   ASSERT_TRUE(zip);
   EXPECT_EQ(zip->get_header_value("Cache-Control"), "no-store");
