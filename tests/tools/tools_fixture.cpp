@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "support/built_program.h"
+
 namespace qelvo::test {
 
 DeployFixture::DeployFixture(deploy::DeployServerOptions options) : root_(dir_ / "root") {
@@ -52,11 +54,21 @@ void DeployFixture::clearLog() {
 CliHost::CliHost(std::string server, std::vector<std::string> globalOptions)
     : server_(std::move(server)), globalOptions_(std::move(globalOptions)) {}
 
-ToolRun CliHost::run(const std::vector<std::string>& args) const {
+std::vector<std::string> CliHost::arguments(const std::vector<std::string>& args) const {
   std::vector<std::string> all{"--data-dir", dataDir_.path().string(), "--server", server_};
   all.insert(all.end(), globalOptions_.begin(), globalOptions_.end());
   all.insert(all.end(), args.begin(), args.end());
-  return runTool(QELVO_LIVE_UPDATE_TOOL, all);
+  return all;
+}
+
+ToolRun CliHost::run(const std::vector<std::string>& args) const {
+  return runTool(QELVO_LIVE_UPDATE_TOOL, arguments(args));
+}
+
+std::vector<std::string> CliHost::command(const std::vector<std::string>& args) const {
+  auto all = arguments(args);
+  all.insert(all.begin(), QELVO_LIVE_UPDATE_TOOL);
+  return builtProgramCommand(std::move(all));
 }
 
 std::vector<nlohmann::json> CliHost::sync(const std::vector<std::string>& specs,

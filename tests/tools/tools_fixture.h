@@ -53,12 +53,16 @@ class CliHost {
   explicit CliHost(std::string server, std::vector<std::string> globalOptions = {});
 
   ToolRun run(const std::vector<std::string>& args) const;
+  // The command line of `run`, for a process started in the background.
+  std::vector<std::string> command(const std::vector<std::string>& args) const;
   // `run` of a sync; the JSON object of each app, in order.
   std::vector<nlohmann::json> sync(const std::vector<std::string>& specs,
                                    int expectedExit = 0) const;
   const std::filesystem::path& dataDir() const { return dataDir_.path(); }
 
  private:
+  std::vector<std::string> arguments(const std::vector<std::string>& args) const;
+
   TempDir dataDir_;
   std::string server_;
   std::vector<std::string> globalOptions_;
