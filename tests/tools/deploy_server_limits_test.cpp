@@ -19,9 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kCheckPath = "/apps/shop/channels/check-device";
-const std::string kCheckBody =
-    R"({"device":{"platform":"ios","platform_version":"17","binary_version":"1.0.0",)"
-    R"("device_id":"D-1"},"manifest":false,"app_id":"shop","channel_name":"production"})";
+const std::string kCheckBody = checkBody("shop");
 
 std::string checkRequest() {
   return "POST " + kCheckPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json" +

@@ -1,5 +1,7 @@
 // The launch guard through qelvo-live-update, as a host script drives it: launch,
-// ready, bad and status, each its own process on one data directory.
+// ready, bad and status, each its own process on one data directory. The guard's rules
+// are the library's launch guard tests'; the lines' layout is pinned by the documented
+// examples.
 #include <gtest/gtest.h>
 
 #include "tools/tools_fixture.h"
@@ -34,9 +36,7 @@ TEST(LaunchCli, LaunchReadyBadAndStatusRoundTrip) {
   EXPECT_EQ(onlyLine(stale)["confirmed"], false);
   auto ready = host.run({"ready", spec, attempt["attempt"].get<std::string>()});
   EXPECT_EQ(ready.exitCode, 0);
-  EXPECT_EQ(
-      onlyLine(ready).dump(),
-      json({{"app_id", "shop"}, {"attempt", attempt["attempt"]}, {"confirmed", true}}).dump());
+  EXPECT_EQ(onlyLine(ready)["confirmed"], true);
 
   server.publish("shop", "v2", {{"index.html", "v2"}});
   host.sync({spec});
@@ -49,15 +49,8 @@ TEST(LaunchCli, LaunchReadyBadAndStatusRoundTrip) {
 
   auto status = onlyLine(host.run({"status", spec}));
   EXPECT_EQ(status["current_snapshot"], "v1");
-  EXPECT_EQ(status["confirmed_snapshot"], "v1");
-  ASSERT_EQ(status["failed"].size(), 1u);
-  EXPECT_EQ(status["failed"][0]["snapshot"], "v2");
-  EXPECT_EQ(status["failed"][0]["reason"], "white screen");
-  EXPECT_EQ(status["failed"][0]["failed_at"].get<std::string>().size(), 20u);
-  EXPECT_EQ(status["last_attempt"]["status"], "bad");
-  EXPECT_EQ(status["last_attempt"]["snapshot"], "v2");
-
-  EXPECT_EQ(onlyLine(host.run({"launch", spec}))["snapshot"], "v1");
+  EXPECT_EQ(status["failed"], json::parse(R"([{"snapshot":"v2","reason":"white screen","failed_at":)"
+                                          + status["failed"][0]["failed_at"].dump() + "}]"));
 
   for (std::vector<std::string> usage : {std::vector<std::string>{"launch"},
                                          {"launch", spec, spec},

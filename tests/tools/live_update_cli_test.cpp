@@ -29,27 +29,23 @@ std::string checkFailure() {
          genericErrorDescription("NetworkClientError", 3);
 }
 
+// The sync line's fields are pinned by the documented examples; caching and channel moves
+// by the library's sync tests. What is the command line's own: one line per app in the
+// order given, a failed app on its own line with exit 1, the library's log beside them,
+// and `dir` printing the path alone.
 TEST(LiveUpdateCli, SyncsZipAndDifferentialAppsAsOneListAndReportsEachAsJson) {
   DeployFixture server;
   server.publish("shop", "v1", kVersion1);
   server.publish("menu", "m1", {{"index.html", "menu"}});
   CliHost host(server.appsUrl());
 
-  // An app the service refuses fails on its own line, and the run with exit code 1.
   auto run =
       host.run({"sync", "shop:production", "menu:production:differential", "ghost:production"});
   ASSERT_EQ(run.exitCode, 1) << run.out << run.err;
   auto lines = run.jsonLines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].dump(), json({{"app_id", "shop"},
-                                   {"ok", true},
-                                   {"snapshot", "v1"},
-                                   {"build_id", "1"},
-                                   {"source", "download"},
-                                   {"latest_app_directory_changed", nullptr},
-                                   {"directory", lines[0]["directory"]}})
-                                 .dump());
-  EXPECT_EQ(lines[1]["app_id"], "menu");
+  EXPECT_EQ(lines[0]["app_id"], "shop");
+  EXPECT_EQ(lines[0]["source"], "download");
   EXPECT_EQ(lines[1]["snapshot"], "m1");
   expectSynced(lines[0], kVersion1);
   expectSynced(lines[1], {{"index.html", "menu"}});
@@ -59,41 +55,22 @@ TEST(LiveUpdateCli, SyncsZipAndDifferentialAppsAsOneListAndReportsEachAsJson) {
           .dump());
   EXPECT_EQ(server.requests("GET /apps/shop/snapshots/v1/bundle.zip"), 1u);
   EXPECT_EQ(server.requests("GET /apps/menu/snapshots/m1/files/index.html"), 1u);
-  // Everything else on standard output is the library's own log.
   for (const auto& line : run.lines()) {
     EXPECT_TRUE(line.starts_with("{") || line.starts_with("LiveUpdateManager - ")) << line;
   }
 
-  server.clearLog();
-  auto again = host.sync({"shop:production", "menu:production:differential", "--quiet"});
-  ASSERT_EQ(again.size(), 2u);
-  for (const auto& line : again) {
-    EXPECT_EQ(line["source"], "cache");
-    EXPECT_EQ(line["latest_app_directory_changed"], false);
-  }
-  EXPECT_EQ(server.requests("GET "), 0u) << "a cached snapshot is not fetched again";
+  auto again = host.sync({"shop:production", "--quiet"});
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0]["source"], "cache");
+  EXPECT_EQ(again[0]["latest_app_directory_changed"], false);
 
-  // The channel rolled back by the publishing tool: v1 again, from the cache.
+  // Registering the app for `dir` trims (and logs removing) v1; the output stays the path.
   server.publish("shop", "v2", withChanges(kVersion1, {{"index.html", "<h1>v2</h1>"}}));
   const auto v2 = host.sync({"shop:production", "--quiet"});
-  auto rollback = runTool(QELVO_PUBLISH_TOOL, {"rollback", "--root", server.root().path().string(),
-                                               "--app", "shop", "--channel", "production"});
-  ASSERT_EQ(rollback.exitCode, 0) << rollback.err;
-  EXPECT_EQ(json::parse(rollback.out)["snapshot"], "v1");
-  server.clearLog();
-  auto back = host.sync({"shop:production", "--quiet"});
-  ASSERT_EQ(back.size(), 1u);
-  EXPECT_EQ(back[0]["source"], "cache");
-  EXPECT_EQ(back[0]["latest_app_directory_changed"], true);
-  EXPECT_EQ(back[0]["directory"], lines[0]["directory"]);
-  EXPECT_EQ(server.requests("GET "), 0u);
-
-  // `dir` prints the path alone, though registering the app trims (and would log
-  // removing) v2.
   auto dir = host.run({"dir", "shop:production", "--max-versions", "0"});
   EXPECT_EQ(dir.exitCode, 0);
-  EXPECT_EQ(dir.out, lines[0]["directory"].get<std::string>() + "\n");
-  EXPECT_FALSE(std::filesystem::exists(v2[0]["directory"].get<std::string>()));
+  EXPECT_EQ(dir.out, v2.at(0)["directory"].get<std::string>() + "\n");
+  EXPECT_FALSE(std::filesystem::exists(lines[0]["directory"].get<std::string>()));
 }
 
 // A scheduled run and a manual one at the same moment: the second waits for the first
@@ -123,51 +100,43 @@ TEST(LiveUpdateCli, TwoProcessesSyncingOneAppBothSucceedAndLeaveOneSnapshot) {
 }
 
 // Signed releases through the publishing tool: both strategies take them under
-// --public-key, an unsigned one fails its unpack, and a rollback of a signed channel
-// needs the key and is a new release of the old files, which devices accept.
+// --public-key, and a rollback of a signed channel needs the key and is a new release of
+// the old files, which devices accept.
 TEST(LiveUpdateCli, SignedReleasesAndRollbacksRoundTrip) {
   DeployFixture server;
   TempDir keys;
   writeFile(keys / "public.pem", testKey().publicKeyPem());
   writePrivateFile(keys / "private.pem", testKey().privateKeyPem());
-  auto publishTool = [&](std::vector<std::string> args) {
-    std::vector<std::string> all{args.front(), "--root", server.root().path().string(), "--app",
-                                 "kiosk", "--channel", "production"};
-    all.insert(all.end(), std::next(args.begin()), args.end());
-    return runTool(QELVO_PUBLISH_TOOL, all);
-  };
+  const auto root = server.root().path();
+  const std::vector<std::string> key{"--key", (keys / "private.pem").string()};
   const auto version2 = withChanges(kVersion1, {{"js/app.js", "console.log(2)"}});
   for (const auto& [id, files] : {std::pair{"v1", kVersion1}, std::pair{"v2", version2}}) {
-    TempDir source;
-    for (const auto& [href, content] : files) writeFile(source / href, content);
-    auto published = publishTool({"publish", "--snapshot", id, "--key",
-                                  (keys / "private.pem").string(), source.path().string()});
+    auto published = publishFiles(root, "kiosk", id, files, key);
     ASSERT_EQ(published.exitCode, 0) << published.err;
   }
-  server.publish("plain", "p1", kVersion1);  // not signed
+  auto rollback = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args{"rollback", "--root", root.string(), "--app", "kiosk",
+                                  "--channel", "production"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return runTool(QELVO_PUBLISH_TOOL, args);
+  };
   const std::vector<std::string> secure{"--quiet", "--name", "secure", "--public-key",
                                         (keys / "public.pem").string(), "--require-claims"};
   CliHost host(server.appsUrl(), secure);
   const CliHost differential(server.appsUrl(), secure);
   EXPECT_EQ(host.sync({"kiosk:production"}).at(0)["snapshot"], "v2");
   EXPECT_EQ(differential.sync({"kiosk:production:differential"}).at(0)["snapshot"], "v2");
-  auto unsignedSync = host.sync({"plain:production"}, 1);
-  ASSERT_EQ(unsignedSync.size(), 1u);
-  EXPECT_EQ(unsignedSync[0]["fail_step"], "unpack");
 
-  auto withoutKey = publishTool({"rollback"});
+  auto withoutKey = rollback({});
   EXPECT_EQ(withoutKey.exitCode, 1);
   EXPECT_NE(withoutKey.err.find("is signed"), std::string::npos) << withoutKey.err;
-  auto rolledBack = publishTool({"rollback", "--key", (keys / "private.pem").string()});
+  auto rolledBack = rollback(key);
   ASSERT_EQ(rolledBack.exitCode, 0) << rolledBack.err;
   const std::string release = json::parse(rolledBack.out)["snapshot"];
   EXPECT_NE(release, "v1") << "a new release of v1's files";
   auto back = host.sync({"kiosk:production"});
   EXPECT_EQ(back[0]["snapshot"], release);
   expectSynced(back[0], kVersion1);
-  auto status = host.run({"status", "kiosk:production"});
-  ASSERT_EQ(status.exitCode, 0) << status.err;
-  EXPECT_FALSE(status.jsonLines().at(0)["last_check"].is_null());
 }
 
 TEST(LiveUpdateCli, ExitCodesForBadUsageAndNothingToReport) {
@@ -191,6 +160,13 @@ TEST(LiveUpdateCli, ExitCodesForBadUsageAndNothingToReport) {
       {"dir", "a:b", "c:d"},
       {"reset", "shop:production"},
       {"clean", "--retain-cache"},
+      {"watch"},
+      {"watch", "shop:production", "--interval", "0"},
+      {"watch", "shop:production", "--interval", "soon"},
+      {"watch", "shop:production", "--interval", "1", "--jitter", "2"},
+      {"watch", "shop:production", "--retry-min", "10", "--retry-max", "5"},
+      {"watch", "shop:production", "--seed", "-1"},
+      {"sync", "shop:production", "--interval", "5"},
   };
   for (const auto& args : badUsage) {
     auto run = host.run(args);

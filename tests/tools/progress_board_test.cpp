@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -26,22 +27,28 @@ Progress progress(std::string appId, Phase phase, std::uint64_t done = 0,
   return progress;
 }
 
-TEST(ProgressBoard, DrawsOneBarPerAppInPlaceAndClearsTheLineAtTheEnd) {
+// What a board of `apps` draws for `updates` (then finish(), when `finish`).
+std::string drawn(const std::vector<std::string>& apps, const std::vector<Progress>& updates,
+                  bool finish) {
   TempDir dir;
   const auto file = dir / "terminal";
-  std::unique_ptr<std::FILE, decltype(&std::fclose)> out(std::fopen(file.c_str(), "w"),
-                                                         std::fclose);
-  cli::ProgressBoard board({"shop", "menu"}, out.get());
+  {
+    std::unique_ptr<std::FILE, decltype(&std::fclose)> out(std::fopen(file.c_str(), "w"),
+                                                           std::fclose);
+    cli::ProgressBoard board(apps, out.get());
+    for (const auto& update : updates) board.update(update);
+    if (finish) board.finish();
+  }
+  return readFile(file);
+}
 
-  board.update(progress("shop", Phase::download, 50, 100));
-  board.update(progress("shop", Phase::download, 60, 100));
-  board.update(progress("menu", Phase::copy, 1, 4, /*files=*/true));
-  board.update(progress("shop", Phase::done));
-  board.finish();
-  out.reset();
-
-  const std::string drawn = readFile(file);
-  EXPECT_EQ(drawn,
+TEST(ProgressBoard, DrawsOneBarPerAppInPlaceAndClearsTheLineAtTheEnd) {
+  EXPECT_EQ(drawn({"shop", "menu"},
+                  {progress("shop", Phase::download, 50, 100),
+                   progress("shop", Phase::download, 60, 100),
+                   progress("menu", Phase::copy, 1, 4, /*files=*/true),
+                   progress("shop", Phase::done)},
+                  true),
             "\r\x1b[K"
             "shop [######------] 50% download  menu waiting\r"
             // 60% comes within the redraw interval of the same phase: drawn with the next.
@@ -50,17 +57,9 @@ TEST(ProgressBoard, DrawsOneBarPerAppInPlaceAndClearsTheLineAtTheEnd) {
             "\r\x1b[K"
             "shop [############] 100% done  menu [###---------] 25% copy\r"
             "\r\x1b[K");
-}
-
-TEST(ProgressBoard, UnknownSizesShowTheBytesSoFar) {
-  TempDir dir;
-  const auto file = dir / "terminal";
-  std::unique_ptr<std::FILE, decltype(&std::fclose)> out(std::fopen(file.c_str(), "w"),
-                                                         std::fclose);
-  cli::ProgressBoard board({"shop"}, out.get());
-  board.update(progress("shop", Phase::download, 3 * 1024 * 1024));
-  out.reset();
-  EXPECT_EQ(readFile(file), "\r\x1b[Kshop [------------] download 3.0 MB\r");
+  // Unknown sizes show the bytes so far.
+  EXPECT_EQ(drawn({"shop"}, {progress("shop", Phase::download, 3 * 1024 * 1024)}, false),
+            "\r\x1b[Kshop [------------] download 3.0 MB\r");
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include "client/carried_errors.h"
 #include "client/live_updates_client.h"
 #include "support/background_process.h"
-#include "support/built_program.h"
 #include "support/cutting_relay.h"
 #include "tools/local_processes.h"
 #include "tools/tools_fixture.h"
@@ -83,11 +82,8 @@ Origin throughNginx() {
 
 // Kills a sync of `host` once the archive it downloads has reached `bytes` in its part
 // (the relay holds the transfer there).
-void killWhileDownloading(const CliHost& host, const std::string& server, std::uint64_t bytes) {
-  BackgroundProcess sync(builtProgramCommand({QELVO_LIVE_UPDATE_TOOL, "--data-dir",
-                                              host.dataDir().string(), "--server", server,
-                                              "--quiet", "sync", "film:production"}),
-                         host.dataDir() / "killed.out");
+void killWhileDownloading(const CliHost& host, std::uint64_t bytes) {
+  BackgroundProcess sync(host.command({"sync", "film:production"}), host.dataDir() / "killed.out");
   auto parts = keptParts(host);
   for (int i = 0; i < 1000 && (parts.empty() || parts.begin()->second < bytes); ++i) {
     std::this_thread::sleep_for(10ms);
@@ -117,7 +113,7 @@ TEST(ResumableDownload,
       const auto archive = fs::file_size(snapshots / id / "bundle.zip");
       if (kill) {
         relay.holdAt(archive / 2);
-        killWhileDownloading(host, setup.server, archive / 2 - (64 << 10));
+        killWhileDownloading(host, archive / 2 - (64 << 10));
       } else {
         relay.cutAt(archive / 2);
         auto cut = host.run({"sync", "film:production"});

@@ -23,16 +23,8 @@ std::vector<std::string> offers(int port) {
   httplib::Client client("127.0.0.1", port);
   std::vector<std::string> snapshots;
   for (int i = 0; i < kDevices; ++i) {
-    nlohmann::json request = {{"device",
-                               {{"platform", "ios"},
-                                {"platform_version", "17"},
-                                {"binary_version", "1.0.0"},
-                                {"device_id", "device-" + std::to_string(i)}}},
-                              {"manifest", false},
-                              {"app_id", "shop"},
-                              {"channel_name", "production"}};
-    auto answer = client.Post("/apps/shop/channels/check-device", request.dump(),
-                              "application/json");
+    auto answer = client.Post("/apps/shop/channels/check-device",
+                              checkBody("shop", "device-" + std::to_string(i)), "application/json");
     snapshots.push_back(answer && answer->status == 200
                             ? nlohmann::json::parse(answer->body)["data"]["snapshot"].get<std::string>()
                             : "(failed)");
@@ -53,14 +45,7 @@ TEST(Rollout, ReachesAStableShareOfDevicesThroughAnyInstance) {
   deploy::DeployServer second({.root = first.root().path(), .accessLog = [](std::string_view) {}});
   second.start();
   first.publish("shop", "v1", kFiles);
-  ASSERT_TRUE(publishSnapshot(first.root(), {.app = "shop",
-                                             .source = [&] {
-                                               writeFile(first.dir() / "v2/index.html", "y");
-                                               return first.dir() / "v2";
-                                             }(),
-                                             .snapshotId = "v2",
-                                             .channel = "production",
-                                             .rolloutPercent = 10}));
+  first.publish("shop", "v2", {{"index.html", "y"}}, "production", {.rolloutPercent = 10});
 
   auto tenPercent = offers(first.port());
   EXPECT_EQ(offers(first.port()), tenPercent) << "the same device gets the same answer";
@@ -112,55 +97,6 @@ TEST(Rollout, PublishesAndRollbacksDuringARollout) {
   EXPECT_FALSE(publishing::startRollout(root, *lock, "shop", "production", "v9", 50)) << "no v9";
   EXPECT_FALSE(publishing::startRollout(root, *lock, "shop", "production", "v5", -1));
   EXPECT_EQ(channel(), (ChannelRecord{"v6", {"v2", "v1"}, std::nullopt}));
-}
-
-TEST(Rollout, TheCommandLineStartsWidensAndReports) {
-  TempDir dir;
-  writeFile(dir / "src/index.html", "x");
-  const std::string root = (dir / "root").string();
-  auto publish = [&](const std::string& id, std::vector<std::string> extra) {
-    std::vector<std::string> args{"publish", "--root", root, "--app", "shop", "--channel",
-                                  "production", "--snapshot", id};
-    args.insert(args.end(), extra.begin(), extra.end());
-    args.push_back((dir / "src").string());
-    return runTool(QELVO_PUBLISH_TOOL, args);
-  };
-  ASSERT_EQ(publish("v1", {}).exitCode, 0);
-  auto started = publish("v2", {"--rollout", "25"});
-  ASSERT_EQ(started.exitCode, 0) << started.err;
-  EXPECT_EQ(started.jsonLines().at(0)["rollout"], (nlohmann::json{{"snapshot", "v2"}, {"percent", 25}}));
-  EXPECT_EQ(readFile(dir / "root/apps/shop/channels/production.json"),
-            R"({"snapshot":"v1","previous":[],"rollout":{"snapshot":"v2","percent":25}})" "\n");
-
-  const std::vector<std::string> channelArgs{"--root", root, "--app", "shop", "--channel",
-                                             "production"};
-  auto with = [&](std::string command, std::vector<std::string> extra) {
-    std::vector<std::string> args{std::move(command)};
-    args.insert(args.end(), channelArgs.begin(), channelArgs.end());
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  };
-  for (const auto& args : {with("rollout", {}), with("rollout", {"--percent", "101"}),
-                           with("rollout", {"--percent", "ten"}), with("rollout", {"--to", "v1"})}) {
-    EXPECT_EQ(runTool(QELVO_PUBLISH_TOOL, args).exitCode, 2) << ::testing::PrintToString(args);
-  }
-  EXPECT_EQ(runTool(QELVO_PUBLISH_TOOL,
-                    {"publish", "--root", root, "--app", "shop", "--rollout", "5",
-                     (dir / "src").string()})
-                .exitCode,
-            2)
-      << "a rollout needs a channel";
-
-  auto widened = runTool(QELVO_PUBLISH_TOOL, with("rollout", {"--percent", "100"}));
-  ASSERT_EQ(widened.exitCode, 0) << widened.err;
-  EXPECT_EQ(widened.jsonLines().at(0),
-            (nlohmann::json{{"app_id", "shop"},
-                            {"channel", "production"},
-                            {"snapshot", "v2"},
-                            {"previous", {"v1"}}}));
-  auto none = runTool(QELVO_PUBLISH_TOOL, with("rollout", {"--percent", "50"}));
-  EXPECT_EQ(none.exitCode, 1);
-  EXPECT_NE(none.err.find("has no rollout"), std::string::npos) << none.err;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "support/built_program.h"
+
 namespace qelvo::test {
 
 DeployFixture::DeployFixture(deploy::DeployServerOptions options) : root_(dir_ / "root") {
@@ -20,14 +22,14 @@ DeployFixture::DeployFixture(deploy::DeployServerOptions options) : root_(dir_ /
 
 publishing::PublishedSnapshot DeployFixture::publish(const std::string& app, const std::string& id,
                                                      const Files& files, const std::string& channel,
-                                                     std::vector<publishing::RsaSigner> signers) {
+                                                     publishing::PublishRequest more) {
   TempDir source;
   for (const auto& [href, content] : files) writeFile(source / href, content);
-  auto published = publishSnapshot(root_, {.app = app,
-                                           .source = source.path(),
-                                           .snapshotId = id,
-                                           .signers = std::move(signers),
-                                           .channel = channel});
+  more.app = app;
+  more.source = source.path();
+  more.snapshotId = id;
+  more.channel = channel;
+  auto published = publishSnapshot(root_, more);
   if (!published) throw std::runtime_error(published.error());
   return *published;
 }
@@ -52,11 +54,21 @@ void DeployFixture::clearLog() {
 CliHost::CliHost(std::string server, std::vector<std::string> globalOptions)
     : server_(std::move(server)), globalOptions_(std::move(globalOptions)) {}
 
-ToolRun CliHost::run(const std::vector<std::string>& args) const {
+std::vector<std::string> CliHost::arguments(const std::vector<std::string>& args) const {
   std::vector<std::string> all{"--data-dir", dataDir_.path().string(), "--server", server_};
   all.insert(all.end(), globalOptions_.begin(), globalOptions_.end());
   all.insert(all.end(), args.begin(), args.end());
-  return runTool(QELVO_LIVE_UPDATE_TOOL, all);
+  return all;
+}
+
+ToolRun CliHost::run(const std::vector<std::string>& args) const {
+  return runTool(QELVO_LIVE_UPDATE_TOOL, arguments(args));
+}
+
+std::vector<std::string> CliHost::command(const std::vector<std::string>& args) const {
+  auto all = arguments(args);
+  all.insert(all.begin(), QELVO_LIVE_UPDATE_TOOL);
+  return builtProgramCommand(std::move(all));
 }
 
 std::vector<nlohmann::json> CliHost::sync(const std::vector<std::string>& specs,
@@ -66,6 +78,30 @@ std::vector<nlohmann::json> CliHost::sync(const std::vector<std::string>& specs,
   auto run = this->run(args);
   EXPECT_EQ(run.exitCode, expectedExit) << run.out << run.err;
   return run.jsonLines();
+}
+
+ToolRun publishFiles(const std::filesystem::path& root, const std::string& app,
+                     const std::string& id, const Files& files,
+                     const std::vector<std::string>& extra) {
+  TempDir source;
+  for (const auto& [href, content] : files) writeFile(source / href, content);
+  std::vector<std::string> args{"publish", "--root", root.string(), "--app", app,
+                                "--channel", "production", "--snapshot", id};
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.push_back(source.path().string());
+  return runTool(QELVO_PUBLISH_TOOL, args);
+}
+
+std::string checkBody(const std::string& app, const std::string& deviceId, bool manifest) {
+  return nlohmann::json{{"device",
+                         {{"platform", "ios"},
+                          {"platform_version", "17"},
+                          {"binary_version", "1.0.0"},
+                          {"device_id", deviceId}}},
+                        {"manifest", manifest},
+                        {"app_id", app},
+                        {"channel_name", "production"}}
+      .dump();
 }
 
 void expectFilesIn(const std::filesystem::path& directory, const Files& files) {

@@ -27,11 +27,12 @@ class DeployFixture {
   int port() const { return server_->port(); }
   const TempDir& dir() const { return dir_; }
 
-  // Publishes `files` as snapshot `id` of `app` and moves `channel` to it.
+  // Publishes `files` as snapshot `id` of `app` and moves `channel` to it; `more` gives
+  // the request's other fields.
   publishing::PublishedSnapshot publish(const std::string& app, const std::string& id,
                                         const Files& files,
                                         const std::string& channel = "production",
-                                        std::vector<publishing::RsaSigner> signers = {});
+                                        publishing::PublishRequest more = {});
 
   // The access-log lines so far, and how many of them contain `text`.
   std::vector<std::string> accessLog() const;
@@ -52,16 +53,29 @@ class CliHost {
   explicit CliHost(std::string server, std::vector<std::string> globalOptions = {});
 
   ToolRun run(const std::vector<std::string>& args) const;
+  // The command line of `run`, for a process started in the background.
+  std::vector<std::string> command(const std::vector<std::string>& args) const;
   // `run` of a sync; the JSON object of each app, in order.
   std::vector<nlohmann::json> sync(const std::vector<std::string>& specs,
                                    int expectedExit = 0) const;
   const std::filesystem::path& dataDir() const { return dataDir_.path(); }
 
  private:
+  std::vector<std::string> arguments(const std::vector<std::string>& args) const;
+
   TempDir dataDir_;
   std::string server_;
   std::vector<std::string> globalOptions_;
 };
+
+// qelvo-publish publishing `files` as snapshot `id` of `app` into `root` on channel
+// production, with `extra` options.
+ToolRun publishFiles(const std::filesystem::path& root, const std::string& app,
+                     const std::string& id, const Files& files,
+                     const std::vector<std::string>& extra = {});
+// The body of a device's check of `app` on production, as the library sends it.
+std::string checkBody(const std::string& app, const std::string& deviceId = "D-1",
+                      bool manifest = false);
 
 // Each of `files` has its content in `directory`.
 void expectFilesIn(const std::filesystem::path& directory, const Files& files);
