@@ -21,30 +21,10 @@ TEST(ConcurrentDictionary, IterationWalksOneCopy) {
   }
   EXPECT_EQ(seen.size(), 50u);
   EXPECT_EQ(dict.size(), 100u);
-}
-
-TEST(ConcurrentDictionary, WritesAreVisibleToLaterReadsFromAnyThread) {
-  ConcurrentDictionary<int, int> dict("tests.dict");
-  constexpr int kThreads = 8;
-  constexpr int kKeys = 500;
-  std::atomic<int> failures = 0;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int k = 0; k < kKeys; ++k) {
-        int key = t * kKeys + k;
-        dict.set(key, key * 2);
-        if (dict.get(key) != key * 2) ++failures;
-        if (k % 3 == 0) {
-          dict.set(key, std::nullopt);
-          if (dict.get(key)) ++failures;
-        }
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(failures, 0);
-  EXPECT_EQ(dict.size(), static_cast<std::size_t>(kThreads * (kKeys - (kKeys + 2) / 3)));
+  dict.set("late-7", std::nullopt);  // an absent value removes the key
+  EXPECT_EQ(dict.get("late-7"), std::nullopt);
+  EXPECT_EQ(dict.get("7"), 7);
+  EXPECT_EQ(dict.size(), 99u);
 }
 
 TEST(ConcurrentDictionary, GetOrInsertGivesRacingCallersOneValue) {

@@ -33,7 +33,6 @@ TEST(LaunchRecords, EncodeToTheStoredFormAndDecodeStrictly) {
   EXPECT_EQ(encodeLaunch(embedded).value(),
             R"({"attempt":{"id":"A2","started":86400.0,"status":"bad","unconfirmed_launches":1},)"
             R"("failed":[]})");
-  EXPECT_EQ(decodeLaunch(encodeLaunch(embedded).value()).value(), embedded);
 
   for (
       const char* broken : {
