@@ -118,9 +118,8 @@ TEST(CheckCall, StatusAndBodyDecideTheOutcome) {
        std::nullopt, NetworkClientError::qelvo(full)},
       {500, "", std::nullopt, std::nullopt},
       {503, "<html>busy</html>", std::nullopt, std::nullopt},
-      // Success bodies decode strictly, and an envelope is only read from a refusal.
-      {200, R"({"data":{"available":false,"compatible":true,"incompatibleUpdateAvailable":false}})",
-       std::nullopt, std::nullopt},
+      // A success status never reads an error envelope: a body that is not data is a
+      // decoding error.
       {200, R"({"error":{"message":"m","type":"t","event_id":"e"}})", std::nullopt, std::nullopt},
   };
   for (const auto& c : cases) {
