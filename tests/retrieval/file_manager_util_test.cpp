@@ -79,6 +79,11 @@ TEST_F(FileManagerUtilTest, RemovalsTakeEverythingBelowAndTolerateWhatIsGone) {
   EXPECT_EQ(listFiles(host.cacheRoot()),
             (std::vector<std::string>{"a/s2/file.js", "b/s1/file.js"}));
   EXPECT_TRUE(util.removeSnapshotDirectory("a", "s1"));
+
+  // A cache root removed from under the util (as a purged cache is) is created again.
+  fs::remove_all(host.cacheRoot());
+  ASSERT_EQ(util.createAppDirectory("a"), host.cacheRoot() / "a");
+  EXPECT_TRUE(fs::is_directory(host.cacheRoot() / "a"));
 }
 
 TEST_F(FileManagerUtilTest, DirectoryHasContentsOnlyForAListableNonEmptyDirectory) {
