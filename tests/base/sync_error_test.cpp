@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+#include <vector>
+
 #include "base/sync_errors.h"
 #include "qelvo/error.h"
 
@@ -11,53 +15,53 @@ using Reason = SyncError::Reason;
 using Violation = IntegrityViolation;
 
 TEST(SyncError, DescribesEveryReason) {
-  EXPECT_EQ(makeSyncError("a", FailStep::update, Reason::metadataError("")).errorDescription(),
-            "Failure occured during update step.\nMetadata failure - ");
-  EXPECT_EQ(makeSyncError("a", FailStep::check, Reason::metadataError("why")).errorDescription(),
-            "Failure occured during check step.\nMetadata failure - why");
-  EXPECT_EQ(makeSyncError("a", FailStep::unpack, Reason::fileManagerError(FileOperationError::invalidZipPath()))
-                .errorDescription(),
-            "Failure occured during unpack step.\nFile Manager Error - The operation couldn\u2019t be "
-            "completed. (QelvoLiveUpdates.FileOperationError error 1.)");
-  auto io = FileOperationError::ioError(PlatformError("posix", 2, "No such file"));
-  EXPECT_EQ(makeSyncError("a", FailStep::download, Reason::fileManagerError(io)).errorDescription(),
-            "Failure occured during download step.\nFile Manager Error - The operation couldn\u2019t be "
-            "completed. (QelvoLiveUpdates.FileOperationError error 0.)")
-      << "the platform's own text is not repeated";
-  auto qelvoError = NetworkClientError::qelvo({{std::nullopt, "m", "t", std::nullopt, "e"}});
-  EXPECT_EQ(makeSyncError("a", FailStep::check, Reason::networkError(qelvoError)).errorDescription(),
-            "Failure occured during check step.\nNetwork Error - The operation couldn\u2019t be "
-            "completed. (QelvoLiveUpdates.NetworkClientError error 3.)");
-}
-
-TEST(SyncError, DescribesSecureFailures) {
-  auto secure = [](SecureUpdateFailureReason::Value value, FailStep step = FailStep::unpack) {
-    return makeSyncError("a", step, Reason::secureUpdateError({std::move(value)})).errorDescription();
+  auto secure = [](SecureUpdateFailureReason::Value value) {
+    return Reason::secureUpdateError({std::move(value)});
   };
-  EXPECT_EQ(secure(SecureUpdateFailureReason::MissingManifest{}),
-            "Failure occured during unpack step.\nSecure Update Failure - The live update bundle did "
-            "not contain a live-update-manifest.json file.");
-  EXPECT_EQ(secure(SecureUpdateFailureReason::InvalidManifest{}),
-            "Failure occured during unpack step.\nSecure Update Failure - The live update bundle did "
-            "not contain a valid live-update-manifest.json file.");
-  EXPECT_EQ(secure(SecureUpdateFailureReason::SignatureValidationError{}),
-            "Failure occured during unpack step.\nSecure Update Failure - The signature of the "
-            "live-update-manifest payload was not signed with the private key associated with the "
-            "provided public key.");
-  const std::string header =
+  const std::string couldNot = "The operation couldn\u2019t be completed. (QelvoLiveUpdates.";
+  const std::string integrity =
       "Secure Update Failure - The integrity checks specified for the files included in "
       "live-update-manifest.json failed for the following files in the bundle:\n";
-  EXPECT_EQ(secure(SecureUpdateFailureReason::IntegrityValidationError{}, FailStep::download),
-            "Failure occured during download step.\n" + header);
-  EXPECT_EQ(secure(SecureUpdateFailureReason::IntegrityValidationError{{
-                {"js/app.js", Violation::FileNotFound{}},
-                {"extra.png", Violation::FileNotInManifest{}},
-                {"index.html", Violation::InvalidSha{"sha256-a", "sha256-b"}},
-            }}),
-            "Failure occured during unpack step.\n" + header +
-                "js/app.js: File not found\n"
-                "extra.png: File not included in manifest\n"
-                "index.html: Invalid hash - Expected sha256-a but got sha256-b\n");
+  const std::vector<std::tuple<FailStep, Reason, std::string>> cases = {
+      {FailStep::update, Reason::metadataError(""), "update step.\nMetadata failure - "},
+      {FailStep::check, Reason::metadataError("why"), "check step.\nMetadata failure - why"},
+      {FailStep::unpack, Reason::fileManagerError(FileOperationError::invalidZipPath()),
+       "unpack step.\nFile Manager Error - " + couldNot + "FileOperationError error 1.)"},
+      // The platform's own text is not repeated.
+      {FailStep::download,
+       Reason::fileManagerError(
+           FileOperationError::ioError(PlatformError("posix", 2, "No such file"))),
+       "download step.\nFile Manager Error - " + couldNot + "FileOperationError error 0.)"},
+      {FailStep::check,
+       Reason::networkError(
+           NetworkClientError::qelvo({{std::nullopt, "m", "t", std::nullopt, "e"}})),
+       "check step.\nNetwork Error - " + couldNot + "NetworkClientError error 3.)"},
+      {FailStep::unpack, secure(SecureUpdateFailureReason::MissingManifest{}),
+       "unpack step.\nSecure Update Failure - The live update bundle did not contain a "
+       "live-update-manifest.json file."},
+      {FailStep::unpack, secure(SecureUpdateFailureReason::InvalidManifest{}),
+       "unpack step.\nSecure Update Failure - The live update bundle did not contain a valid "
+       "live-update-manifest.json file."},
+      {FailStep::unpack, secure(SecureUpdateFailureReason::SignatureValidationError{}),
+       "unpack step.\nSecure Update Failure - The signature of the live-update-manifest payload "
+       "was not signed with the private key associated with the provided public key."},
+      {FailStep::download, secure(SecureUpdateFailureReason::IntegrityValidationError{}),
+       "download step.\n" + integrity},
+      {FailStep::unpack,
+       secure(SecureUpdateFailureReason::IntegrityValidationError{{
+           {"js/app.js", Violation::FileNotFound{}},
+           {"extra.png", Violation::FileNotInManifest{}},
+           {"index.html", Violation::InvalidSha{"sha256-a", "sha256-b"}},
+       }}),
+       "unpack step.\n" + integrity +
+           "js/app.js: File not found\n"
+           "extra.png: File not included in manifest\n"
+           "index.html: Invalid hash - Expected sha256-a but got sha256-b\n"},
+  };
+  for (const auto& [step, reason, text] : cases) {
+    EXPECT_EQ(makeSyncError("a", step, reason).errorDescription(),
+              "Failure occured during " + text);
+  }
 }
 
 TEST(SyncError, FailStepRawValues) {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "client/check_types.h"
-#include "platform/host.h"
 #include "qelvo/configuration.h"
 #include "support/test_host.h"
 
@@ -13,7 +12,6 @@ TEST(Device, DescribesThisHostWithTheGivenIdentifier) {
 
   Device device = Device::describe("D-1");
   EXPECT_EQ(device.platform, "ios");
-  EXPECT_EQ(device.platformVersion, platform::operatingSystemVersion());
   EXPECT_EQ(device.binaryVersion, "3.1.4");
   EXPECT_EQ(device.deviceId, "D-1");
   EXPECT_EQ(device.snapshot, std::nullopt);

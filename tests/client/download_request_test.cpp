@@ -33,34 +33,33 @@ TEST(DownloadRequest, SplitsTheManifestUrlAndTheHref) {
   EXPECT_EQ(http->idleTimeout, std::chrono::seconds(60));
 }
 
+// Doubled slashes, no directory, percent-encoded directories, a port and a query.
 TEST(DownloadRequest, EdgeCasesOfPathsAndHrefs) {
-  auto root = build("https://h/m.json", "index.html");
-  EXPECT_EQ(root.basePath, "/");
-  EXPECT_EQ(root.parentHref, "");
-  EXPECT_EQ(root.filename, "index.html");
-  EXPECT_EQ(root.queryItems, std::nullopt);
-  EXPECT_EQ(fileUrl(root), "https://h/index.html");
-
-  auto doubled = build("https://h/x/m.json", "a//b/c.css");
-  EXPECT_EQ(doubled.parentHref, "a/b");
-  EXPECT_EQ(doubled.filename, "c.css");
-  EXPECT_EQ(fileUrl(doubled), "https://h/x/a//b/c.css");
-
-  EXPECT_EQ(build("https://h/", "f").basePath, "/");
-  EXPECT_EQ(build("https://h", "f").basePath, "/");
-  EXPECT_EQ(build("https://h//a//b//m.json", "f").basePath, "/a/b");
-  EXPECT_EQ(build("https://h/a/m.json", "").filename, "");
-  EXPECT_EQ(build("https://h/a/m.json", "/").filename, "");
-
-  // The port is kept, and hrefs are plain paths: they are percent-encoded.
-  auto local = build("http://127.0.0.1:8123/dir%20one/m.json", "my file#1.js");
-  EXPECT_EQ(local.basePath, "/dir one");
-  EXPECT_EQ(fileUrl(local), "http://127.0.0.1:8123/dir%20one/my%20file%231.js");
-}
-
-TEST(DownloadRequest, QueryItemsAreRepeatedAsTheyWere) {
-  auto request = build("https://h/m.json?token=a%2Bb%3D&flag&x=", "f.js");
-  EXPECT_EQ(fileUrl(request), "https://h/f.js?token=a%2Bb%3D&flag&x=");
+  struct Case {
+    std::string manifestUrl, href, basePath, parentHref, filename, fileUrl;
+  };
+  const Case cases[] = {
+      {"https://h/m.json", "index.html", "/", "", "index.html", "https://h/index.html"},
+      {"https://h/x/m.json", "a//b/c.css", "/x", "a/b", "c.css", "https://h/x/a//b/c.css"},
+      {"https://h/", "f", "/", "", "f", "https://h/f"},
+      {"https://h", "f", "/", "", "f", "https://h/f"},
+      {"https://h//a//b//m.json", "f", "/a/b", "", "f", "https://h/a/b/f"},
+      {"https://h/a/m.json", "", "/a", "", "", "https://h/a/"},
+      // Hrefs are plain paths: they are percent-encoded.
+      {"http://127.0.0.1:8123/dir%20one/m.json", "my file#1.js", "/dir one", "", "my file#1.js",
+       "http://127.0.0.1:8123/dir%20one/my%20file%231.js"},
+      // Query items are repeated as they were.
+      {"https://h/m.json?token=a%2Bb%3D&flag&x=", "f.js", "/", "", "f.js",
+       "https://h/f.js?token=a%2Bb%3D&flag&x="},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.manifestUrl + " " + c.href);
+    auto request = build(c.manifestUrl, c.href);
+    EXPECT_EQ(request.basePath, c.basePath);
+    EXPECT_EQ(request.parentHref, c.parentHref);
+    EXPECT_EQ(request.filename, c.filename);
+    EXPECT_EQ(fileUrl(request), c.fileUrl);
+  }
 }
 
 TEST(DownloadRequest, NoRequestsWithoutSchemeAndHostOrWhenPartsDoNotCompose) {

@@ -17,6 +17,7 @@
 #include "carried_errors.h"
 #include "client/live_updates_client.h"
 #include "support/loopback_server.h"
+#include "support/sync_fixture.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 #include "support/test_host.h"
@@ -32,12 +33,6 @@ using Clock = std::chrono::steady_clock;
 // Far longer than any test waits: a call that returns at all returned because of the
 // client, not because the server gave up.
 constexpr auto kServerDelay = 30s;
-
-void waitUntil(const std::function<bool()>& condition) {
-  auto deadline = Clock::now() + 20s;
-  while (!condition() && Clock::now() < deadline) std::this_thread::sleep_for(2ms);
-  ASSERT_TRUE(condition());
-}
 
 // Collects the outcomes of downloads completing on the engine's thread.
 class Outcomes {
@@ -101,7 +96,7 @@ TEST(TransferEngine, AStoppedCallReturnsPromptlyAndAStopAlreadyRequestedSendsNot
   auto fetch = std::async(std::launch::async, [&] {
     return client->fetchManifest(server.url("/slow"), fetchStop.get_token(), {});
   });
-  waitUntil([&] { return server.requestCount() == 2; });
+  ASSERT_TRUE(test::eventually([&] { return server.requestCount() == 2; }));
 
   auto start = Clock::now();
   checkStop.request_stop();
@@ -132,7 +127,7 @@ TEST(TransferEngine, QueuedTransfersCancelWithoutWaitingForASlotAndEndWithTheCli
 
   client->downloadFile(HttpRequest{.url = server.url("/slow")}, keepNothing(), {},
                        outcomes.completion(0));
-  waitUntil([&] { return server.requestCount() == 1; });
+  ASSERT_TRUE(test::eventually([&] { return server.requestCount() == 1; }));
   std::stop_source queuedStop;
   client->downloadFile(
       HttpRequest{.url = server.url("/queued")},
@@ -153,32 +148,6 @@ TEST(TransferEngine, QueuedTransfersCancelWithoutWaitingForASlotAndEndWithTheCli
   EXPECT_TRUE(isCancellation(outcomes.at(0)));
   EXPECT_EQ(server.requestCount(), 1u);
   EXPECT_TRUE(test::listFiles(host.tmp()).empty());
-}
-
-TEST(TransferEngine, ACompletionMayStopItsSiblings) {
-  // A failed file stops the rest of its group from its completion, on the engine's
-  // thread, while the engine is busy with those very transfers.
-  test::TestHost host;
-  LoopbackServer server;
-  stallRequests(server, "GET", "/slow/.*");
-  server.handle("GET", "/fast",
-                [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
-  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
-  constexpr std::size_t kSlow = 5;
-  Outcomes outcomes(kSlow);
-  std::stop_source group;
-  for (std::size_t i = 0; i < kSlow; ++i) {
-    client->downloadFile(HttpRequest{.url = server.url("/slow/" + std::to_string(i))},
-                         keepNothing(), group.get_token(), outcomes.completion(i));
-  }
-  waitUntil([&] { return server.requestCount() == kSlow; });
-  auto start = Clock::now();
-  client->downloadFile(HttpRequest{.url = server.url("/fast")}, keepNothing(), group.get_token(),
-                       [&](std::expected<void, Error>) { group.request_stop(); });
-
-  ASSERT_TRUE(outcomes.waitFor(kSlow));
-  EXPECT_LT(Clock::now() - start, kServerDelay / 3);
-  for (std::size_t i = 0; i < kSlow; ++i) EXPECT_TRUE(isCancellation(outcomes.at(i))) << i;
 }
 
 TEST(TransferEngine, AStalledTransferFailsAfterTheIdleTimeoutButASlowOneFinishes) {

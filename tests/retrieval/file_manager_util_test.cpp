@@ -19,9 +19,13 @@ using test::listFiles;
 using test::readFile;
 using test::writeFile;
 
-std::vector<std::string> lines(const std::string& text) {
+// Runs `operation` and returns the lines it printed.
+template <typename Operation>
+std::vector<std::string> printedBy(Operation&& operation) {
+  testing::internal::CaptureStdout();
+  operation();
+  std::istringstream in(testing::internal::GetCapturedStdout());
   std::vector<std::string> result;
-  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) result.push_back(line);
   return result;
 }
@@ -76,6 +80,7 @@ TEST_F(FileManagerUtilTest, RemovalsTakeEverythingBelowAndTolerateWhatIsGone) {
             (std::vector<std::string>{"a/s2/file.js", "b/s1/file.js"}));
   EXPECT_TRUE(util.removeSnapshotDirectory("a", "s1"));
 
+  // A cache root removed from under the util (as a purged cache is) is created again.
   fs::remove_all(host.cacheRoot());
   ASSERT_EQ(util.createAppDirectory("a"), host.cacheRoot() / "a");
   EXPECT_TRUE(fs::is_directory(host.cacheRoot() / "a"));
@@ -101,22 +106,18 @@ TEST_F(FileManagerUtilTest, MoveItemMovesTreesButNeverReplaces) {
   writeFile(root / "taken.txt", "old");
   fs::create_directories(root / "empty-dir");
   for (const auto& destination : {root / "taken.txt", root / "empty-dir"}) {
-    testing::internal::CaptureStdout();
-    auto moved = util.moveItem(root / "file.txt", destination);
-    auto printed = testing::internal::GetCapturedStdout();
+    FileManagerUtil::Result<void> moved;
+    auto printed = printedBy([&] { moved = util.moveItem(root / "file.txt", destination); });
     ASSERT_FALSE(moved);
     ASSERT_NE(moved.error().platformError(), nullptr);
     EXPECT_EQ(moved.error().platformError()->code, EEXIST);
-    EXPECT_EQ(printed, moved.error().platformError()->description + "\n");
-    EXPECT_NE(printed.find(destination.string()), std::string::npos);
+    EXPECT_EQ(printed, std::vector<std::string>{moved.error().platformError()->description});
+    EXPECT_NE(printed[0].find(destination.string()), std::string::npos);
   }
   EXPECT_EQ(readFile(root / "file.txt"), "new");
   EXPECT_EQ(readFile(root / "taken.txt"), "old");
   EXPECT_TRUE(fs::is_empty(root / "empty-dir"));
-
-  testing::internal::CaptureStdout();
-  EXPECT_FALSE(util.moveItem(root / "missing", root / "elsewhere"));
-  testing::internal::GetCapturedStdout();
+  printedBy([&] { EXPECT_FALSE(util.moveItem(root / "missing", root / "elsewhere")); });
 }
 
 TEST_F(FileManagerUtilTest, MoveItemCopiesAcrossFilesystems) {
@@ -144,9 +145,10 @@ TEST_F(FileManagerUtilTest, WriteStringReplacesTheWholeFile) {
   EXPECT_EQ(readFile(file), "kurz \u00e9\u6f22");
   EXPECT_EQ(listFiles(host.container()), std::vector<std::string>{"live-update-manifest.json"});
 
-  testing::internal::CaptureStdout();
-  auto written = util.writeString("x", host.container() / "missing" / "f.json");
-  EXPECT_EQ(lines(testing::internal::GetCapturedStdout()).size(), 1u);
+  FileManagerUtil::Result<void> written;
+  auto printed = printedBy(
+      [&] { written = util.writeString("x", host.container() / "missing" / "f.json"); });
+  EXPECT_EQ(printed.size(), 1u);
   ASSERT_FALSE(written);
   EXPECT_EQ(written.error().platformError()->code, ENOENT);
 }
@@ -155,10 +157,11 @@ TEST_F(FileManagerUtilTest, WriteStringReplacesTheWholeFile) {
 TEST_F(FileManagerUtilTest, FailedCreationPrintsBothErrorsAndCarriesTheFirstBridged) {
   writeFile(host.cacheRoot(), "not a directory");
   for (bool snapshot : {false, true}) {
-    testing::internal::CaptureStdout();
-    auto created =
-        snapshot ? util.createSnapshotDirectory("app", "s1") : util.createAppDirectory("app");
-    auto printed = lines(testing::internal::GetCapturedStdout());
+    FileManagerUtil::Result<fs::path> created;
+    auto printed = printedBy([&] {
+      created =
+          snapshot ? util.createSnapshotDirectory("app", "s1") : util.createAppDirectory("app");
+    });
     ASSERT_FALSE(created);
     const PlatformError* error = created.error().platformError();
     ASSERT_NE(error, nullptr);
@@ -180,13 +183,12 @@ TEST_F(FileManagerUtilTest, IdsThatAreNotOnePathComponentAreRefused) {
   writeFile(host.tmp() / "keep.txt", "k");
   for (std::string id : {"", ".", "..", "../escape", "a/b"}) {
     SCOPED_TRACE(id);
-    testing::internal::CaptureStdout();
-    auto app = util.createAppDirectory(id);
-    auto snapshot = util.createSnapshotDirectory("app", id);
-    auto removed = util.removeSnapshotDirectory("app", id);
-    auto printed = lines(testing::internal::GetCapturedStdout());
-    ASSERT_FALSE(app);
-    ASSERT_FALSE(snapshot);
+    FileManagerUtil::Result<void> removed;
+    auto printed = printedBy([&] {
+      EXPECT_FALSE(util.createAppDirectory(id));
+      EXPECT_FALSE(util.createSnapshotDirectory("app", id));
+      removed = util.removeSnapshotDirectory("app", id);
+    });
     ASSERT_FALSE(removed);
     EXPECT_EQ(removed.error().platformError()->code, EINVAL);
     EXPECT_EQ(printed.size(), 5u);  // two for each creation, one for the removal

@@ -145,17 +145,6 @@ TEST_F(ZipExtractorTest, EqualNamesEncryptedEntriesAndUnknownMethodsAreRefused) 
                          ArchiveRefusal::unsupportedCompression, "odd.bin");
 }
 
-TEST_F(ZipExtractorTest, CorruptEntryDataFailsTheExtraction) {
-  std::string marker = "stored content that will be damaged on disk";
-  ZipBuilder().file("damaged.txt", marker, ZipBuilder::Method::stored).write(archive());
-  ASSERT_EQ(test::patchBytes(archive(), marker, std::string(marker.size(), 'X')), 1);
-  auto result = extractZip(archive(), destination());
-  ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().domain, "libzip");
-  EXPECT_EQ(result.error().code, ZIP_ER_CRC);
-  EXPECT_NE(result.error().description.find("damaged.txt"), std::string::npos);
-}
-
 TEST_F(ZipExtractorTest, LimitsStopArchivesBeforeTheyAreUnpacked) {
   std::string zeros(2 << 20, '\0');  // deflates about 1000:1
   auto bomb = ZipBuilder().file("zeros.bin", zeros);
@@ -163,10 +152,6 @@ TEST_F(ZipExtractorTest, LimitsStopArchivesBeforeTheyAreUnpacked) {
                          "zeros.bin");
   expectRefusedUntouched(extract(bomb, {.maxTotalUncompressedBytes = zeros.size() - 1}),
                          ArchiveRefusal::limitExceeded, "zeros.bin");
-  auto three = ZipBuilder().file("1", "").file("2", "").file("3", "");
-  auto tooMany = extract(three, {.maxEntries = 2});
-  ASSERT_FALSE(tooMany);
-  EXPECT_EQ(tooMany.error().code, codeOf(ArchiveRefusal::limitExceeded));
 
   ASSERT_TRUE(extract(bomb));  // the defaults admit what deflate can honestly do
   EXPECT_EQ(readFile(destination() / "zeros.bin"), zeros);

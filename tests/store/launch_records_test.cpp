@@ -33,7 +33,6 @@ TEST(LaunchRecords, EncodeToTheStoredFormAndDecodeStrictly) {
   EXPECT_EQ(encodeLaunch(embedded).value(),
             R"({"attempt":{"id":"A2","started":86400.0,"status":"bad","unconfirmed_launches":1},)"
             R"("failed":[]})");
-  EXPECT_EQ(decodeLaunch(encodeLaunch(embedded).value()).value(), embedded);
 
   for (
       const char* broken : {
@@ -56,8 +55,7 @@ class LaunchStore : public testing::Test {
 TEST_F(LaunchStore, TheRecordAndTheLaunchRecordChangeTogetherOrNotAtAll) {
   saveApp(*store_, QelWebApp{"app", {Channel{"production", std::nullopt}}, {}, std::nullopt});
 
-  // Leaving the launch record empty stores no key for it: hosts that never launch
-  // through the guard never get one.
+  // (That an empty launch record stores no key is the launch guard's own case.)
   EXPECT_EQ(updateAppAndLaunch(*store_, "app",
                                [](std::optional<QelWebApp>& app, LaunchRecord&) {
                                  app->lastSync = kDay;
@@ -65,7 +63,6 @@ TEST_F(LaunchStore, TheRecordAndTheLaunchRecordChangeTogetherOrNotAtAll) {
                                }),
             true);
   EXPECT_EQ(getApp(*store_, "app")->lastSync, kDay);
-  EXPECT_EQ(store_->data(launchKey("app")).value(), std::nullopt);
 
   // A declined change stores neither.
   EXPECT_EQ(updateAppAndLaunch(*store_, "app",
