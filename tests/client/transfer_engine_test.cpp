@@ -81,6 +81,18 @@ void stallRequests(LoopbackServer& server, const std::string& method, const std:
   });
 }
 
+// Each request goes to the I/O thread with the fewest transfers, the first among equals:
+// requests made one after another find the connection the previous one left open.
+TEST(TransferEngine, RequestsOneAfterAnotherShareOneConnection) {
+  LoopbackServer server(LoopbackServer::Options{.keepAlive = kServerDelay});
+  server.handle("GET", "/m", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("{}", "application/json");
+  });
+  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(client->fetchManifest(server.url("/m"), {}, {}));
+  EXPECT_EQ(server.connectionCount(), 1u);
+}
+
 TEST(TransferEngine, AStoppedCallReturnsPromptlyAndAStopAlreadyRequestedSendsNothing) {
   LoopbackServer server;
   stallRequests(server, "POST", "/apps/.*");
