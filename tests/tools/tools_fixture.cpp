@@ -46,11 +46,6 @@ std::size_t DeployFixture::requests(const std::string& text) const {
   });
 }
 
-void DeployFixture::clearLog() {
-  std::lock_guard lock(mutex_);
-  log_.clear();
-}
-
 CliHost::CliHost(std::string server, std::vector<std::string> globalOptions)
     : server_(std::move(server)), globalOptions_(std::move(globalOptions)) {}
 

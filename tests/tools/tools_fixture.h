@@ -37,7 +37,6 @@ class DeployFixture {
   // The access-log lines so far, and how many of them contain `text`.
   std::vector<std::string> accessLog() const;
   std::size_t requests(const std::string& text) const;
-  void clearLog();
 
  private:
   TempDir dir_;
