@@ -53,8 +53,11 @@ std::optional<ResumableBody> ResumableBody::open(const std::filesystem::path& pa
   if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   ResumableBody body(path, std::move(url), std::move(fd), 0, "");
   auto stored = readValidator(body.validatorPath());
-  if (stored && stored->first == body.url_ && status.st_size > 0) {
-    body.kept_ = static_cast<std::uint64_t>(status.st_size);
+  // The last kept byte is asked for again: a part that was already whole (its process
+  // killed before the move) would otherwise ask for a range past the end, which servers
+  // refuse with 416. A range that starts inside the file is always satisfiable.
+  if (stored && stored->first == body.url_ && status.st_size > 1) {
+    body.kept_ = static_cast<std::uint64_t>(status.st_size) - 1;
     body.validator_ = std::move(stored->second);
   }
   return body;
@@ -74,6 +77,8 @@ std::expected<TemporaryFile, PlatformError> ResumableBody::start(long status, CU
     if (kept_ == 0 || !range || rangeStart(*range) != kept_) {
       return fail(EPROTO, "The server sent a range that does not continue");
     }
+    if (::ftruncate(fd_.get(), static_cast<off_t>(kept_)) != 0)
+      return fail(errno, "Unable to shorten");
     if (::lseek(fd_.get(), static_cast<off_t>(kept_), SEEK_SET) < 0)
       return fail(errno, "Unable to seek in");
     continued_ = true;

@@ -1,7 +1,7 @@
 // The body of a download that can be resumed: what arrived before an interruption (a
 // cut connection, a killed process) is kept in a file the caller names, with the URL and
 // the server's validator beside it ("<file>.validator"). The next transfer of the same
-// URL asks for the rest only ("Range" from the kept length, "If-Range" with the
+// URL asks for the rest only ("Range" from the last kept byte, "If-Range" with the
 // validator); a server whose file changed since answers with the whole body, and the
 // kept part is dropped. Used on the transfer engine's thread only.
 //
@@ -42,9 +42,9 @@ class ResumableBody {
   std::vector<std::string> requestHeaders() const;
 
   // The file the body goes to, once the response's `status` is known (its headers are
-  // those `easy` received last): the kept part, positioned at its end, for a 206 that
-  // continues it; else emptied, with the new response's validator written beside it
-  // when it is a 200 that has one. Fails on a 206 that does not continue the kept part.
+  // those `easy` received last): the kept part less its last byte, positioned at its end,
+  // for a 206 that continues it; else emptied, with the new response's validator written
+  // beside it when it is a 200 that has one. Fails on a 206 that does not continue the kept part.
   std::expected<TemporaryFile, PlatformError> start(long status, CURL* easy);
 
   // Bytes kept from before that the body continues (0 unless `start` continued it).

@@ -156,8 +156,9 @@ TEST(ResumableDownload,
 }
 
 // The bound on a body is on all of it: the part an earlier attempt kept counts with the
-// rest that a range request brings, and a body that passes the bound keeps nothing.
-TEST(ResumableDownload, AKeptPartCountsAgainstTheBoundOfItsBody) {
+// rest that a range request brings, and a body that passes the bound keeps nothing. A
+// part that was already whole (its process killed before the move) still resumes.
+TEST(ResumableDownload, AKeptPartCountsAgainstTheBoundOfItsBodyAndAWholePartResumes) {
   DeployFixture deploy;
   CuttingRelay relay(deploy.port());
   deploy.publish("film", "v1", incompressible(1, 1 << 20));
@@ -182,8 +183,18 @@ TEST(ResumableDownload, AKeptPartCountsAgainstTheBoundOfItsBody) {
   relay.cutAt(archive / 2);
   ASSERT_FALSE(download(archive).has_value());
   ASSERT_TRUE(fs::exists(part));
-  const auto kept = fs::file_size(part);
 
+  const auto served = deploy.root().path() / "apps/film/snapshots/v1/bundle.zip";
+  fs::copy_file(served, part, fs::copy_options::overwrite_existing);
+  relay.resetCount();
+  ASSERT_TRUE(download(archive).has_value());
+  EXPECT_EQ(readFile(work.path() / "bundle.zip"), readFile(served));
+  fs::remove(work.path() / "bundle.zip");
+  EXPECT_LT(relay.answerBytes(), 4096u) << "only the last byte was asked for";
+
+  relay.cutAt(archive / 2);
+  ASSERT_FALSE(download(archive).has_value());
+  const auto kept = fs::file_size(part);
   relay.resetCount();
   auto over = download(archive - 1);
   ASSERT_FALSE(over.has_value());
