@@ -44,7 +44,8 @@ class ResumableBody {
   // The file the body goes to, once the response's `status` is known (its headers are
   // those `easy` received last): the kept part less its last byte, positioned at its end,
   // for a 206 that continues it; else emptied, with the new response's validator written
-  // beside it when it is a 200 that has one. Fails on a 206 that does not continue the kept part.
+  // beside it when it is a 200 that has one. Fails on a 206 that does not continue the
+  // kept part.
   std::expected<TemporaryFile, PlatformError> start(long status, CURL* easy);
 
   // Bytes kept from before that the body continues (0 unless `start` continued it).

@@ -162,7 +162,8 @@ TEST(ResumableDownload, AKeptPartCountsAgainstTheBoundOfItsBodyAndAWholePartResu
   DeployFixture deploy;
   CuttingRelay relay(deploy.port());
   deploy.publish("film", "v1", incompressible(1, 1 << 20));
-  const auto archive = fs::file_size(deploy.root().path() / "apps/film/snapshots/v1/bundle.zip");
+  const auto served = deploy.root().path() / "apps/film/snapshots/v1/bundle.zip";
+  const auto archive = fs::file_size(served);
   const std::string origin = "http://127.0.0.1:" + std::to_string(relay.port());
   const auto client = LiveUpdatesClient::make(*Url::parse(origin + "/apps"), {});
   TempDir work;
@@ -184,7 +185,6 @@ TEST(ResumableDownload, AKeptPartCountsAgainstTheBoundOfItsBodyAndAWholePartResu
   ASSERT_FALSE(download(archive).has_value());
   ASSERT_TRUE(fs::exists(part));
 
-  const auto served = deploy.root().path() / "apps/film/snapshots/v1/bundle.zip";
   fs::copy_file(served, part, fs::copy_options::overwrite_existing);
   relay.resetCount();
   ASSERT_TRUE(download(archive).has_value());
