@@ -82,36 +82,6 @@ TEST_F(SyncPipeline, ARecordedSnapshotWithoutFilesIsDownloadedAgain) {
   EXPECT_EQ(readFile(host_.cacheRoot() / "app" / "snap" / "index.html"), "fresh");
 }
 
-TEST_F(SyncPipeline, IncompleteOffersFailTheirStep) {
-  server_.offer("app", "snap", std::nullopt, "http://127.0.0.1:1/x.zip");
-  auto error = syncError("app");
-  EXPECT_EQ(error.failStep, FailStep::check);
-  EXPECT_EQ(metadataText(error), "CheckResponse does not contain valid snapshot or buildId");
-
-  for (auto url : {std::optional<std::string>{}, std::optional<std::string>{"not a url"}}) {
-    server_.offer("app", "snap", 1, url);
-    error = syncError("app");
-    EXPECT_EQ(error.failStep, FailStep::download);
-    EXPECT_EQ(metadataText(error), "Invalid url received from Braxo for download location");
-  }
-}
-
-TEST_F(SyncPipeline, SnapshotIdsThatNameOtherDirectoriesAreRefused) {
-  putSnapshot(*manager_, host_.cacheRoot(), "app", "snap", "1.0.0", kEarly, "production");
-  writeFile(host_.cacheRoot() / "other-app" / "keep", "k");
-  using namespace std::string_literals;
-  for (const auto& id : {".."s, "."s, ""s, "../other-app"s, "/tmp/abs"s, "a/b"s, "snap\0x"s,
-                         "..\0"s}) {
-    server_.offer("app", id, 1, server_.putZip("app", "x", {{"index.html", "x"}}));
-    auto error = syncError("app");
-    EXPECT_EQ(error.failStep, FailStep::check) << id;
-    EXPECT_EQ(metadataText(error), "CheckResponse does not contain valid snapshot or buildId");
-  }
-  EXPECT_EQ(readFile(host_.cacheRoot() / "other-app" / "keep"), "k");
-  EXPECT_EQ(manager_->latestAppDirectory("app"), host_.cacheRoot() / "app" / "snap");
-  EXPECT_EQ(server_.count("GET", ".*"), 0u) << "nothing downloaded";
-}
-
 TEST_F(SyncPipeline, ServiceRefusalsAreNetworkErrorsOfTheCheck) {
   server_.answerCheck("app", 404, R"({"error":{"message":"no such app","type":"not_found","event_id":"e1"}})");
   auto error = syncError("app");
