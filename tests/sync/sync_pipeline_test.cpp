@@ -72,16 +72,6 @@ TEST_F(SyncPipeline, AnOlderCachedSnapshotBecomesCurrentAgain) {
       << "re-dated for the running binary";
 }
 
-TEST_F(SyncPipeline, ARecordedSnapshotWithoutFilesIsDownloadedAgain) {
-  putSnapshot(*manager_, host_.cacheRoot(), "app", "snap", "1.0.0", kEarly);
-  std::filesystem::remove(host_.cacheRoot() / "app" / "snap" / "index.html");
-  server_.offer("app", "snap", 2, server_.putZip("app", "snap", {{"index.html", "fresh"}}));
-
-  auto result = manager_->sync("app").get();
-  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
-  EXPECT_EQ(readFile(host_.cacheRoot() / "app" / "snap" / "index.html"), "fresh");
-}
-
 TEST_F(SyncPipeline, ServiceRefusalsAreNetworkErrorsOfTheCheck) {
   server_.answerCheck("app", 404, R"({"error":{"message":"no such app","type":"not_found","event_id":"e1"}})");
   auto error = syncError("app");
