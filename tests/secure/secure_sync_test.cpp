@@ -191,40 +191,6 @@ class SecureDifferentialSync : public SecureSync {
   TempDir keys_;
 };
 
-TEST_F(SecureDifferentialSync, RefusedManifestsFetchNoFile) {
-  offerSigned("snap-1", bundle("v1"));
-  secure_->sync("app").get();
-  const auto files = bundle("v2");
-
-  offerManifestText("snap-2", publishing::encodeSignedManifest(payloadOf(files), {}), files);
-  auto error = secureError();
-  EXPECT_EQ(error.failStep, FailStep::unpack);
-  EXPECT_EQ(error.errorDescription(), failure("unpack", kUnsigned));
-
-  offerSigned("snap-3", files, otherTestKey());
-  EXPECT_EQ(secureError().errorDescription(), failure("unpack", kUnsigned));
-
-  // A manifest that is not a signed manifest, or that cannot be fetched, fails with the
-  // error met, unchanged.
-  offerManifestText("snap-4", manifestOf(files), files);
-  EXPECT_THROW(secure_->sync("app").get(), DecodingError);
-  server_.offer("app", "snap-5", 1,
-                server_.http().origin() + "/bundles/app/snap-5/live-update-manifest.json");
-  auto refused = secure_->sync("app").share();  // outlives the handler, as in syncError
-  try {
-    refused.get();
-    ADD_FAILURE() << "the sync succeeded";
-  } catch (const NetworkClientError& error) {
-    EXPECT_TRUE(std::holds_alternative<NetworkClientError::InvalidResponse>(error.value()));
-  }
-
-  for (const std::string id : {"snap-2", "snap-3", "snap-4", "snap-5"}) {
-    EXPECT_TRUE(transferred(id).empty()) << id;
-    EXPECT_FALSE(fs::exists(snapshotDir(id))) << id;
-  }
-  expectCurrent("snap-1", withManifestFile(bundle("v1")));
-}
-
 TEST_F(SecureDifferentialSync, FilesThatDoNotMatchTheManifestAreRefused) {
   offerSigned("snap-1", bundle("v1"));
   secure_->sync("app").get();
