@@ -78,6 +78,9 @@ TEST_F(SyncOrchestration, ListsReportInOrderOfCompletion) {
   ASSERT_EQ(outcome.errors.size(), 1u);
   EXPECT_EQ(outcome.errors[0].appId, "stranger");
   EXPECT_EQ(outcome.errors[0].failStep, FailStep::check);
+  EXPECT_EQ(metadataText(outcome.errors[0]),
+            "Application stranger has not been registered with LiveUpdateManager");
+  EXPECT_EQ(server_.checkCount("stranger"), 0u);
 }
 
 TEST_F(SyncOrchestration, CallbackListsCallEveryAppThenCompleteOnWorkerThreads) {

@@ -72,26 +72,5 @@ TEST_F(SyncPipeline, AnOlderCachedSnapshotBecomesCurrentAgain) {
       << "re-dated for the running binary";
 }
 
-TEST_F(SyncPipeline, ServiceRefusalsAreNetworkErrorsOfTheCheck) {
-  server_.answerCheck("app", 404, R"({"error":{"message":"no such app","type":"not_found","event_id":"e1"}})");
-  auto error = syncError("app");
-  EXPECT_EQ(error.failStep, FailStep::check);
-  auto* network = std::get_if<SyncError::Reason::NetworkError>(&error.reason.value);
-  ASSERT_TRUE(network);
-  auto* refusal = std::get_if<NetworkClientError::Qelvo>(&network->reason.value());
-  ASSERT_TRUE(refusal);
-  EXPECT_EQ(refusal->response.error.message, "no such app");
-  EXPECT_EQ(error.errorDescription(),
-            "Failure occured during check step.\nNetwork Error - The operation couldn\u2019t be "
-            "completed. (QelvoLiveUpdates.NetworkClientError error 3.)");
-}
-
-TEST_F(SyncPipeline, UnregisteredAppsFailTheCheck) {
-  auto error = syncError("stranger");
-  EXPECT_EQ(error.failStep, FailStep::check);
-  EXPECT_EQ(metadataText(error), "Application stranger has not been registered with LiveUpdateManager");
-  EXPECT_EQ(server_.checkCount("stranger"), 0u);
-}
-
 }  // namespace
 }  // namespace qelvo::test

@@ -56,20 +56,6 @@ TEST_F(ZipSync, AnAppDirectoryRemovedAfterAddFailsBeforeAnyTransfer) {
   EXPECT_FALSE(manager_->latestAppDirectory("app"));
 }
 
-TEST_F(ZipSync, ARefusedArchiveIsANetworkErrorOfTheDownload) {
-  syncTo("snap-1", bundle("v1"));
-  const auto url = server_.http().url("/bundles/app/missing.zip");
-  server_.offer("app", "snap-2", 2, url.text());
-  auto error = syncError("app");
-  EXPECT_EQ(error.failStep, FailStep::download);
-  auto* network = networkReason(error);
-  ASSERT_TRUE(network);
-  EXPECT_EQ(network->value(),
-            NetworkClientError::Value(NetworkClientError::InvalidResponse{HttpResponse{404, url}}));
-  expectCurrent("snap-1", bundle("v1"));
-  EXPECT_FALSE(fs::exists(snapshotDir("snap-2")));
-}
-
 TEST_F(ZipSync, AnArchiveEntersTheAppDirectoryOnlyWhenComplete) {
   syncTo("snap-1", bundle("v1"));
   server_.serveStalled("/bundles/app/snap-2.zip", std::string(1 << 20, 'z'), 64 * 1024);
