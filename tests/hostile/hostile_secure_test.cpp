@@ -98,9 +98,12 @@ class HostileSecure : public HostileSync {
          FailStep::unpack, notSigned},
     };
     if (strategy == Strategy::zip) {
+      const std::string bundleWithout =
+          "Secure Update Failure - The live update bundle did not contain a ";
       cases.push_back({"refused-10", std::nullopt, FailStep::unpack,
-                       "did not contain a live-update-manifest.json"});
-      cases.push_back({"refused-11", manifestOf(good), FailStep::unpack, "did not contain a valid"});
+                       bundleWithout + "live-update-manifest.json file."});
+      cases.push_back({"refused-11", manifestOf(good), FailStep::unpack,
+                       bundleWithout + "valid live-update-manifest.json file."});
     } else {
       // A manifest that is not a signed one, and one that cannot be fetched (an HTTP 404).
       cases.push_back({"refused-10", manifestOf(good), std::nullopt,

@@ -13,13 +13,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kSecureFailure = "Secure Update Failure -";
-const std::string kMissing =
-    " The live update bundle did not contain a live-update-manifest.json file.";
 const std::string kInvalid =
     " The live update bundle did not contain a valid live-update-manifest.json file.";
-const std::string kUnsigned =
-    " The signature of the live-update-manifest payload was not signed with the private key "
-    "associated with the provided public key.";
 const std::string kIntegrity =
     " The integrity checks specified for the files included in live-update-manifest.json failed "
     "for the following files in the bundle:\n";
@@ -117,6 +112,8 @@ TEST_F(SecureZipSync, APlainManagerCannotChangeWhatASecureManagerServes) {
   expectCurrent("snap-1", signedV1);
 }
 
+// Signed bundles whose files do not match their manifest, each reported in full. (Those
+// without a signature the key verifies are the hostile secure table's.)
 TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {
   const auto v1 = withManifestText(bundle("v1"), signedManifestOf(bundle("v1"), testKey()));
   offerZip("snap-1", v1);
@@ -143,8 +140,6 @@ TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {
   }
 
   const std::vector<std::pair<Files, std::string>> cases = {
-      {withManifestText(files, publishing::encodeSignedManifest(payloadOf(files), {})), kUnsigned},
-      {withManifestText(files, signedManifestOf(files, otherTestKey())), kUnsigned},
       {withManifestText(files, signedManifestOf(bundle("v1"), testKey())),
        kIntegrity + inManifestOrder(bundle("v1"), changedLines)},
       {tampered,
@@ -158,8 +153,6 @@ TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {
                files, {{"index.html", "index.html: File not found\n"},
                        {"js/app.js", invalidHash("js/app.js", files.at("js/app.js"), "changed")}}) +
            "zzz.txt: File not included in manifest\n"},
-      {files, kMissing},
-      {withManifestText(files, manifestOf(files)), kInvalid},
       {withManifestText(files, "{not json"), kInvalid},
   };
   int n = 1;
