@@ -264,26 +264,5 @@ TEST_F(DifferentialSync, FailuresAfterTheDownloadsRemoveStaging) {
   EXPECT_TRUE(leftInTmp().empty());
 }
 
-TEST_F(DifferentialSync, CancellingDuringASlowFileRemovesStaging) {
-  syncTo("snap-1", bundle("v1"));
-  auto next = bundle("v1");
-  next["big.bin"] = std::string(1 << 20, 'b');
-  publish("snap-2", next);
-  server_.serveStalled("/bundles/app/snap-2/big.bin", next["big.bin"], 64 * 1024);
-
-  // Shared, so that the error outlives this frame (see SyncTest::syncError).
-  auto sync = manager_->sync("app").share();
-  ASSERT_TRUE(eventually([&] { return downloadUnderway(); }));
-  manager_->cancelSync("app");
-  try {
-    sync.get();
-    ADD_FAILURE() << "the sync went on";
-  } catch (const SyncError& error) {
-    EXPECT_TRUE(isCancelledDownload(error)) << error.errorDescription();
-  }
-  EXPECT_FALSE(fs::exists(snapshotDir("snap-2")));
-  expectCurrent("snap-1", withManifestFile(bundle("v1")));
-}
-
 }  // namespace
 }  // namespace qelvo::test

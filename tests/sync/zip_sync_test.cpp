@@ -56,25 +56,40 @@ TEST_F(ZipSync, AnAppDirectoryRemovedAfterAddFailsBeforeAnyTransfer) {
   EXPECT_FALSE(manager_->latestAppDirectory("app"));
 }
 
-TEST_F(ZipSync, AnArchiveEntersTheAppDirectoryOnlyWhenComplete) {
+// A sync cancelled while a body arrives, by either strategy: an archive never enters the
+// app directory half-way, nothing of the new snapshot stays, and the previous one is
+// still current.
+TEST_F(ZipSync, ACancelledTransferLeavesNothingOfIt) {
   syncTo("snap-1", bundle("v1"));
+  // A large body sent in part, then nothing more until the server stops.
   server_.serveStalled("/bundles/app/snap-2.zip", std::string(1 << 20, 'z'), 64 * 1024);
   server_.offer("app", "snap-2", 2, server_.http().origin() + "/bundles/app/snap-2.zip");
-  // Shared, so that the error outlives this frame (see SyncTest::syncError).
-  auto sync = manager_->sync("app").share();
+  auto next = bundle("v1");
+  next["big.bin"] = std::string(1 << 20, 'b');
+  const auto manifest = server_.putManifest("app", "snap-3", next);
+  server_.serveStalled("/bundles/app/snap-3/big.bin", next["big.bin"], 64 * 1024);
 
-  ASSERT_TRUE(eventually([&] { return downloadUnderway(); }));
-  EXPECT_FALSE(fs::exists(archivePath("snap-2"))) << "a partial archive is never in place";
-  manager_->cancelSync("app");
-  try {
-    sync.get();
-    ADD_FAILURE() << "the sync went on";
-  } catch (const SyncError& error) {
-    EXPECT_TRUE(isCancelledDownload(error)) << error.errorDescription();
+  for (const auto* id : {"snap-2", "snap-3"}) {
+    SCOPED_TRACE(id);
+    if (std::string(id) == "snap-3") {
+      manager_->add(LiveUpdate("app", "production", false, Strategy::differential));
+      server_.offer("app", id, 3, manifest);
+    }
+    // Shared, so that the error outlives this frame (see SyncTest::syncError).
+    auto sync = manager_->sync("app").share();
+    ASSERT_TRUE(eventually([&] { return downloadUnderway(); }));
+    EXPECT_FALSE(fs::exists(archivePath(id))) << "a partial archive is never in place";
+    manager_->cancelSync("app");
+    try {
+      sync.get();
+      ADD_FAILURE() << "the sync went on";
+    } catch (const SyncError& error) {
+      EXPECT_TRUE(isCancelledDownload(error)) << error.errorDescription();
+    }
+    EXPECT_FALSE(fs::exists(archivePath(id)));
+    EXPECT_FALSE(fs::exists(snapshotDir(id)));
+    expectCurrent("snap-1", bundle("v1"));
   }
-  EXPECT_FALSE(fs::exists(archivePath("snap-2")));
-  EXPECT_FALSE(fs::exists(snapshotDir("snap-2")));
-  expectCurrent("snap-1", bundle("v1"));
 }
 
 }  // namespace
