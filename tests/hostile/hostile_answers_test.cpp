@@ -73,19 +73,14 @@ TEST_F(HostileSync, MalformedAndOversizedManifestsFailTheDownload) {
     expectUnchanged();
   }
 
+  // A manifest without end (one too large is a row of the totals' table below).
   auto limits = manager_->limits();
   limits.maxManifestBytes = 4096;
   manager_->setLimits(limits);
-  Files many;
-  for (int i = 0; i < 200; ++i) many["file-" + std::to_string(i) + ".js"] = "x";
-  offerManifestText("snap-2", manifestOf(many), many);
-  expectRefused(FailStep::download, "larger than 4096 bytes");
-
   server_.serveEndless("/bundles/app/snap-3/live-update-manifest.json");
   server_.offer("app", "snap-3", 3,
                 server_.http().origin() + "/bundles/app/snap-3/live-update-manifest.json");
   expectRefused(FailStep::download, "larger than 4096 bytes");
-  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/file-.*"), 0u);
 }
 
 TEST_F(HostileSync, FilesLargerThanTheFileBoundAreCutOff) {
@@ -109,11 +104,13 @@ TEST_F(HostileSync, FilesLargerThanTheFileBoundAreCutOff) {
 }
 
 // What a file-by-file download would write is measured before anything is fetched: the
-// files a manifest lists, their declared total, and the free space of the cache.
+// manifest's own size, the files it lists, their declared total, and the free space of
+// the cache.
 TEST_F(HostileSync, ManifestsBeyondTheTotalsOrTheFreeSpaceFetchNothing) {
   startWith(Strategy::differential);
   Files files = {{"index.html", "<html>2</html>"}, {"a.js", "aaaa"}, {"b.js", "bbbb"}};
   const std::vector<std::pair<std::function<void(LiveUpdateManager::Limits&)>, std::string>> cases = {
+      {[](auto& limits) { limits.maxManifestBytes = 100; }, "larger than 100 bytes"},
       {[](auto& limits) { limits.maxArchiveEntries = 2; }, "lists 3 files, more than 2"},
       {[](auto& limits) { limits.maxUnpackedBytes = 16; }, "add up to more than 16 bytes"},
       {[](auto& limits) { limits.freeSpaceReserve = std::uint64_t{1} << 62; },
