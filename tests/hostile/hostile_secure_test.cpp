@@ -92,6 +92,7 @@ class HostileSecure : public HostileSync {
          publishing::encodeSignedManifest(
              payloadOf(good), {publishing::signPayload(testKey(), payloadOf(nextBundle()))}),
          FailStep::unpack, notSigned},
+        // Signed, by another key.
         {"refused-12",
          publishing::encodeSignedManifest(
              payloadOf(good), {publishing::signPayload(otherTestKey(), payloadOf(good))}),
