@@ -2,6 +2,8 @@
 // circular.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/hostile_fixture.h"
 #include "support/zip_builder.h"
 
@@ -15,25 +17,37 @@ std::string available(const std::string& extra) {
          R"("incompatibleUpdateAvailable":false)" + extra + "}}";
 }
 
-TEST_F(HostileSync, MalformedCheckAnswersFailTheCheck) {
+// What a parser meets on the wire, and offers that lack what a download needs; the
+// client's own tests hold the wrong types and keys.
+TEST_F(HostileSync, MalformedOrIncompleteCheckAnswersFailTheirStep) {
   startWith(Strategy::zip);
-  // What a parser meets on the wire; the client's own tests hold the wrong types and keys.
-  for (const std::string& body : std::vector<std::string>{
-           "", "not json", available(R"(,"snapshot":"snap-2","build":"2"})").substr(0, 40),
-        available(R"(,"snapshot":7,"build":2)"), available(R"(,"snapshot":"s","build":1e400)"),
-        available(R"(,"snapshot":"s","build":99999999999999999999999)"),
-        std::string(1000, '{')}) {
+  const std::string invalidOffer = "CheckResponse does not contain valid snapshot or buildId";
+  const std::string invalidUrl = "Invalid url received from Braxo for download location";
+  const std::vector<std::tuple<std::string, FailStep, std::string>> cases = {
+      {"", FailStep::check, ""},
+      {"not json", FailStep::check, ""},
+      {available(R"(,"snapshot":"snap-2","build":"2"})").substr(0, 40), FailStep::check, ""},
+      {available(R"(,"snapshot":7,"build":2)"), FailStep::check, ""},
+      {available(R"(,"snapshot":"s","build":1e400)"), FailStep::check, ""},
+      {available(R"(,"snapshot":"s","build":99999999999999999999999)"), FailStep::check, ""},
+      {std::string(1000, '{'), FailStep::check, ""},
+      {available(R"(,"snapshot":"snap-2","url":"http://127.0.0.1:1/x.zip")"), FailStep::check,
+       invalidOffer},
+      {available(R"(,"snapshot":"snap-2","build":2)"), FailStep::download, invalidUrl},
+      {available(R"(,"snapshot":"snap-2","build":2,"url":"")"), FailStep::download, invalidUrl},
+      {available(R"(,"snapshot":"snap-2","build":2,"url":"not a url")"), FailStep::download,
+       invalidUrl},
+  };
+  for (const auto& [body, step, text] : cases) {
+    SCOPED_TRACE(body.substr(0, 80));
     server_.answerCheck("app", 200, body);
     auto error = refusal();
-    EXPECT_EQ(error.failStep, FailStep::check) << body;
+    EXPECT_EQ(error.failStep, step);
+    if (!text.empty()) {
+      EXPECT_EQ(metadataText(error), text);
+    }
     expectUnchanged();
   }
-  // A snapshot with an empty URL.
-  server_.answerCheck("app", 200, available(R"(,"snapshot":"snap-2","build":2,"url":"")"));
-  auto error = refusal();
-  EXPECT_EQ(error.failStep, FailStep::download);
-  EXPECT_EQ(metadataText(error), "Invalid url received from Braxo for download location");
-  expectUnchanged();
 }
 
 TEST_F(HostileSync, OversizedAndEndlessCheckAnswersAreCutOffAtTheLimit) {
@@ -41,12 +55,7 @@ TEST_F(HostileSync, OversizedAndEndlessCheckAnswersAreCutOffAtTheLimit) {
   // Valid JSON, padded past the 1 MiB default.
   server_.answerCheck("app", 200,
                       available(R"(,"padding":")" + std::string(1 << 20, ' ') + "\""));
-  auto error = refusal();
-  EXPECT_EQ(error.failStep, FailStep::check);
-  EXPECT_NE(networkReason(error), nullptr);
-  EXPECT_NE(cause(error).find("larger than 1048576 bytes"), std::string::npos) << cause(error);
-  expectUnchanged();
-
+  expectRefused(FailStep::check, "larger than 1048576 bytes");
   server_.answerCheckEndlessly("app");
   expectRefused(FailStep::check, "larger than 1048576 bytes");
 }
@@ -64,19 +73,14 @@ TEST_F(HostileSync, MalformedAndOversizedManifestsFailTheDownload) {
     expectUnchanged();
   }
 
+  // A manifest without end (one too large is a row of the totals' table below).
   auto limits = manager_->limits();
   limits.maxManifestBytes = 4096;
   manager_->setLimits(limits);
-  Files many;
-  for (int i = 0; i < 200; ++i) many["file-" + std::to_string(i) + ".js"] = "x";
-  offerManifestText("snap-2", manifestOf(many), many);
-  expectRefused(FailStep::download, "larger than 4096 bytes");
-
   server_.serveEndless("/bundles/app/snap-3/live-update-manifest.json");
   server_.offer("app", "snap-3", 3,
                 server_.http().origin() + "/bundles/app/snap-3/live-update-manifest.json");
   expectRefused(FailStep::download, "larger than 4096 bytes");
-  EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2/file-.*"), 0u);
 }
 
 TEST_F(HostileSync, FilesLargerThanTheFileBoundAreCutOff) {
@@ -100,11 +104,13 @@ TEST_F(HostileSync, FilesLargerThanTheFileBoundAreCutOff) {
 }
 
 // What a file-by-file download would write is measured before anything is fetched: the
-// files a manifest lists, their declared total, and the free space of the cache.
+// manifest's own size, the files it lists, their declared total, and the free space of
+// the cache.
 TEST_F(HostileSync, ManifestsBeyondTheTotalsOrTheFreeSpaceFetchNothing) {
   startWith(Strategy::differential);
   Files files = {{"index.html", "<html>2</html>"}, {"a.js", "aaaa"}, {"b.js", "bbbb"}};
   const std::vector<std::pair<std::function<void(LiveUpdateManager::Limits&)>, std::string>> cases = {
+      {[](auto& limits) { limits.maxManifestBytes = 100; }, "larger than 100 bytes"},
       {[](auto& limits) { limits.maxArchiveEntries = 2; }, "lists 3 files, more than 2"},
       {[](auto& limits) { limits.maxUnpackedBytes = 16; }, "add up to more than 16 bytes"},
       {[](auto& limits) { limits.freeSpaceReserve = std::uint64_t{1} << 62; },
@@ -130,20 +136,9 @@ TEST_F(HostileSync, AnArchiveThatCannotFitIsNotFetched) {
   EXPECT_EQ(server_.count("GET", "/bundles/app/snap-2.zip"), 0u);
 }
 
-// Transfers that stall, crawl or outlast the sync.
-class HostilePace : public HostileSync {
- protected:
-  // Syncs and expects it to fail at its download step within `bound`, with `text` in the
-  // cause, the device unchanged.
-  void expectCutOffWithin(std::chrono::seconds bound, const std::string& text) {
-    const auto start = std::chrono::steady_clock::now();
-    auto error = refusal();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, bound);
-    EXPECT_EQ(error.failStep, FailStep::download);
-    EXPECT_NE(cause(error).find(text), std::string::npos) << cause(error);
-    expectUnchanged();
-  }
-};
+// Transfers that stall, crawl or outlast the sync. (How soon they end is the benchmarks'
+// business: a test only asks that they end, with the error that says why.)
+class HostilePace : public HostileSync {};
 
 TEST_F(HostilePace, SilentServersFailAfterTheIdleTimeout) {
   startWith(Strategy::differential);
@@ -156,7 +151,7 @@ TEST_F(HostilePace, SilentServersFailAfterTheIdleTimeout) {
   Files files = {{"index.html", "<html>2</html>"}};
   offerManifestText("snap-2", manifestOf(files), files);
   server_.serve("/bundles/app/snap-2/live-update-manifest.json", manifestOf(files), 200, 1h);
-  expectCutOffWithin(5s, "Operation too slow");
+  expectRefused(FailStep::download, "Operation too slow");
 }
 
 // A server that keeps a transfer alive a byte at a time, too slowly to ever finish, ends
@@ -173,7 +168,7 @@ TEST_F(HostilePace, TricklingAnswersFailBelowTheMinimumRate) {
   offerManifestText("snap-2", manifestOf(files), files);
   server_.serveTrickle("/bundles/app/snap-2/slow.js", files.at("slow.js"), 100ms);  // 10 B/s
   auto joined = manager_->sync("app").share();
-  expectCutOffWithin(15s, "Operation too slow");
+  expectRefused(FailStep::download, "Operation too slow");
   EXPECT_THROW(joined.get(), SyncError);
 
   server_.serveTrickle("/bundles/app/snap-2/live-update-manifest.json", manifestOf(files), 100ms);
@@ -194,7 +189,7 @@ TEST_F(HostilePace, ASyncEndsAtItsMaximumDuration) {
   manager_->setLimits(limits);
   server_.serveTrickle("/bundles/app/long.zip", std::string(20000, 'z'), 1ms);  // ~1 kB/s
   server_.offer("app", "snap-2", 2, server_.http().origin() + "/bundles/app/long.zip");
-  expectCutOffWithin(10s, "maximum duration");
+  expectRefused(FailStep::download, "maximum duration");
 }
 
 // Two files that redirect to each other. (The client's own tests follow a manifest's

@@ -41,18 +41,21 @@ class HostileSecure : public HostileSync {
   void SetUp() override { secure_ = makeSecureManager(server_); }
   void start(Strategy strategy) { startWith(strategy, {secure_, "secure", &testKey()}); }
 
-  // Offers `id` as `files` with this manifest text (none: no manifest at all), as an
-  // archive or as a manifest.
+  // Offers `id` as `files` with this manifest text (none: no manifest at all, or one that
+  // is not served), as an archive or as a manifest.
   void offerBundle(Strategy strategy, const std::string& id, const Files& files,
                    const std::optional<std::string>& manifest) {
-    if (strategy == Strategy::differential) return offerManifestText(id, *manifest, files);
-    offerArchive(id, zipOf(manifest ? withManifestText(files, *manifest) : files));
+    if (strategy == Strategy::zip) {
+      return offerArchive(id, zipOf(manifest ? withManifestText(files, *manifest) : files));
+    }
+    if (manifest) return offerManifestText(id, *manifest, files);
+    server_.offer("app", id, 2, server_.http().origin() + "/bundles/app/" + id + "/" + kManifestFile);
   }
 
   // What a compromised server tries once a release with claims (sequence 2) was applied:
   // a release without a valid signature, or whose claims do not fit. Each is refused at
-  // `step` with the text that says why (any failure, for no step), the device unchanged,
-  // and no file of it fetched.
+  // `step` with the text that says why (for no step: the error met, passed on as it is),
+  // the device unchanged, and no file of it fetched.
   struct Refused {
     std::string id;
     std::optional<std::string> manifest;
@@ -71,7 +74,10 @@ class HostileSecure : public HostileSync {
     expired.expires = 1000;
     const auto claimsStep = strategy == Strategy::zip ? FailStep::unpack : FailStep::download;
     const auto good = goodBundle();
-    const std::string notSigned = "was not signed with the private key";
+    const std::string notSigned =
+        "Failure occured during unpack step.\nSecure Update Failure - The signature of the "
+        "live-update-manifest payload was not signed with the private key associated with the "
+        "provided public key.";
     std::vector<Refused> cases = {
         {"refused-3", releaseOf(good, otherApp), claimsStep, "is for app other, not app"},
         {"refused-4", releaseOf(good, claimsFor("elsewhere", 4)), claimsStep,
@@ -86,13 +92,26 @@ class HostileSecure : public HostileSync {
          publishing::encodeSignedManifest(
              payloadOf(good), {publishing::signPayload(testKey(), payloadOf(nextBundle()))}),
          FailStep::unpack, notSigned},
+        // Signed, by another key.
+        {"refused-12",
+         publishing::encodeSignedManifest(
+             payloadOf(good), {publishing::signPayload(otherTestKey(), payloadOf(good))}),
+         FailStep::unpack, notSigned},
     };
     if (strategy == Strategy::zip) {
+      const std::string bundleWithout =
+          "Secure Update Failure - The live update bundle did not contain a ";
       cases.push_back({"refused-10", std::nullopt, FailStep::unpack,
-                       "did not contain a live-update-manifest.json"});
-      cases.push_back({"refused-11", manifestOf(good), FailStep::unpack, "did not contain a valid"});
+                       bundleWithout + "live-update-manifest.json file."});
+      cases.push_back({"refused-11", manifestOf(good), FailStep::unpack,
+                       bundleWithout + "valid live-update-manifest.json file."});
     } else {
-      cases.push_back({"refused-10", manifestOf(good), std::nullopt, ""});
+      // A manifest that is not a signed one, and one that cannot be fetched (an HTTP 404).
+      cases.push_back({"refused-10", manifestOf(good), std::nullopt,
+                       "No value associated with key \"signatures\"."});
+      cases.push_back({"refused-11", std::nullopt, std::nullopt,
+                       "The operation couldn\u2019t be completed. "
+                       "(QelvoLiveUpdates.NetworkClientError error 0.)"});
     }
     for (const auto& [id, manifest, step, text] : cases) {
       SCOPED_TRACE(id);
@@ -100,7 +119,7 @@ class HostileSecure : public HostileSync {
       if (step) {
         expectRefused(*step, text);
       } else {
-        EXPECT_TRUE(anyFailure());
+        EXPECT_EQ(anyFailure(), text);
         expectUnchanged();
       }
     }
@@ -149,10 +168,7 @@ TEST_F(HostileSecure, FilesLargerThanTheirSignedSizeAreCutOff) {
   const auto files = nextBundle();
   offerManifestText("snap-2", signedManifestOf(files, testKey()), files);
   server_.serve("/bundles/app/snap-2/js/app.js", std::string(1 << 20, 'B'));
-  auto error = refusal();
-  EXPECT_EQ(error.failStep, FailStep::download);
-  EXPECT_NE(cause(error).find("larger than 20 bytes"), std::string::npos) << cause(error);
-  expectUnchanged();
+  expectRefused(FailStep::download, "larger than 20 bytes");
 }
 
 // A signed archive is all or nothing: a file the signature does not list is refused

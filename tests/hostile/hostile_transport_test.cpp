@@ -3,9 +3,8 @@
 // fetched over http, and the sync fails at its download step.
 #include <gtest/gtest.h>
 
-#include "base/sync_errors.h"
+#include "support/hostile_fixture.h"
 #include "support/loopback_server.h"
-#include "support/sync_fixture.h"
 #include "support/test_certificates.h"
 
 namespace qelvo::test {
@@ -19,8 +18,9 @@ struct Downgrade {
   std::string refused;   // in the error
 };
 
-TEST(HostileTransport, AServiceOverHttpsCannotSendTheDeviceToHttp) {
-  TestHost host;
+class HostileTransport : public SyncTest {};
+
+TEST_F(HostileTransport, AServiceOverHttpsCannotSendTheDeviceToHttp) {
   TempDir directory;
   const auto certificates = makeTestCertificates(directory.path());
   LoopbackServer secure({.certificateFile = certificates.serverCertificate,
@@ -58,22 +58,10 @@ TEST(HostileTransport, AServiceOverHttpsCannotSendTheDeviceToHttp) {
     auto manager = makeTestManager(client, "downgrade-" + std::to_string(++n));
     manager->add(LiveUpdate("app", "production", false, c.strategy));
     offered = (c.offeredOverHttp ? plain.origin() : secure.origin()) + c.path;
-    SyncError error = metadataError("", SyncError::FailStep::check, "no error");
-    try {
-      manager->sync("app").share().get();
-      ADD_FAILURE() << "the sync succeeded";
-    } catch (const SyncError& thrown) {
-      error = thrown;
-    }
-    EXPECT_EQ(error.failStep, SyncError::FailStep::download);
+    auto error = syncError(*manager, "app");
+    EXPECT_EQ(error.failStep, FailStep::download);
     EXPECT_NE(error.errorDescription().find("Network Error"), std::string::npos);
-    const auto* network = std::get_if<SyncError::Reason::NetworkError>(&error.reason.value);
-    ASSERT_NE(network, nullptr);
-    const auto* carried = std::get_if<NetworkClientError::NetworkError>(&network->reason.value());
-    ASSERT_TRUE(carried && carried->error);
-    const auto* transfer = carried->error->get<TransferError>();
-    ASSERT_NE(transfer, nullptr) << carried->error->localizedDescription();
-    EXPECT_NE(transfer->message.find(c.refused), std::string::npos) << transfer->message;
+    EXPECT_NE(cause(error).find(c.refused), std::string::npos) << cause(error);
     EXPECT_EQ(manager->latestAppDirectory("app"), std::nullopt);
   }
   EXPECT_EQ(plain.requestCount(), 0u) << "nothing was ever fetched over http";

@@ -13,13 +13,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kSecureFailure = "Secure Update Failure -";
-const std::string kMissing =
-    " The live update bundle did not contain a live-update-manifest.json file.";
 const std::string kInvalid =
     " The live update bundle did not contain a valid live-update-manifest.json file.";
-const std::string kUnsigned =
-    " The signature of the live-update-manifest payload was not signed with the private key "
-    "associated with the provided public key.";
 const std::string kIntegrity =
     " The integrity checks specified for the files included in live-update-manifest.json failed "
     "for the following files in the bundle:\n";
@@ -117,6 +112,8 @@ TEST_F(SecureZipSync, APlainManagerCannotChangeWhatASecureManagerServes) {
   expectCurrent("snap-1", signedV1);
 }
 
+// Signed bundles whose files do not match their manifest, each reported in full. (Those
+// without a signature the key verifies are the hostile secure table's.)
 TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {
   const auto v1 = withManifestText(bundle("v1"), signedManifestOf(bundle("v1"), testKey()));
   offerZip("snap-1", v1);
@@ -143,8 +140,6 @@ TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {
   }
 
   const std::vector<std::pair<Files, std::string>> cases = {
-      {withManifestText(files, publishing::encodeSignedManifest(payloadOf(files), {})), kUnsigned},
-      {withManifestText(files, signedManifestOf(files, otherTestKey())), kUnsigned},
       {withManifestText(files, signedManifestOf(bundle("v1"), testKey())),
        kIntegrity + inManifestOrder(bundle("v1"), changedLines)},
       {tampered,
@@ -158,8 +153,6 @@ TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {
                files, {{"index.html", "index.html: File not found\n"},
                        {"js/app.js", invalidHash("js/app.js", files.at("js/app.js"), "changed")}}) +
            "zzz.txt: File not included in manifest\n"},
-      {files, kMissing},
-      {withManifestText(files, manifestOf(files)), kInvalid},
       {withManifestText(files, "{not json"), kInvalid},
   };
   int n = 1;
@@ -176,68 +169,20 @@ TEST_F(SecureZipSync, RefusedBundlesLeaveThePreviousSnapshotCurrent) {
 
 class SecureDifferentialSync : public SecureSync {
  protected:
+  // Trusts the test key through a key file, as a host that ships one does.
   void SetUp() override {
     SecureSync::SetUp();
+    writeFile(keys_ / "key.pem", testKey().publicKeyPkcs1Pem());
+    secure_ = std::make_shared<SecureLiveUpdateManager>("from-file", keys_ / "key.pem", 3);
+    secure_->setLoggingEnabled(false);
     secure_->add(LiveUpdate("app", "production", false, Strategy::differential));
   }
   void offerSigned(const std::string& id, const Files& files,
                    const publishing::RsaSigner& signer = testKey()) {
     server_.offer("app", id, 1, server_.putManifest("app", id, files, &signer));
   }
+  TempDir keys_;
 };
-
-TEST_F(SecureDifferentialSync, SignedManifestsAreAcceptedWithAKeyFile) {
-  TempDir keys;
-  writeFile(keys / "key.pem", testKey().publicKeyPkcs1Pem());
-  secure_ = std::make_shared<SecureLiveUpdateManager>("from-file", keys / "key.pem", 3);
-  secure_->setLoggingEnabled(false);
-  secure_->add(LiveUpdate("app", "production", false, Strategy::differential));
-
-  offerSigned("snap-1", bundle("v1"));
-  EXPECT_EQ(secure_->sync("app").get().source, SyncResult::Source(SyncResult::Download{}));
-  expectCurrent("snap-1", withManifestFile(bundle("v1")));
-
-  auto next = bundle("v1");
-  next["js/app.js"] = "console.log('v2');";
-  offerSigned("snap-2", next);
-  secure_->sync("app").get();
-  EXPECT_EQ(transferred("snap-2"), std::vector<std::string>{"js/app.js"});
-  expectCurrent("snap-2", withManifestFile(next));
-}
-
-TEST_F(SecureDifferentialSync, RefusedManifestsFetchNoFile) {
-  offerSigned("snap-1", bundle("v1"));
-  secure_->sync("app").get();
-  const auto files = bundle("v2");
-
-  offerManifestText("snap-2", publishing::encodeSignedManifest(payloadOf(files), {}), files);
-  auto error = secureError();
-  EXPECT_EQ(error.failStep, FailStep::unpack);
-  EXPECT_EQ(error.errorDescription(), failure("unpack", kUnsigned));
-
-  offerSigned("snap-3", files, otherTestKey());
-  EXPECT_EQ(secureError().errorDescription(), failure("unpack", kUnsigned));
-
-  // A manifest that is not a signed manifest, or that cannot be fetched, fails with the
-  // error met, unchanged.
-  offerManifestText("snap-4", manifestOf(files), files);
-  EXPECT_THROW(secure_->sync("app").get(), DecodingError);
-  server_.offer("app", "snap-5", 1,
-                server_.http().origin() + "/bundles/app/snap-5/live-update-manifest.json");
-  auto refused = secure_->sync("app").share();  // outlives the handler, as in syncError
-  try {
-    refused.get();
-    ADD_FAILURE() << "the sync succeeded";
-  } catch (const NetworkClientError& error) {
-    EXPECT_TRUE(std::holds_alternative<NetworkClientError::InvalidResponse>(error.value()));
-  }
-
-  for (const std::string id : {"snap-2", "snap-3", "snap-4", "snap-5"}) {
-    EXPECT_TRUE(transferred(id).empty()) << id;
-    EXPECT_FALSE(fs::exists(snapshotDir(id))) << id;
-  }
-  expectCurrent("snap-1", withManifestFile(bundle("v1")));
-}
 
 TEST_F(SecureDifferentialSync, FilesThatDoNotMatchTheManifestAreRefused) {
   offerSigned("snap-1", bundle("v1"));

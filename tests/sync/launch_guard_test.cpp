@@ -45,6 +45,12 @@ class LaunchGuard : public SyncTest {
     EXPECT_TRUE(manager_->confirmLaunch("app", attempt.id));
   }
   LaunchState state() const { return manager_->launchState("app"); }
+  // s1 synced and confirmed, then s2 synced and not yet launched.
+  void confirmS1ThenSyncS2() {
+    syncTo("s1", 1);
+    launchAndConfirm("s1");
+    syncTo("s2", 2);
+  }
 
   LiveUpdate liveUpdate_{"app", "production", false, Strategy::zip};
   std::map<std::string, std::string> urls_;
@@ -52,9 +58,7 @@ class LaunchGuard : public SyncTest {
 
 TEST_F(LaunchGuard, UnconfirmedLaunchesRollBackAtTheBoundButOneInterruptionIsForgiven) {
   EXPECT_EQ(manager_->maxUnconfirmedLaunches(), 3);
-  syncTo("s1", 1);
-  launchAndConfirm("s1");
-  syncTo("s2", 2);
+  confirmS1ThenSyncS2();
   EXPECT_EQ(state().currentSnapshot, "s2");
   EXPECT_EQ(state().confirmedSnapshot, "s1") << "a sync confirms nothing";
 
@@ -138,9 +142,7 @@ TEST_F(LaunchGuard, OnlyTheLatestAttemptCanBeConfirmed) {
 }
 
 TEST_F(LaunchGuard, ALaunchReportedBadRollsBackAtOnce) {
-  syncTo("s1", 1);
-  launchAndConfirm("s1");
-  syncTo("s2", 2);
+  confirmS1ThenSyncS2();
   auto attempt = manager_->beginLaunch("app");
   EXPECT_TRUE(manager_->reportBadLaunch("app", attempt.id, "TypeError: app is undefined"));
   EXPECT_EQ(manager_->latestAppDirectory("app"), snapshotDir("s1"));
@@ -171,9 +173,7 @@ TEST_F(LaunchGuard, ALaunchReportedBadRollsBackAtOnce) {
 // A rollback needs a confirmed snapshot that still holds files, and the list of failed
 // snapshots stays bounded however many a device meets (the oldest is forgotten).
 TEST_F(LaunchGuard, RollbacksNeedFilesAndTheFailedListIsBounded) {
-  syncTo("s1", 1);
-  launchAndConfirm("s1");
-  syncTo("s2", 2);
+  confirmS1ThenSyncS2();
   fs::remove(snapshotDir("s1") / "index.html");
   ASSERT_TRUE(manager_->reportBadLaunch("app", manager_->beginLaunch("app").id));
   EXPECT_EQ(state().currentSnapshot, std::nullopt) << "an empty s1 is no place to go back to";
@@ -191,9 +191,7 @@ TEST_F(LaunchGuard, RollbacksNeedFilesAndTheFailedListIsBounded) {
 }
 
 TEST_F(LaunchGuard, AFailedSnapshotIsNeverAppliedOrDownloadedAgainButANewerOneIs) {
-  syncTo("s1", 1);
-  launchAndConfirm("s1");
-  syncTo("s2", 2);
+  confirmS1ThenSyncS2();
   ASSERT_TRUE(manager_->reportBadLaunch("app", manager_->beginLaunch("app").id, "white screen"));
   const std::string refusal =
       "Snapshot s2 of application app failed to launch on this device and is not applied "
@@ -224,9 +222,7 @@ TEST_F(LaunchGuard, AFailedSnapshotIsNeverAppliedOrDownloadedAgainButANewerOneIs
 }
 
 TEST_F(LaunchGuard, SyncsRacingTheRollbackNeverBringTheSnapshotBack) {
-  syncTo("s1", 1);
-  launchAndConfirm("s1");
-  syncTo("s2", 2);  // still offered: every sync below applies it from the cache, until it fails
+  confirmS1ThenSyncS2();  // s2 stays offered: each sync below applies it, until it fails
   std::atomic<bool> done = false;
   std::atomic<int> refused = 0;
   std::jthread syncs([&] {
@@ -249,9 +245,7 @@ TEST_F(LaunchGuard, SyncsRacingTheRollbackNeverBringTheSnapshotBack) {
 
 TEST_F(LaunchGuard, TrimmingKeepsTheLastConfirmedSnapshot) {
   manager_->setMaxVersions(0);
-  syncTo("s1", 1);
-  launchAndConfirm("s1");
-  syncTo("s2", 2);
+  confirmS1ThenSyncS2();
   syncTo("s3", 3);
   manager_->cleanVersions(std::string("app"));
   EXPECT_TRUE(fs::exists(snapshotDir("s1")));

@@ -41,15 +41,16 @@ struct Callbacks {
 
 class SyncOrchestration : public SyncTest {
  protected:
-  void addCached(const std::string& appId) {
+  // `appId` holds its current snapshot, which the check offers again (after `delay`).
+  void addCached(const std::string& appId, std::chrono::milliseconds delay = {}) {
     manager_->add(LiveUpdate(appId, "production", false, Strategy::zip));
     putSnapshot(*manager_, host_.cacheRoot(), appId, "snap", "1.0.0", kEarly, "production");
+    server_.offer(appId, "snap", 1, "http://127.0.0.1:1/x.zip", delay);
   }
 };
 
 TEST_F(SyncOrchestration, ConcurrentRequestsJoinOneSync) {
-  addCached("app");
-  server_.offer("app", "snap", 1, "http://127.0.0.1:1/x.zip", 300ms);
+  addCached("app", 300ms);
   auto first = manager_->sync("app");
   auto second = manager_->sync("app");
   std::promise<Outcome> third;
@@ -68,10 +69,8 @@ TEST_F(SyncOrchestration, ConcurrentRequestsJoinOneSync) {
 }
 
 TEST_F(SyncOrchestration, ListsReportInOrderOfCompletion) {
-  addCached("slow");
+  addCached("slow", 2s);
   addCached("fast");
-  server_.offer("slow", "snap", 1, "http://127.0.0.1:1/x.zip", 2s);
-  server_.offer("fast", "snap", 1, "http://127.0.0.1:1/x.zip");
   auto outcome = manager_->sync(std::vector<std::string>{"slow", "fast", "stranger"}).get();
   ASSERT_EQ(outcome.results.size(), 2u);
   EXPECT_EQ(outcome.results[0].appId(), "fast");
@@ -79,13 +78,14 @@ TEST_F(SyncOrchestration, ListsReportInOrderOfCompletion) {
   ASSERT_EQ(outcome.errors.size(), 1u);
   EXPECT_EQ(outcome.errors[0].appId, "stranger");
   EXPECT_EQ(outcome.errors[0].failStep, FailStep::check);
+  EXPECT_EQ(metadataText(outcome.errors[0]),
+            "Application stranger has not been registered with LiveUpdateManager");
+  EXPECT_EQ(server_.checkCount("stranger"), 0u);
 }
 
 TEST_F(SyncOrchestration, CallbackListsCallEveryAppThenCompleteOnWorkerThreads) {
   addCached("a");
   addCached("b");
-  server_.offer("a", "snap", 1, "http://127.0.0.1:1/x.zip");
-  server_.offer("b", "snap", 1, "http://127.0.0.1:1/x.zip");
   Callbacks callbacks;
   manager_->sync(std::vector<LiveUpdate>{LiveUpdate("a", "production", false, Strategy::zip),
                                          LiveUpdate("b", "production", false, Strategy::zip),
@@ -114,7 +114,6 @@ TEST_F(SyncOrchestration, AllRegisteredAppsAndEmptyLists) {
 
   addCached("a");
   addCached("b");
-  server_.offer("a", "snap", 1, "http://127.0.0.1:1/x.zip");
   server_.offerNothing("b");
   auto all = manager_->sync().get();
   EXPECT_EQ(all.results.size(), 2u);
@@ -125,8 +124,7 @@ TEST_F(SyncOrchestration, AllRegisteredAppsAndEmptyLists) {
 }
 
 TEST_F(SyncOrchestration, CancellationStopsTheSyncInEveryForm) {
-  addCached("app");
-  server_.offer("app", "snap", 1, "http://127.0.0.1:1/x.zip", 10s);
+  addCached("app", 10s);
   manager_->cancelSync("app");  // nothing running: nothing happens
 
   auto future = manager_->sync("app");
@@ -171,8 +169,7 @@ TEST_F(SyncOrchestration, AddWithSyncOnAddStartsOneSync) {
 }
 
 TEST_F(SyncOrchestration, ARunningSyncKeepsAReleasedManagerAlive) {
-  addCached("app");
-  server_.offer("app", "snap", 1, "http://127.0.0.1:1/x.zip", 200ms);
+  addCached("app", 200ms);
   std::promise<Outcome> callback;
   manager_->sync("app", [&](Outcome outcome) { callback.set_value(std::move(outcome)); });
   std::weak_ptr<TestManager> weak = manager_;

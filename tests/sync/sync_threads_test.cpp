@@ -72,7 +72,6 @@ TEST_F(SyncThreads, ThrowingAndEmptyCallbacksAreLoggedAndTheProcessGoesOn) {
 }
 
 TEST_F(SyncThreads, EachCallersCallbackRunsWithoutWaitingForAnothers) {
-  server_.offerNothing("app");
   std::promise<void> secondRan;
   std::promise<bool> firstSawSecond;
   // The first callback waits for the second one: with both on one thread, one after the
