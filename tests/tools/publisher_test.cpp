@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <functional>
 #include <regex>
 
 #include "publishing/app_lock.h"
@@ -256,24 +257,68 @@ TEST_F(Publisher, RefusesBadInputAndLeavesTheRootAsItWas) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "v2"));
 }
 
-TEST_F(Publisher, ChannelsRememberWhatTheyServedForRollbacks) {
+// Each move as the publishing tool makes it: what the channel serves afterwards, and
+// that a refused move writes nothing.
+TEST_F(Publisher, ChannelMovesKeepAHistoryForRollbacksAndRolloutsBesideIt) {
   for (const auto* id : {"v1", "v2", "v3"}) {
     ASSERT_TRUE(publish({.app = "shop", .snapshotId = id, .channel = "production"}));
   }
-  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v3", {"v2", "v1"}}));
+  for (const auto* id : {"v4", "v5", "v6"}) {
+    ASSERT_TRUE(publish({.app = "shop", .snapshotId = id, .channel = "staging"}));
+  }
   auto lock = publishing::AppLock::acquire(root_.appDirectory("shop"));
   ASSERT_TRUE(lock);
-  auto rollback = [&](std::optional<std::string> to) {
-    return publishing::rollbackChannel(root_, *lock, "shop", "production", to);
+  using publishing::Rollout;
+  using Outcome = std::expected<ChannelRecord, std::string>;
+  auto rollback = [&](std::optional<std::string> to, std::string channel = "production") {
+    return publishing::rollbackChannel(root_, *lock, "shop", channel, to);
   };
-  EXPECT_EQ(*rollback(std::nullopt), (ChannelRecord{"v2", {"v1"}}));
-  EXPECT_EQ(*rollback(std::nullopt), (ChannelRecord{"v1", {}}));
-  EXPECT_EQ(rollback(std::nullopt).error(), "Channel production has no earlier snapshot");
-  EXPECT_EQ(*rollback("v3"), (ChannelRecord{"v3", {"v1"}})) << "forward again is a move";
-  EXPECT_EQ(*rollback("v1"), (ChannelRecord{"v1", {}}));
-  EXPECT_EQ(rollback("v9").error(), "App shop has no snapshot v9");
-  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v1", {}}));
-  EXPECT_FALSE(publishing::rollbackChannel(root_, *lock, "shop", "beta", std::nullopt));
+  auto rollout = [&](std::string id, int percent, std::string channel = "production") {
+    return publishing::startRollout(root_, *lock, "shop", channel, id, percent);
+  };
+  auto move = [&](std::string id) {
+    return publishing::moveChannel(root_, *lock, "shop", "production", id);
+  };
+  const std::pair<std::function<Outcome()>, Outcome> steps[] = {
+      {[&] { return rollback(std::nullopt); }, ChannelRecord{"v2", {"v1"}}},
+      {[&] { return rollback(std::nullopt); }, ChannelRecord{"v1", {}}},
+      {[&] { return rollback(std::nullopt); },
+       std::unexpected("Channel production has no earlier snapshot")},
+      {[&] { return rollback("v3"); }, ChannelRecord{"v3", {"v1"}}},  // forward again: a move
+      {[&] { return rollback("v1"); }, ChannelRecord{"v1", {}}},
+      {[&] { return rollback("v9"); }, std::unexpected("App shop has no snapshot v9")},
+      {[&] { return move("v2"); }, ChannelRecord{"v2", {"v1"}}},
+      {[&] { return rollout("v3", 10); }, ChannelRecord{"v2", {"v1"}, Rollout{"v3", 10}}},
+      // A second rollout replaces the first; the channel's snapshot stays.
+      {[&] { return rollout("v4", 20); }, ChannelRecord{"v2", {"v1"}, Rollout{"v4", 20}}},
+      // A rollback withdraws the rollout only.
+      {[&] { return rollback(std::nullopt); }, ChannelRecord{"v2", {"v1"}}},
+      // A move ends a rollout; the snapshot under trial never enters the history.
+      {[&] { return rollout("v5", 30); }, ChannelRecord{"v2", {"v1"}, Rollout{"v5", 30}}},
+      {[&] { return move("v6"); }, ChannelRecord{"v6", {"v2", "v1"}}},
+  };
+  for (const auto& [step, outcome] : steps) {
+    const auto before = *root_.readChannel("shop", "production");
+    auto made = step();
+    if (outcome) {
+      ASSERT_EQ(made, outcome) << (made ? "" : made.error());
+      EXPECT_EQ(*root_.readChannel("shop", "production"), *outcome);
+    } else {
+      EXPECT_EQ(made, outcome);
+      EXPECT_EQ(*root_.readChannel("shop", "production"), before) << outcome.error();
+    }
+  }
+  const std::vector<Outcome> refused = {
+      publishing::widenRollout(root_, *lock, "shop", "production", 50),  // no rollout
+      rollout("v6", 50),                                                  // served already
+      rollout("v5", 50, "beta"),
+      rollout("v9", 50),
+      rollout("v5", -1),
+      rollback(std::nullopt, "beta"),
+  };
+  for (const auto& outcome : refused) EXPECT_FALSE(outcome) << ::testing::PrintToString(outcome);
+  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v6", {"v2", "v1"}}));
+  EXPECT_FALSE(root_.readChannel("shop", "beta"));
 }
 
 // The tool's own contract; the lines it prints are pinned by the documented examples.
