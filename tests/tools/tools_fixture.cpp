@@ -34,11 +34,6 @@ publishing::PublishedSnapshot DeployFixture::publish(const std::string& app, con
   return *published;
 }
 
-std::vector<std::string> DeployFixture::accessLog() const {
-  std::lock_guard lock(mutex_);
-  return log_;
-}
-
 std::size_t DeployFixture::requests(const std::string& text) const {
   std::lock_guard lock(mutex_);
   return std::count_if(log_.begin(), log_.end(), [&](const std::string& line) {

@@ -34,8 +34,7 @@ class DeployFixture {
                                         const std::string& channel = "production",
                                         publishing::PublishRequest more = {});
 
-  // The access-log lines so far, and how many of them contain `text`.
-  std::vector<std::string> accessLog() const;
+  // How many access-log lines so far contain `text`.
   std::size_t requests(const std::string& text) const;
 
  private:
