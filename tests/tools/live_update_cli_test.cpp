@@ -82,6 +82,7 @@ TEST(LiveUpdateCli, SyncsZipAndDifferentialAppsAsOneListAndReportsEachAsJson) {
   EXPECT_EQ(lastSync.exitCode, 0);
   EXPECT_EQ(lastSync.out.size(), std::string("2025-01-01T00:00:00Z\n").size()) << lastSync.out;
   EXPECT_EQ(host.run({"last-sync"}).out, lastSync.out) << "the latest of every cached app";
+  ASSERT_TRUE(std::filesystem::exists(v2));
   auto clean = host.run({"clean", "shop:production", "--max-versions", "0", "--quiet"});
   EXPECT_EQ(clean.exitCode, 0);
   EXPECT_EQ(clean.out, "");
