@@ -43,14 +43,6 @@ std::map<std::string, std::pair<std::size_t, std::size_t>> exampleSpans(
 
 }  // namespace
 
-std::map<std::string, std::string> documentedExamples(const std::string& markdown) {
-  std::map<std::string, std::string> examples;
-  for (const auto& [name, span] : exampleSpans(markdown)) {
-    examples[name] = markdown.substr(span.first, span.second);
-  }
-  return examples;
-}
-
 void expectDocumentedExamples(const std::filesystem::path& document,
                               const std::map<std::string, std::string>& generated) {
   std::string markdown = readFile(document);
@@ -65,14 +57,16 @@ void expectDocumentedExamples(const std::filesystem::path& document,
       ADD_FAILURE() << document.filename() << ": example " << name << " is made by no tool run";
       continue;
     }
-    if (markdown.compare(span.first, span.second, made->second) == 0) continue;
+    // A block's text ends before the line break of its closing fence.
+    const auto text = made->second.substr(0, made->second.find_last_not_of('\n') + 1);
+    if (markdown.compare(span.first, span.second, text) == 0) continue;
     if (rewrite) {
-      rewrites.emplace_back(span, made->second);
+      rewrites.emplace_back(span, text);
       continue;
     }
     ADD_FAILURE() << document.filename() << ": example " << name
                   << " differs from what the tools give now:\n"
-                  << made->second << "\n(run with QELVO_UPDATE_DOC_EXAMPLES=1 to take it)";
+                  << text << "\n(run with QELVO_UPDATE_DOC_EXAMPLES=1 to take it)";
   }
   for (const auto& [name, text] : generated) {
     if (!spans.contains(name)) {

@@ -22,12 +22,9 @@
 
 namespace qelvo::test {
 
-// Every example of `markdown`: its name and the text between its fences (without the
-// final line break).
-std::map<std::string, std::string> documentedExamples(const std::string& markdown);
-
-// Compares every example of `document` with `generated` (gtest failures naming each
-// difference); a document example nobody generates, or the reverse, fails too.
+// Compares every example of `document` with `generated`, less its final line breaks
+// (gtest failures naming each difference); a document example nobody generates, or the
+// reverse, fails too.
 void expectDocumentedExamples(const std::filesystem::path& document,
                               const std::map<std::string, std::string>& generated);
 

@@ -26,7 +26,6 @@ class BackgroundProcess {
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   bool running();
   std::string output() const;
   // Waits until the output holds `text` (or the program ends, or `timeout` passes).

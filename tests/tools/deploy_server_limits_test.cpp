@@ -46,18 +46,17 @@ class RawClient {
   bool send(std::string_view bytes) {
     return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   }
-  // Everything until the server closes the connection (or 5 s pass without a byte).
-  std::string readToEnd() {
+  // Everything until the server closes the connection (or 5 s pass without a byte); or,
+  // for `readSome`, the first bytes of an answer: at least its status line, however the
+  // bytes arrive.
+  std::string readToEnd() { return read(true); }
+  std::string readSome() { return read(false); }
+
+ private:
+  std::string read(bool toEnd) {
     std::string received;
     char buffer[4096];
-    for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0;) received.append(buffer, n);
-    return received;
-  }
-  // The first bytes of an answer: at least its status line, however the bytes arrive.
-  std::string readSome() {
-    std::string received;
-    char buffer[4096];
-    while (received.find("\r\n") == std::string::npos) {
+    while (toEnd || received.find("\r\n") == std::string::npos) {
       ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
       if (n <= 0) break;
       received.append(buffer, static_cast<std::size_t>(n));
@@ -65,7 +64,6 @@ class RawClient {
     return received;
   }
 
- private:
   int fd_;
   bool connected_ = false;
 };

@@ -2,7 +2,6 @@
 // refuses, as the library's own client and a plain HTTP client see it.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <set>
@@ -30,43 +29,34 @@ std::expected<SuccessResponseData, Error> check(const std::string& appsUrl,
   return LiveUpdatesClient::make(*Url::parse(appsUrl), {})->checkForUpdate(request, {}, {});
 }
 
-httplib::Client plainClient(const std::string& appsUrl) {
-  auto url = *Url::parse(appsUrl);
-  return httplib::Client(url.host(), *url.port());
-}
-
-TEST(DeployServer, OffersTheChannelsSnapshotWithTheArchiveOrTheManifest) {
+// Answers name the origin the check came to, or the files origin the server was given.
+TEST(DeployServer, OffersTheChannelsSnapshotWithTheArchiveOrTheManifestOnTheFilesOrigin) {
   DeployFixture server;
-  server.publish("shop", "v1", kFiles);
-  server.publish("shop", "v2", kFiles);
-
-  auto zip = check(server.appsUrl(), checkRequest("shop", "production", false));
-  ASSERT_TRUE(zip) << zip.error().localizedDescription();
-  EXPECT_EQ(*zip, (SuccessResponseData{.url = server.appsUrl() + "/shop/snapshots/v2/bundle.zip",
-                                       .available = true,
-                                       .snapshot = "v2",
-                                       .partial = false,
-                                       .build = 2,
-                                       .compatible = true,
-                                       .incompatibleUpdateAvailable = false}));
-  auto differential = check(server.appsUrl(), checkRequest("shop", "production", true));
-  ASSERT_TRUE(differential);
-  EXPECT_EQ(differential->url,
-            server.appsUrl() + "/shop/snapshots/v2/files/live-update-manifest.json");
-
-  // Archives and files come with their length and exact bytes.
-  auto client = plainClient(server.appsUrl());
-  auto archive = client.Get("/apps/shop/snapshots/v2/bundle.zip");
-  ASSERT_TRUE(archive);
-  EXPECT_EQ(archive->status, 200);
-  EXPECT_EQ(archive->body, readFile(server.root().snapshotDirectory("shop", "v2") / "bundle.zip"));
-  EXPECT_EQ(archive->get_header_value("Content-Length"), std::to_string(archive->body.size()));
-  EXPECT_EQ(archive->get_header_value("Content-Type"), "application/zip");
-  auto script = client.Get("/apps/shop/snapshots/v2/files/js/app.js");
-  ASSERT_TRUE(script);
-  EXPECT_EQ(script->body, "run()");
-  EXPECT_EQ(script->get_header_value("Content-Length"), "5");
-
+  DeployFixture behindCdn({.filesUrl = "https://cdn.example.com/deploy/apps/"});
+  for (auto* deploy : {&server, &behindCdn}) {
+    deploy->publish("shop", "v1", kFiles);
+    deploy->publish("shop", "v2", kFiles);
+    const auto origin =
+        deploy == &server ? server.appsUrl() : std::string("https://cdn.example.com/deploy/apps");
+    for (const auto& [manifest, path] :
+         {std::pair{false, "/shop/snapshots/v2/bundle.zip"},
+          std::pair{true, "/shop/snapshots/v2/files/live-update-manifest.json"}}) {
+      auto offer = check(deploy->appsUrl(), checkRequest("shop", "production", manifest));
+      ASSERT_TRUE(offer) << offer.error().localizedDescription();
+      EXPECT_EQ(*offer, (SuccessResponseData{.url = origin + path,
+                                             .available = true,
+                                             .snapshot = "v2",
+                                             .partial = false,
+                                             .build = 2,
+                                             .compatible = true,
+                                             .incompatibleUpdateAvailable = false}));
+    }
+  }
+  for (const std::string bad : {"ftp://cdn.example.com/apps", "/apps", "https://"}) {
+    EXPECT_THROW(deploy::DeployServer({.root = server.root().path(), .filesUrl = bad}),
+                 std::runtime_error)
+        << bad;
+  }
 
   // Snapshots for other binary versions are not offered.
   server.publish("pinned", "v1", kFiles, "production",
@@ -89,7 +79,7 @@ TEST(DeployServer, OffersTheChannelsSnapshotWithTheArchiveOrTheManifest) {
 TEST(DeployServer, RefusalsCarryTheErrorEnvelope) {
   DeployFixture server;
   server.publish("shop", "v1", kFiles);
-  auto client = plainClient(server.appsUrl());
+  httplib::Client client("127.0.0.1", server.port());
   const auto valid = nlohmann::json::parse(checkBody("shop"));
   auto with = [&](const std::string& key, const nlohmann::json& value) {
     auto body = valid;
@@ -135,7 +125,7 @@ TEST(DeployServer, ServesNothingOutsideTheBundles) {
                                       ".v2.tmp-abc/files");
   writeFile(server.root().snapshotsDirectory("shop") / ".v2.tmp-abc/files/index.html", "half");
 
-  auto client = plainClient(server.appsUrl());
+  httplib::Client client("127.0.0.1", server.port());
   for (const std::string path : {
            "/apps/shop/snapshots/v1/snapshot.json",
            "/apps/shop/channels/production.json",
@@ -196,7 +186,7 @@ TEST(DeployServer, ChannelMovesAreNeverSeenHalfDone) {
     }
     publishing = false;
   });
-  auto client = plainClient(server.appsUrl());
+  httplib::Client client("127.0.0.1", server.port());
   int checks = 0;
   while (publishing || checks == 0) {
     auto offered = check(server.appsUrl(), checkRequest("shop", "production", false));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <functional>
 #include <regex>
 
 #include "publishing/app_lock.h"
@@ -69,8 +70,14 @@ class Publisher : public ::testing::Test {
   int count_ = 0;
 };
 
-TEST_F(Publisher, WritesTheFilesTheirManifestTheArchiveAndTheRecords) {
-  auto published = publish({.app = "shop", .snapshotId = "v1", .channel = "production"});
+// The claims' values are pinned by the documented examples (release-claims); an
+// unsigned manifest is the patch test's.
+TEST_F(Publisher, WritesTheFilesTheirManifestSignedOncePerKeyAndTheArchive) {
+  auto published = publish({.app = "shop",
+                            .snapshotId = "v1",
+                            .signers = {testKey(), otherTestKey()},
+                            .expiresAfter = std::chrono::days(30),
+                            .channel = "production"});
   ASSERT_TRUE(published) << published.error();
   EXPECT_EQ(published->fileCount, 4u);
   const auto snapshot = root_.snapshotDirectory("shop", "v1");
@@ -80,14 +87,19 @@ TEST_F(Publisher, WritesTheFilesTheirManifestTheArchiveAndTheRecords) {
   std::sort(hrefs.begin(), hrefs.end());
   EXPECT_EQ(listFiles(snapshot / "files"), hrefs);
 
-  const auto manifestText = readFile(snapshot / "files/live-update-manifest.json");
-  auto manifest = Manifest::decode(manifestText);
-  ASSERT_TRUE(manifest);
-  decltype(manifest->payload) expected;
+  auto document = SecureManifest::decode(readFile(snapshot / "files/live-update-manifest.json"));
+  ASSERT_TRUE(document);
+  decltype(document->manifest.payload) expected;
   for (const auto& [href, content] : kFiles) expected.insert(manifestItem(href, content));
-  EXPECT_EQ(manifest->payload, expected);
+  EXPECT_EQ(document->manifest.payload, expected);
+  ASSERT_EQ(document->signatures.size(), 2u);
+  EXPECT_EQ(document->signatures[0].protectedHeader, document->signatures[1].protectedHeader)
+      << "one release, one set of claims";
+  for (const auto* key : {&testKey(), &otherTestKey()}) {
+    EXPECT_TRUE(verifyAnySignature(*document, *RsaPublicKey::fromText(key->publicKeyPem())));
+  }
 
-  // The archive holds the same files and manifest, in name order.
+  // The archive holds the same files and signed manifest, in name order.
   auto entries = archiveEntries(snapshot / "bundle.zip");
   ASSERT_EQ(entries.size(), hrefs.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -102,34 +114,6 @@ TEST_F(Publisher, WritesTheFilesTheirManifestTheArchiveAndTheRecords) {
               std::filesystem::perms::none)
         << entry.path();
   }
-}
-
-// The claims' values are pinned by the documented examples (release-claims).
-TEST_F(Publisher, SignsOncePerKeyWithTheReleaseClaimsAndTheArchiveCarriesTheSignedManifest) {
-  auto published = publish({.app = "shop",
-                            .snapshotId = "v1",
-                            .build = 7,
-                            .signers = {testKey(), otherTestKey()},
-                            .expiresAfter = std::chrono::days(30)});
-  ASSERT_TRUE(published) << published.error();
-  const auto snapshot = root_.snapshotDirectory("shop", "v1");
-  const auto text = readFile(snapshot / "files/live-update-manifest.json");
-  auto document = SecureManifest::decode(text);
-  ASSERT_TRUE(document);
-  ASSERT_EQ(document->signatures.size(), 2u);
-  for (const auto& signature : document->signatures) {
-    EXPECT_EQ(signature.protectedHeader, document->signatures[0].protectedHeader)
-        << "one release, one set of claims";
-  }
-  for (const auto* key : {&testKey(), &otherTestKey()}) {
-    EXPECT_TRUE(verifyAnySignature(*document, *RsaPublicKey::fromText(key->publicKeyPem())));
-  }
-  auto entries = archiveEntries(snapshot / "bundle.zip");
-  auto inArchive = std::find_if(entries.begin(), entries.end(), [](const auto& e) {
-    return e.first == "live-update-manifest.json";
-  });
-  ASSERT_NE(inArchive, entries.end());
-  EXPECT_EQ(inArchive->second, text);
 }
 
 TEST_F(Publisher, PatchesChangedFilesAgainstTheNewestSnapshotsWhenTheySaveEnough) {
@@ -179,19 +163,12 @@ TEST_F(Publisher, PatchesChangedFilesAgainstTheNewestSnapshotsWhenTheySaveEnough
   EXPECT_EQ(own.error().substr(0, 41), ".patches is where the publisher keeps pat");
 }
 
-TEST_F(Publisher, TheSameFilesGiveTheSameArchive) {
+TEST_F(Publisher, BuildNumbersFollowTheHighestIdsAreFreshUuidsAndTheSameFilesGiveOneArchive) {
   auto files = source(kFiles);
-  ASSERT_TRUE(publish({.app = "shop", .source = files, .snapshotId = "a", .build = 1}));
+  auto first = publish({.app = "shop", .source = files});
   std::filesystem::last_write_time(
       files / "index.html", std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
-  ASSERT_TRUE(publish({.app = "shop", .source = files, .snapshotId = "b", .build = 1}));
-  EXPECT_EQ(readFile(root_.snapshotDirectory("shop", "a") / "bundle.zip"),
-            readFile(root_.snapshotDirectory("shop", "b") / "bundle.zip"));
-}
-
-TEST_F(Publisher, BuildNumbersFollowTheHighestAndIdsAreFreshUuids) {
-  auto first = publish({.app = "shop"});
-  auto second = publish({.app = "shop"});
+  auto second = publish({.app = "shop", .source = files});
   auto given = publish({.app = "shop", .build = 40});
   auto next = publish({.app = "shop"});
   ASSERT_TRUE(first && second && given && next);
@@ -201,6 +178,8 @@ TEST_F(Publisher, BuildNumbersFollowTheHighestAndIdsAreFreshUuids) {
   const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
   EXPECT_TRUE(std::regex_match(first->record.id, uuid)) << first->record.id;
   EXPECT_NE(first->record.id, second->record.id);
+  EXPECT_EQ(readFile(root_.snapshotDirectory("shop", first->record.id) / "bundle.zip"),
+            readFile(root_.snapshotDirectory("shop", second->record.id) / "bundle.zip"));
 }
 
 TEST_F(Publisher, RefusesBadInputAndLeavesTheRootAsItWas) {
@@ -256,24 +235,68 @@ TEST_F(Publisher, RefusesBadInputAndLeavesTheRootAsItWas) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "v2"));
 }
 
-TEST_F(Publisher, ChannelsRememberWhatTheyServedForRollbacks) {
+// Each move as the publishing tool makes it: what the channel serves afterwards, and
+// that a refused move writes nothing.
+TEST_F(Publisher, ChannelMovesKeepAHistoryForRollbacksAndRolloutsBesideIt) {
   for (const auto* id : {"v1", "v2", "v3"}) {
     ASSERT_TRUE(publish({.app = "shop", .snapshotId = id, .channel = "production"}));
   }
-  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v3", {"v2", "v1"}}));
+  for (const auto* id : {"v4", "v5", "v6"}) {
+    ASSERT_TRUE(publish({.app = "shop", .snapshotId = id, .channel = "staging"}));
+  }
   auto lock = publishing::AppLock::acquire(root_.appDirectory("shop"));
   ASSERT_TRUE(lock);
-  auto rollback = [&](std::optional<std::string> to) {
-    return publishing::rollbackChannel(root_, *lock, "shop", "production", to);
+  using publishing::Rollout;
+  using Outcome = std::expected<ChannelRecord, std::string>;
+  auto rollback = [&](std::optional<std::string> to, std::string channel = "production") {
+    return publishing::rollbackChannel(root_, *lock, "shop", channel, to);
   };
-  EXPECT_EQ(*rollback(std::nullopt), (ChannelRecord{"v2", {"v1"}}));
-  EXPECT_EQ(*rollback(std::nullopt), (ChannelRecord{"v1", {}}));
-  EXPECT_EQ(rollback(std::nullopt).error(), "Channel production has no earlier snapshot");
-  EXPECT_EQ(*rollback("v3"), (ChannelRecord{"v3", {"v1"}})) << "forward again is a move";
-  EXPECT_EQ(*rollback("v1"), (ChannelRecord{"v1", {}}));
-  EXPECT_EQ(rollback("v9").error(), "App shop has no snapshot v9");
-  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v1", {}}));
-  EXPECT_FALSE(publishing::rollbackChannel(root_, *lock, "shop", "beta", std::nullopt));
+  auto rollout = [&](std::string id, int percent, std::string channel = "production") {
+    return publishing::startRollout(root_, *lock, "shop", channel, id, percent);
+  };
+  auto move = [&](std::string id) {
+    return publishing::moveChannel(root_, *lock, "shop", "production", id);
+  };
+  const std::pair<std::function<Outcome()>, Outcome> steps[] = {
+      {[&] { return rollback(std::nullopt); }, ChannelRecord{"v2", {"v1"}}},
+      {[&] { return rollback(std::nullopt); }, ChannelRecord{"v1", {}}},
+      {[&] { return rollback(std::nullopt); },
+       std::unexpected("Channel production has no earlier snapshot")},
+      {[&] { return rollback("v3"); }, ChannelRecord{"v3", {"v1"}}},  // forward again: a move
+      {[&] { return rollback("v1"); }, ChannelRecord{"v1", {}}},
+      {[&] { return rollback("v9"); }, std::unexpected("App shop has no snapshot v9")},
+      {[&] { return move("v2"); }, ChannelRecord{"v2", {"v1"}}},
+      {[&] { return rollout("v3", 10); }, ChannelRecord{"v2", {"v1"}, Rollout{"v3", 10}}},
+      // A second rollout replaces the first; the channel's snapshot stays.
+      {[&] { return rollout("v4", 20); }, ChannelRecord{"v2", {"v1"}, Rollout{"v4", 20}}},
+      // A rollback withdraws the rollout only.
+      {[&] { return rollback(std::nullopt); }, ChannelRecord{"v2", {"v1"}}},
+      // A move ends a rollout; the snapshot under trial never enters the history.
+      {[&] { return rollout("v5", 30); }, ChannelRecord{"v2", {"v1"}, Rollout{"v5", 30}}},
+      {[&] { return move("v6"); }, ChannelRecord{"v6", {"v2", "v1"}}},
+  };
+  for (const auto& [step, outcome] : steps) {
+    const auto before = *root_.readChannel("shop", "production");
+    auto made = step();
+    if (outcome) {
+      ASSERT_EQ(made, outcome) << (made ? "" : made.error());
+      EXPECT_EQ(*root_.readChannel("shop", "production"), *outcome);
+    } else {
+      EXPECT_EQ(made, outcome);
+      EXPECT_EQ(*root_.readChannel("shop", "production"), before) << outcome.error();
+    }
+  }
+  const std::vector<Outcome> refused = {
+      publishing::widenRollout(root_, *lock, "shop", "production", 50),  // no rollout
+      rollout("v6", 50),                                                  // served already
+      rollout("v5", 50, "beta"),
+      rollout("v9", 50),
+      rollout("v5", -1),
+      rollback(std::nullopt, "beta"),
+  };
+  for (const auto& outcome : refused) EXPECT_FALSE(outcome) << ::testing::PrintToString(outcome);
+  EXPECT_EQ(*root_.readChannel("shop", "production"), (ChannelRecord{"v6", {"v2", "v1"}}));
+  EXPECT_FALSE(root_.readChannel("shop", "beta"));
 }
 
 // The tool's own contract; the lines it prints are pinned by the documented examples.

@@ -34,11 +34,6 @@ publishing::PublishedSnapshot DeployFixture::publish(const std::string& app, con
   return *published;
 }
 
-std::vector<std::string> DeployFixture::accessLog() const {
-  std::lock_guard lock(mutex_);
-  return log_;
-}
-
 std::size_t DeployFixture::requests(const std::string& text) const {
   std::lock_guard lock(mutex_);
   return std::count_if(log_.begin(), log_.end(), [&](const std::string& line) {
@@ -87,13 +82,13 @@ ToolRun publishFiles(const std::filesystem::path& root, const std::string& app,
   return runTool(QELVO_PUBLISH_TOOL, args);
 }
 
-std::string checkBody(const std::string& app, const std::string& deviceId, bool manifest) {
+std::string checkBody(const std::string& app, const std::string& deviceId) {
   return nlohmann::json{{"device",
                          {{"platform", "ios"},
                           {"platform_version", "17"},
                           {"binary_version", "1.0.0"},
                           {"device_id", deviceId}}},
-                        {"manifest", manifest},
+                        {"manifest", false},
                         {"app_id", app},
                         {"channel_name", "production"}}
       .dump();

@@ -34,8 +34,7 @@ class DeployFixture {
                                         const std::string& channel = "production",
                                         publishing::PublishRequest more = {});
 
-  // The access-log lines so far, and how many of them contain `text`.
-  std::vector<std::string> accessLog() const;
+  // How many access-log lines so far contain `text`.
   std::size_t requests(const std::string& text) const;
 
  private:
@@ -72,9 +71,9 @@ class CliHost {
 ToolRun publishFiles(const std::filesystem::path& root, const std::string& app,
                      const std::string& id, const Files& files,
                      const std::vector<std::string>& extra = {});
-// The body of a device's check of `app` on production, as the library sends it.
-std::string checkBody(const std::string& app, const std::string& deviceId = "D-1",
-                      bool manifest = false);
+// The body of a device's check of `app` on production for an archive, as the library
+// sends it.
+std::string checkBody(const std::string& app, const std::string& deviceId = "D-1");
 
 // Each of `files` has its content in `directory`.
 void expectFilesIn(const std::filesystem::path& directory, const Files& files);

@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
 
+#include "publishing/app_lock.h"
+#include "publishing/channel_moves.h"
 #include "support/background_process.h"
 #include "support/loopback_server.h"
 #include "tools/tools_fixture.h"
@@ -34,60 +35,25 @@ std::vector<json> waitForLines(BackgroundProcess& watch, std::size_t count) {
   return watchLines(watch);
 }
 
-// Archives come from a files origin that serves a deploy root, and holds v2's archive
-// half-sent until `stallV2` is cleared: a sync of v2 stays in its download.
-class StallingFiles {
- public:
-  StallingFiles() {
-    server_.handle("GET", "/apps/(.*)", [this](const httplib::Request& req,
-                                             httplib::Response& res) {
-      auto body = std::make_shared<std::string>(readFile(root() / "apps" / req.matches[1].str()));
-      if (req.path.find("/snapshots/v2/") == std::string::npos) {
-        res.set_content(*body, "application/octet-stream");
-        return;
-      }
-      res.set_content_provider(body->size(), "application/zip",
-                               [this, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                 const std::size_t half = body->size() / 2;
-                                 if (offset < half) {
-                                   sink.write(body->data() + offset, half - offset);
-                                   halfSent_ = true;
-                                   return true;
-                                 }
-                                 while (stallV2 && !server_.waitForStop(10ms)) {
-                                 }
-                                 sink.write(body->data() + offset, body->size() - offset);
-                                 return true;
-                               });
-    });
-  }
-  std::string appsUrl() const { return server_.url("/apps").text(); }
-  void serve(const std::filesystem::path& root) {
-    std::lock_guard lock(mutex_);
-    root_ = root;
-  }
-  bool v2HalfSent() const { return halfSent_; }
-
-  std::atomic<bool> stallV2{true};
-
- private:
-  std::filesystem::path root() const {
-    std::lock_guard lock(mutex_);
-    return root_;
-  }
-
-  mutable std::mutex mutex_;
-  std::filesystem::path root_;
-  std::atomic<bool> halfSent_{false};
-  LoopbackServer server_;
-};
-
 TEST(WatchCli, KeepsAnAppUpToDateRunsTheHookAndStopsMidSyncWithTheCacheAsItWas) {
   TempDir work;
-  StallingFiles files;
-  DeployFixture server({.filesUrl = files.appsUrl()});
-  files.serve(server.root().path());
-  server.publish("shop", "v1", {{"index.html", "v1"}, {"js/app.js", std::string(300000, 'x')}});
+  // Archives come from a files origin that holds v2's half-sent: a sync of v2 stays in its
+  // download.
+  TestDeployServer files;
+  DeployFixture server({.filesUrl = files.http().url("/apps").text()});
+  auto serveArchive = [&](const std::string& id, const Files& bundle) {
+    server.publish("shop", id, bundle, "staging");
+    const auto archive = readFile(server.root().snapshotDirectory("shop", id) / "bundle.zip");
+    const auto path = "/apps/shop/snapshots/" + id + "/bundle.zip";
+    if (id == "v1") {
+      files.serve(path, archive);
+    } else {
+      files.serveStalled(path, archive, archive.size() / 2);
+    }
+    auto lock = publishing::AppLock::acquire(server.root().appDirectory("shop"));
+    ASSERT_TRUE(lock && publishing::moveChannel(server.root(), *lock, "shop", "production", id));
+  };
+  serveArchive("v1", {{"index.html", "v1"}, {"js/app.js", std::string(300000, 'x')}});
   CliHost host(server.appsUrl(), {"--quiet"});
   const auto hooks = work / "hooks.txt";
   BackgroundProcess watch(
@@ -115,9 +81,12 @@ TEST(WatchCli, KeepsAnAppUpToDateRunsTheHookAndStopsMidSyncWithTheCacheAsItWas) 
   EXPECT_EQ(readFile(hooks), "shop v1 " + v1Directory + "\n");
 
   // v2's download stalls half-way; SIGTERM then cancels the sync and ends the watch.
-  server.publish("shop", "v2", {{"index.html", "v2"}, {"js/app.js", std::string(300000, 'y')}});
-  for (int i = 0; i < 1000 && !files.v2HalfSent(); ++i) std::this_thread::sleep_for(10ms);
-  ASSERT_TRUE(files.v2HalfSent()) << watch.output();
+  serveArchive("v2", {{"index.html", "v2"}, {"js/app.js", std::string(300000, 'y')}});
+  const std::string v2Archive = "/apps/shop/snapshots/v2/bundle.zip";
+  for (int i = 0; i < 1000 && files.count("GET", v2Archive) == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(files.count("GET", v2Archive), 1u) << watch.output();
   const auto before = watchLines(watch).size();
   EXPECT_EQ(watch.stop(SIGTERM), 0) << watch.output();
   lines = watchLines(watch);
