@@ -2,7 +2,7 @@
 
 A mutant changes one line, so a test that never runs that line cannot notice it: the
 mutation check runs only the tests that do. The map is made once per state of the
-sources, from a build instrumented for coverage (build/mutation-coverage): each test
+sources, from a build instrumented for coverage: each test
 runs alone, writing its counters below a directory of its own (GCOV_PREFIX), and gcov
 reads them back.
 """
@@ -25,17 +25,6 @@ def sources_key(root):
     paths = ["src", "include", "tools", "tests", "CMakeLists.txt", ":(exclude)tests/mutation"]
     state = git("ls-files", "--stage", "--", *paths) + git("diff", "--", *paths)
     return hashlib.sha256(state.encode()).hexdigest()
-
-
-def configure_and_build(root, build_dir):
-    if not (build_dir / "build.ninja").exists():
-        subprocess.run(["cmake", "-S", ".", "-B", str(build_dir), "-G", "Ninja",
-                        "-DCMAKE_BUILD_TYPE=Debug", "-DCMAKE_CXX_FLAGS_DEBUG=-O0 --coverage",
-                        "-DCMAKE_EXE_LINKER_FLAGS=--coverage", "-DBUILD_SHARED_LIBS=OFF",
-                        "-DQELVO_BUILD_BENCH=OFF", "-DQELVO_BUILD_EXAMPLES=OFF"],
-                       cwd=root, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", str(build_dir), "-j", str(os.cpu_count() or 2)],
-                   cwd=root, check=True, stdout=subprocess.DEVNULL)
 
 
 def test_names(build_dir, skipped_labels):
@@ -73,17 +62,15 @@ def lines_run(root, build_dir, counters, env, test, timeout):
     return ran
 
 
-def coverage_map(root, skipped_labels, timeout, env):
-    """{file: {line: [tests that run it]}}: a line gcov counts but no test runs has an
-    empty list; a line gcov does not count (a declaration, a continued statement) is
-    absent, and every test is run for it."""
-    build_dir = root / "build" / "mutation-coverage"
+def coverage_map(root, build_dir, skipped_labels, timeout, env):
+    """{file: {line: [tests that run it]}}, from `build_dir`, built for coverage: a line gcov
+    counts but no test runs has an empty list; a line gcov does not count (a declaration,
+    a continued statement) is absent, and every test is run for it."""
     cached = build_dir / "line-coverage.json"
     key = sources_key(root)
     if cached.exists() and (saved := json.loads(cached.read_text()))["key"] == key:
         return {f: {int(n): tests for n, tests in lines.items()}
                 for f, lines in saved["lines"].items()}
-    configure_and_build(root, build_dir)
     tests = test_names(build_dir, skipped_labels)
     print(f"recording which lines each of {len(tests)} tests runs", flush=True)
     scratch = build_dir / "counters"
