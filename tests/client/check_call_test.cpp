@@ -38,37 +38,6 @@ std::expected<SuccessResponseData, Error> check(LoopbackServer& server, const st
 constexpr const char* kMinimalData =
     R"({"data":{"available":false,"partial":false,"compatible":true,"incompatibleUpdateAvailable":false}})";
 
-TEST(CheckCall, PostsTheRequestAsJsonToTheAppsCheckDevicePath) {
-  LoopbackServer server;
-  answerChecks(server, 200, kMinimalData);
-
-  ASSERT_TRUE(check(server, "abc").has_value());
-  ASSERT_TRUE(check(server, "my app/v2").has_value());
-
-  auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].method, "POST");
-  EXPECT_EQ(requests[0].path, "/apps/abc/channels/check-device");
-  EXPECT_EQ(requests[0].query, "");
-  EXPECT_EQ(requests[0].header("Content-Type"), "application/json; charset=utf-8");
-  // The app id stays one path component.
-  EXPECT_EQ(requests[1].path, "/apps/my%20app%2Fv2/channels/check-device");
-
-  auto body = nlohmann::json::parse(requests[0].body);
-  EXPECT_EQ(body["plugin_version"], "6.0.0");
-  EXPECT_EQ(body["app_id"], "abc");
-  EXPECT_EQ(body["channel_name"], "production");
-  EXPECT_EQ(body["manifest"], true);
-  EXPECT_EQ(body["is_zarrows"], detectZarrowsEmbedding());
-  // Optional device keys are written only when present.
-  EXPECT_EQ(body["device"], (nlohmann::json{{"platform", "ios"},
-                                            {"platform_version", "6.1.0"},
-                                            {"binary_version", "2.4.0"},
-                                            {"device_id", sampleDevice().deviceId},
-                                            {"snapshot", "snap-0"}}));
-  EXPECT_EQ(body.size(), 6u);
-}
-
 struct StatusCase {
   int status;
   std::string body;
@@ -143,26 +112,6 @@ TEST(CheckCall, StatusAndBodyDecideTheOutcome) {
       EXPECT_EQ(*error, invalid(c.status, server));
     }
   }
-}
-
-// (An unreachable service is the sync's own case: its TransferError reaches the caller.)
-TEST(CheckCall, AnInformationalAnswerIsATransferFailure) {
-  // A 1xx answer is never final in HTTP: the exchange fails instead of succeeding.
-  LoopbackServer server;
-  answerChecks(server, 199, kMinimalData);
-  auto informational = check(server, "abc");
-  ASSERT_FALSE(informational.has_value());
-  EXPECT_NE(informational.error().get<TransferError>(), nullptr)
-      << informational.error().localizedDescription();
-}
-
-TEST(CheckCall, InvalidTextIsAnEncodingErrorAndNothingIsSent) {
-  LoopbackServer server;
-  answerChecks(server, 200, kMinimalData);
-  auto outcome = check(server, std::string("bad\xff", 4));
-  ASSERT_FALSE(outcome.has_value());
-  EXPECT_NE(outcome.error().get<EncodingError>(), nullptr);
-  EXPECT_EQ(server.requestCount(), 0u);
 }
 
 }  // namespace

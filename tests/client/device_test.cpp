@@ -7,20 +7,6 @@
 namespace qelvo {
 namespace {
 
-TEST(Device, DescribesThisHostWithTheGivenIdentifier) {
-  test::TestHost host("dev.qelvo.tests", "3.1.4");
-
-  Device device = Device::describe("D-1");
-  EXPECT_EQ(device.platform, "ios");
-  EXPECT_EQ(device.binaryVersion, "3.1.4");
-  EXPECT_EQ(device.deviceId, "D-1");
-  EXPECT_EQ(device.snapshot, std::nullopt);
-  EXPECT_EQ(device.build, std::nullopt);
-
-  host.setVersion("3.2.0");
-  EXPECT_EQ(Device::describe("D-1").binaryVersion, "3.2.0");
-}
-
 TEST(Device, AHostWithoutAShortVersionStringCannotBeDescribed) {
   test::TestHost host;
   configureHost({.bundleIdentifier = "dev.qelvo.tests",

@@ -24,21 +24,6 @@ void serve(LoopbackServer& server, const std::string& path, int status, std::str
   });
 }
 
-// What `moveFile` saw: the bytes of each file it was handed.
-struct MoveLog {
-  std::vector<std::string> contents;
-  std::vector<fs::path> files;
-};
-
-LiveUpdatesClient::MoveFile moveTo(fs::path destination, MoveLog& log) {
-  return [destination, &log](const fs::path& file) -> std::expected<void, Error> {
-    log.contents.push_back(test::readFile(file));
-    log.files.push_back(file);
-    fs::rename(file, destination);
-    return {};
-  };
-}
-
 class DownloadFile : public ::testing::Test {
  protected:
   test::TestHost host;
@@ -53,23 +38,6 @@ class DownloadFile : public ::testing::Test {
                                {});
   }
 };
-
-TEST_F(DownloadFile, HandsTheBodyToMoveFileInTheTemporaryDirectory) {
-  serve(server, "/files/a.bin", 200, std::string("zip\0bytes", 9));
-  serve(server, "/files/empty", 200, "");
-  MoveLog log;
-
-  ASSERT_TRUE(download("/files/a.bin", moveTo(destination / "a.bin", log)).has_value());
-  ASSERT_TRUE(download("/files/empty", moveTo(destination / "empty", log)).has_value());
-
-  EXPECT_EQ(test::readFile(destination / "a.bin"), std::string("zip\0bytes", 9));
-  EXPECT_TRUE(fs::is_regular_file(destination / "empty"));
-  EXPECT_EQ(fs::file_size(destination / "empty"), 0u);
-  ASSERT_EQ(log.files.size(), 2u);
-  EXPECT_EQ(log.files[0].parent_path(), host.tmp());
-  EXPECT_NE(log.files[0], log.files[1]);
-  EXPECT_TRUE(test::listFiles(host.tmp()).empty());
-}
 
 // A refused request still reaches moveFile, and a failing moveFile decides the outcome
 // whatever the status; either way no file is left behind.
@@ -103,25 +71,6 @@ TEST_F(DownloadFile, RefusalsAndFailedMovesAreTheOutcome) {
     EXPECT_EQ(outcome.error(), c.error);
     EXPECT_TRUE(test::listFiles(host.tmp()).empty());
   }
-}
-
-TEST_F(DownloadFile, TransferFailureIsANetworkErrorAndMoveFileIsNotCalled) {
-  auto closedPort = [] {
-    LoopbackServer gone;
-    return gone.url("/files/a");
-  }();
-  bool called = false;
-  auto outcome = downloadFileAndWait(*client, HttpRequest{.url = closedPort},
-                                     [&](const fs::path&) -> std::expected<void, Error> {
-                                       called = true;
-                                       return {};
-                                     },
-                                     {});
-  EXPECT_FALSE(called);
-  ASSERT_FALSE(outcome.has_value());
-  const auto* transfer = test::carriedTransferError(outcome.error());
-  ASSERT_NE(transfer, nullptr) << outcome.error().localizedDescription();
-  EXPECT_EQ(transfer->curlCode, CURLE_COULDNT_CONNECT);
 }
 
 }  // namespace

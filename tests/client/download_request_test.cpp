@@ -16,23 +16,6 @@ std::string fileUrl(const DownloadFileRequest& request) {
   return http ? http->url.text() : "<none>";
 }
 
-TEST(DownloadRequest, SplitsTheManifestUrlAndTheHref) {
-  auto request = build("https://cdn.example.com/a/b/live-update-manifest.json?v=1", "js/app.js");
-  EXPECT_EQ(request, (DownloadFileRequest{.basePath = "/a/b",
-                                          .href = "js/app.js",
-                                          .scheme = "https",
-                                          .host = "cdn.example.com",
-                                          .port = std::nullopt,
-                                          .queryItems = {{{"v", "1"}}},
-                                          .parentHref = "js",
-                                          .filename = "app.js"}));
-  EXPECT_EQ(fileUrl(request), "https://cdn.example.com/a/b/js/app.js?v=1");
-  auto http = makeHttpRequest(request);
-  EXPECT_EQ(http->method, "GET");
-  EXPECT_TRUE(http->headers.empty());
-  EXPECT_EQ(http->idleTimeout, std::chrono::seconds(60));
-}
-
 // Doubled slashes, no directory, percent-encoded directories, a port and a query.
 TEST(DownloadRequest, EdgeCasesOfPathsAndHrefs) {
   struct Case {

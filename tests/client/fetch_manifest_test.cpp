@@ -15,38 +15,6 @@ namespace {
 
 using test::LoopbackServer;
 
-TEST(FetchManifest, ReportsTheUrlAfterRedirectsAndFilesAreRequestedFromThere) {
-  test::TestHost host;
-  LoopbackServer server;
-  server.handle("GET", "/apps/abc/manifest", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect("/cdn/b%20uild/live-update-manifest.json?v=2&sig=a%2Bb");
-  });
-  server.handle("GET", "/cdn/.*", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(req.path.ends_with(".json") ? "{\"payload\":\"W10=\"}" : "file", "text/plain");
-  });
-  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
-
-  auto fetched = client->fetchManifest(server.url("/apps/abc/manifest"), {}, {});
-  ASSERT_TRUE(fetched.has_value()) << fetched.error().localizedDescription();
-  EXPECT_EQ(fetched->body, "{\"payload\":\"W10=\"}");
-  EXPECT_EQ(fetched->url, server.url("/cdn/b%20uild/live-update-manifest.json?v=2&sig=a%2Bb"));
-
-  auto request = makeDownloadFileRequestBuilder(fetched->url)("js/app.js");
-  ASSERT_TRUE(request.has_value());
-  auto http = makeHttpRequest(*request);
-  ASSERT_TRUE(http.has_value());
-  auto downloaded = downloadFileAndWait(
-      *client, *http, [](const std::filesystem::path&) -> std::expected<void, Error> { return {}; },
-      {});
-  ASSERT_TRUE(downloaded.has_value()) << downloaded.error().localizedDescription();
-
-  auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[2].path, "/cdn/b%20uild/js/app.js");
-  // The query is repeated byte for byte, encoded plus sign included.
-  EXPECT_EQ(requests[2].query, "v=2&sig=a%2Bb");
-}
-
 TEST(FetchManifest, RefusalsAreInvalidResponsesWithTheFinalUrlAndEndlessRedirectsNetworkErrors) {
   LoopbackServer server;
   server.handle("GET", "/old",

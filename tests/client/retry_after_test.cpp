@@ -43,44 +43,5 @@ TEST(RetryAfter, ReadsDelaySecondsAndEveryFormOfHttpDate) {
   }
 }
 
-// What a refusal of a check or of a manifest fetch carries, up to the sync's error. (A
-// refusal with the service's envelope, with and without the header, is the watch
-// command's own case.)
-TEST(RetryAfter, ARefusalCarriesItUpToTheSyncError) {
-  LoopbackServer server;
-  server.handle("POST", "/apps/down/.*", [](const httplib::Request&, httplib::Response& res) {
-    res.status = 503;
-    res.set_header("Retry-After", "Fri, 31 Dec 9999 23:59:59 GMT");
-    res.set_content("<html>maintenance</html>", "text/html");
-  });
-  server.handle("GET", "/manifest", [](const httplib::Request&, httplib::Response& res) {
-    res.status = 503;
-    res.set_header("Retry-After", "5");
-  });
-  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
-  Device device{.platform = "linux", .platformVersion = "6", .binaryVersion = "1",
-                .deviceId = "d", .snapshot = std::nullopt, .build = std::nullopt};
-  auto check = client->checkForUpdate(CheckRequest(device, false, "down", "production"), {}, {});
-  ASSERT_FALSE(check.has_value());
-  const auto* down = check.error().get<NetworkClientError>();
-  ASSERT_NE(down, nullptr) << check.error().localizedDescription();
-  ASSERT_TRUE(std::holds_alternative<NetworkClientError::InvalidResponse>(down->value()));
-  EXPECT_EQ(down->retryAfter(), kLongestRetryAfter);
-  auto manifest = client->fetchManifest(server.url("/manifest"), {}, {});
-  ASSERT_FALSE(manifest.has_value());
-  EXPECT_EQ(manifest.error().get<NetworkClientError>()->retryAfter(), seconds(5));
-
-  using Reason = SyncError::Reason;
-  auto atCheck = makeSyncError("down", SyncError::FailStep::check, Reason::networkError(*down));
-  EXPECT_EQ(atCheck.retryAfter(), kLongestRetryAfter);
-  // One file of a file-by-file download: the sync's error inside a network error.
-  auto inFile = makeSyncError(
-      "down", SyncError::FailStep::download,
-      Reason::networkError(NetworkClientError::networkError(Error(atCheck))));
-  EXPECT_EQ(inFile.retryAfter(), kLongestRetryAfter);
-  auto metadata = makeSyncError("down", SyncError::FailStep::check, Reason::metadataError("x"));
-  EXPECT_EQ(metadata.retryAfter(), std::nullopt);
-}
-
 }  // namespace
 }  // namespace qelvo

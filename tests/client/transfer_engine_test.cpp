@@ -93,42 +93,6 @@ TEST(TransferEngine, RequestsOneAfterAnotherShareOneConnection) {
   EXPECT_EQ(server.connectionCount(), 1u);
 }
 
-TEST(TransferEngine, AStoppedCallReturnsPromptlyAndAStopAlreadyRequestedSendsNothing) {
-  LoopbackServer server;
-  stallRequests(server, "POST", "/apps/.*");
-  stallRequests(server, "GET", "/slow");
-  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
-
-  std::stop_source checkStop;
-  std::stop_source fetchStop;
-  auto check = std::async(std::launch::async, [&] {
-    Device device{"ios", "1", "1.0", "id", std::nullopt, std::nullopt};
-    return client->checkForUpdate(CheckRequest(device, false, "abc", "p"), checkStop.get_token(), {});
-  });
-  auto fetch = std::async(std::launch::async, [&] {
-    return client->fetchManifest(server.url("/slow"), fetchStop.get_token(), {});
-  });
-  ASSERT_TRUE(test::eventually([&] { return server.requestCount() == 2; }));
-
-  auto start = Clock::now();
-  checkStop.request_stop();
-  fetchStop.request_stop();
-  auto checked = check.get();
-  auto fetched = fetch.get();
-  EXPECT_LT(Clock::now() - start, kServerDelay / 3);
-  ASSERT_FALSE(checked.has_value());
-  EXPECT_NE(checked.error().get<CancellationError>(), nullptr);
-  ASSERT_FALSE(fetched.has_value());
-  ASSERT_NE(test::networkErrorCause(fetched.error()), nullptr) << "wrapped as any transfer failure";
-  EXPECT_NE(test::networkErrorCause(fetched.error())->get<CancellationError>(), nullptr);
-
-  auto unsent = client->fetchManifest(server.url("/m"), fetchStop.get_token(), {});
-  ASSERT_FALSE(unsent.has_value());
-  ASSERT_NE(test::networkErrorCause(unsent.error()), nullptr);
-  EXPECT_NE(test::networkErrorCause(unsent.error())->get<CancellationError>(), nullptr);
-  EXPECT_EQ(server.requestCount(), 2u);
-}
-
 TEST(TransferEngine, QueuedTransfersCancelWithoutWaitingForASlotAndEndWithTheClient) {
   test::TestHost host;
   LoopbackServer server;
@@ -160,52 +124,6 @@ TEST(TransferEngine, QueuedTransfersCancelWithoutWaitingForASlotAndEndWithTheCli
   EXPECT_TRUE(isCancellation(outcomes.at(0)));
   EXPECT_EQ(server.requestCount(), 1u);
   EXPECT_TRUE(test::listFiles(host.tmp()).empty());
-}
-
-TEST(TransferEngine, AStalledTransferFailsAfterTheIdleTimeoutButASlowOneFinishes) {
-  test::TestHost host;
-  LoopbackServer server;
-  server.handle("GET", "/stall", [&server](const httplib::Request&, httplib::Response& res) {
-    res.set_chunked_content_provider("application/octet-stream",
-                                     [&server](std::size_t offset, httplib::DataSink& sink) {
-                                       if (offset == 0) return sink.write("part", 4);
-                                       server.waitForStop(kServerDelay);
-                                       return false;
-                                     });
-  });
-  // One byte every 250 ms, for longer than the idle timeout in all.
-  server.handle("GET", "/trickle", [](const httplib::Request&, httplib::Response& res) {
-    res.set_chunked_content_provider("application/octet-stream",
-                                     [](std::size_t offset, httplib::DataSink& sink) {
-                                       if (offset == 14) {
-                                         sink.done();
-                                         return true;
-                                       }
-                                       std::this_thread::sleep_for(250ms);
-                                       return sink.write("x", 1);
-                                     });
-  });
-  auto client = LiveUpdatesClient::make(server.url("/apps"), {});
-  std::string trickled;
-
-  auto start = Clock::now();
-  auto stalled = downloadFileAndWait(
-      *client, HttpRequest{.url = server.url("/stall"), .idleTimeout = 1s}, keepNothing(), {});
-  EXPECT_LT(Clock::now() - start, kServerDelay / 3);
-  auto flowing =
-      downloadFileAndWait(*client, HttpRequest{.url = server.url("/trickle"), .idleTimeout = 2s},
-                          [&](const fs::path& file) -> std::expected<void, Error> {
-                            trickled = test::readFile(file);
-                            return {};
-                          },
-                          {});
-
-  ASSERT_FALSE(stalled.has_value());
-  const auto* timeout = test::carriedTransferError(stalled.error());
-  ASSERT_NE(timeout, nullptr) << stalled.error().localizedDescription();
-  EXPECT_EQ(timeout->curlCode, CURLE_OPERATION_TIMEDOUT);
-  ASSERT_TRUE(flowing.has_value()) << flowing.error().localizedDescription();
-  EXPECT_EQ(trickled, std::string(14, 'x'));
 }
 
 TEST(TransferEngine, CertificatesAreVerifiedAgainstTheGivenAuthority) {

@@ -46,9 +46,13 @@ TEST(Url, ComposesFromEncodedPartsOnlyWhenTheyFormThatUrl) {
 
   EXPECT_EQ(Url::compose("https", "h", std::nullopt, "/x", std::nullopt)->text(), "https://h/x");
   EXPECT_EQ(Url::compose("https", "[::1]", 443, "/x", {{}})->text(), "https://[::1]:443/x");
+  // Every character a path may hold unencoded, and some that it may not.
+  const std::string allowed = "/azAZ09-._~!$&'()*+,;=:@";
+  EXPECT_EQ(Url::compose("https", "h", std::nullopt, allowed, std::nullopt)->path(), allowed);
 
   for (auto [host, path] : std::vector<std::pair<std::string, std::string>>{
-           {"h", "/a b"}, {"h", "/a#b"}, {"h", "/a%zz"}, {"h", "relative"},
+           {"h", "/a b"}, {"h", "/a#b"}, {"h", "/a%zz"}, {"h", "/a%2"}, {"h", "/a{b"},
+           {"h", "/a\"b"}, {"h", "/a|b"}, {"h", "/a^b"}, {"h", "/a`b"}, {"h", "relative"},
            {"bad host", "/"}, {"user@h", "/"}, {"h/x", "/"}, {"", "/"}}) {
     EXPECT_FALSE(Url::compose("https", host, std::nullopt, path, std::nullopt)) << host << path;
   }

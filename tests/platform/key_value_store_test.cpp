@@ -77,33 +77,6 @@ TEST(KeyValueSuite, SuiteNamesAreDataNeverPaths) {
   EXPECT_EQ(openSuite(db, "")->string("k").value(), "");
 }
 
-TEST(KeyValueSuite, DataAndTextAreKeptApartAndReplaced) {
-  TempDir dir;
-  auto suite = openSuite(dir / "Preferences" / "kv.sqlite3", "s");
-  const std::string binary("\0\xff{\"x\n", 6);
-  ASSERT_TRUE(suite->setData("d", binary));
-  ASSERT_TRUE(suite->setString("t", "text"));
-  ASSERT_TRUE(suite->setData("empty", ""));
-
-  EXPECT_EQ(suite->data("d").value(), binary);
-  EXPECT_EQ(suite->string("d").value(), std::nullopt);
-  EXPECT_EQ(suite->string("t").value(), "text");
-  EXPECT_EQ(suite->data("t").value(), std::nullopt);
-  EXPECT_EQ(suite->data("empty").value(), "");  // present, not absent
-  EXPECT_EQ(suite->data("missing").value(), std::nullopt);
-
-  ASSERT_TRUE(suite->setString("d", "now text"));
-  EXPECT_EQ(suite->data("d").value(), std::nullopt);
-  EXPECT_EQ(suite->string("d").value(), "now text");
-
-  // Once the last holder is gone the file is closed; another spelling of its path
-  // reaches the same values.
-  suite.reset();
-  auto reopened = openSuite(dir / "Preferences" / ".." / "Preferences" / "kv.sqlite3", "s");
-  EXPECT_EQ(reopened->data("empty").value(), "");
-  EXPECT_EQ(reopened->string("d").value(), "now text");
-}
-
 TEST(KeyValueSuite, ProcessesShareOneFile) {
   TempDir dir;
   auto db = dir / "kv.sqlite3";  // not opened by this process before the children run

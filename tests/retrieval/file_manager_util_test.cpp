@@ -36,40 +36,6 @@ class FileManagerUtilTest : public ::testing::Test {
   FileManagerUtil util;  // resolves the Library directory of `host`
 };
 
-TEST_F(FileManagerUtilTest, CacheRootLiesUnderLibraryAndIsNotCreatedByReadingIt) {
-  EXPECT_EQ(util.libraryDirectory(), host.library());
-  std::vector<fs::path> seen(4);
-  std::vector<std::jthread> readers;
-  for (auto& slot : seen) readers.emplace_back([&] { slot = util.liveUpdatesUrl(); });
-  readers.clear();
-  for (const auto& url : seen) EXPECT_EQ(url, host.cacheRoot());
-  EXPECT_FALSE(fs::exists(host.cacheRoot()));
-}
-
-TEST_F(FileManagerUtilTest, CreatesDirectoriesAndFindsWhateverExistsAtTheirPaths) {
-  auto nested = host.container() / "a" / "b" / "c";
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(util.createDirectory(nested), nested);
-  writeFile(nested / "keep.txt", "kept");
-  EXPECT_EQ(util.createDirectory(nested), nested);  // existing: success, contents untouched
-  EXPECT_EQ(readFile(nested / "keep.txt"), "kept");
-
-  EXPECT_EQ(util.createAppDirectory("app"), host.cacheRoot() / "app");
-  EXPECT_EQ(util.createSnapshotDirectory("app", "s1"), host.cacheRoot() / "app" / "s1");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_TRUE(fs::is_directory(host.cacheRoot() / "app" / "s1"));
-
-  EXPECT_EQ(util.appDirectory("app"), host.cacheRoot() / "app");
-  EXPECT_EQ(util.snapshotDirectory("app", "s1"), host.cacheRoot() / "app" / "s1");
-  EXPECT_EQ(util.appDirectory("other"), std::nullopt);
-  EXPECT_EQ(util.snapshotDirectory("app", "s2"), std::nullopt);
-  // A regular file at the path counts as present.
-  writeFile(host.cacheRoot() / "plain", "x");
-  writeFile(host.cacheRoot() / "app" / "s3", "x");
-  EXPECT_EQ(util.appDirectory("plain"), host.cacheRoot() / "plain");
-  EXPECT_EQ(util.snapshotDirectory("app", "s3"), host.cacheRoot() / "app" / "s3");
-}
-
 TEST_F(FileManagerUtilTest, RemovalsTakeEverythingBelowAndTolerateWhatIsGone) {
   writeFile(host.cacheRoot() / "a" / "s1" / "deep" / "file.js", "1");
   writeFile(host.cacheRoot() / "a" / "s2" / "file.js", "2");
@@ -93,31 +59,6 @@ TEST_F(FileManagerUtilTest, DirectoryHasContentsOnlyForAListableNonEmptyDirector
   writeFile(host.container() / "full" / ".hidden", "");
   EXPECT_TRUE(util.directoryHasContents(host.container() / "full"));
   EXPECT_FALSE(util.directoryHasContents(host.container() / "full" / ".hidden"));
-}
-
-TEST_F(FileManagerUtilTest, MoveItemMovesTreesButNeverReplaces) {
-  auto root = host.container();
-  writeFile(root / "stage" / "sub" / "a.txt", "a");
-  ASSERT_TRUE(util.moveItem(root / "stage", root / "moved"));
-  EXPECT_EQ(readFile(root / "moved" / "sub" / "a.txt"), "a");
-  EXPECT_FALSE(fs::exists(root / "stage"));
-
-  writeFile(root / "file.txt", "new");
-  writeFile(root / "taken.txt", "old");
-  fs::create_directories(root / "empty-dir");
-  for (const auto& destination : {root / "taken.txt", root / "empty-dir"}) {
-    FileManagerUtil::Result<void> moved;
-    auto printed = printedBy([&] { moved = util.moveItem(root / "file.txt", destination); });
-    ASSERT_FALSE(moved);
-    ASSERT_NE(moved.error().platformError(), nullptr);
-    EXPECT_EQ(moved.error().platformError()->code, EEXIST);
-    EXPECT_EQ(printed, std::vector<std::string>{moved.error().platformError()->description});
-    EXPECT_NE(printed[0].find(destination.string()), std::string::npos);
-  }
-  EXPECT_EQ(readFile(root / "file.txt"), "new");
-  EXPECT_EQ(readFile(root / "taken.txt"), "old");
-  EXPECT_TRUE(fs::is_empty(root / "empty-dir"));
-  printedBy([&] { EXPECT_FALSE(util.moveItem(root / "missing", root / "elsewhere")); });
 }
 
 TEST_F(FileManagerUtilTest, MoveItemCopiesAcrossFilesystems) {

@@ -49,31 +49,6 @@ class ZipExtractorTest : public ::testing::Test {
   test::TempDir dir;
 };
 
-TEST_F(ZipExtractorTest, ArchivePermissionsAreIgnored) {
-  auto result = extract(ZipBuilder()
-                            .file("setuid.sh", "#!/bin/sh")
-                            .withMode(S_IFREG | 04777)
-                            .directory("dir")
-                            .withMode(S_IFDIR | 0700)
-                            .file("dir/plain", "p")
-                            .withoutAttributes()
-                            .file("typed-dir", "")
-                            .withMode(S_IFDIR | 0755));
-  ASSERT_TRUE(result) << result.error().description;
-  // Whatever the umask takes away: never more than 0644 / 0755, the owner keeps access.
-  auto modeOf = [](const fs::path& item) {
-    struct stat status {};
-    EXPECT_EQ(::stat(item.c_str(), &status), 0);
-    return status.st_mode & 07777;
-  };
-  EXPECT_EQ(modeOf(destination() / "setuid.sh") & ~0644u, 0u);
-  EXPECT_EQ(modeOf(destination() / "setuid.sh") & 0600u, 0600u);
-  EXPECT_EQ(modeOf(destination() / "dir") & ~0755u, 0u);
-  EXPECT_EQ(modeOf(destination() / "dir") & 0700u, 0700u);
-  EXPECT_EQ(readFile(destination() / "dir" / "plain"), "p");
-  EXPECT_TRUE(fs::is_directory(destination() / "typed-dir"));
-}
-
 TEST_F(ZipExtractorTest, HostileNamesAndTypesAreRefusedBeforeAnythingIsWritten) {
   auto outside = (sentinel() / "evil.txt").string();
   auto okFirst = [] {

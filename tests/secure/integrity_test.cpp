@@ -92,11 +92,5 @@ TEST_F(Integrity, HrefsLeavingTheDirectoryAreNotRead) {
   EXPECT_EQ(violations[0], (Violation{relative, Violation::FileNotFound{}}));
 }
 
-TEST(RelativeHref, StripsTheDirectoryAndOneSeparator) {
-  EXPECT_EQ(relativeHref("/a/b/c/d.png", "/a/b"), "c/d.png");
-  EXPECT_EQ(relativeHref("/a/b/c/d.png", "/a/b/"), "c/d.png");
-  EXPECT_EQ(relativeHref("/x/y", "/a/b"), "/x/y") << "must not fail";
-}
-
 }  // namespace
 }  // namespace qelvo::test

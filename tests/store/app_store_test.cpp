@@ -26,27 +26,6 @@ QelWebApp appWithChannel(const std::string& id, const std::string& channel) {
   return QelWebApp{id, {Channel{channel, std::nullopt}}, {}, std::nullopt};
 }
 
-// The suite of `name` as a raw key-value suite, to look at the bytes the store wrote.
-std::shared_ptr<KeyValueSuite> rawSuite(const std::string& suiteName) {
-  return KeyValueSuite::open(metadataDatabasePath(), suiteName).value();
-}
-
-TEST_F(AppStore, SavedRecordIsTheJsonUnderItsKey) {
-  auto store = openNamedStore("kiosk");
-  auto app = appWithChannel("app-1", "production");
-  app.lastSync = Date{} + std::chrono::seconds(1'000'000'000);
-  CaptureStdout();
-  saveApp(*store, app);
-  auto read = getApp(*store, "app-1");
-  EXPECT_EQ(GetCapturedStdout(), "");
-
-  EXPECT_EQ(read, app);
-  EXPECT_TRUE(std::filesystem::exists(host_.library() / "Preferences" / "live-updates.sqlite3"));
-  EXPECT_EQ(store->suiteName(), "dev.qelvo.tests-LiveUpdates-kiosk");
-  EXPECT_EQ(rawSuite("dev.qelvo.tests-LiveUpdates-kiosk")->data("LiveUpdateApp-app-1").value(),
-            encodeApp(app).value());
-}
-
 TEST_F(AppStore, OnlyUndecodableOrUnencodableRecordsAreReportedAndTheStoredOneStays) {
   auto store = openNamedStore("kiosk");
   CaptureStdout();
@@ -70,53 +49,6 @@ TEST_F(AppStore, OnlyUndecodableOrUnencodableRecordsAreReportedAndTheStoredOneSt
   auto read = getApp(*store, "a");
   ASSERT_TRUE(read);
   EXPECT_TRUE(read->channels.contains(Channel{"production", std::nullopt}));
-}
-
-// (Names that look like paths are the key-value suite's own case: a name is only ever
-// part of a suite's name.)
-TEST_F(AppStore, SuitesAreIsolated) {
-  EXPECT_EQ(sharedSuiteName(), "dev.qelvo.tests-LiveUpdates");
-  auto a = openNamedStore("a");
-  auto b = openNamedStore("b");
-  auto empty = openNamedStore("");
-  EXPECT_EQ(empty->suiteName(), "dev.qelvo.tests-LiveUpdates-");
-  auto shared = rawSuite(sharedSuiteName());
-
-  saveApp(*a, appWithChannel("app", "from-a"));
-  EXPECT_EQ(getApp(*b, "app"), std::nullopt);
-  EXPECT_EQ(getApp(*empty, "app"), std::nullopt);
-  EXPECT_EQ(getApp(*shared, "app"), std::nullopt);
-  saveApp(*empty, appWithChannel("app", "from-empty"));
-  EXPECT_EQ(getApp(*shared, "app"), std::nullopt);
-  EXPECT_TRUE(getApp(*a, "app")->channels.contains(Channel{"from-a", std::nullopt}));
-
-  std::set<std::string> identifiers = {deviceIdentifier(*a), deviceIdentifier(*b),
-                                       deviceIdentifier(*empty), deviceIdentifier(*shared)};
-  EXPECT_EQ(identifiers.size(), 4u);
-}
-
-TEST_F(AppStore, DeviceIdentifierIsStableUntilTheSuiteIsCleared) {
-  auto store = openNamedStore("kiosk");
-  auto other = openNamedStore("other");
-  auto first = deviceIdentifier(*store);
-  EXPECT_TRUE(std::regex_match(
-      first, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
-      << first;
-  EXPECT_EQ(deviceIdentifier(*store), first);
-  EXPECT_EQ(deviceIdentifier(*openNamedStore("kiosk")), first);
-  EXPECT_EQ(store->string("LiveUpdateUUID").value(), first);
-
-  saveApp(*store, appWithChannel("app", "c"));
-  saveApp(*other, appWithChannel("app", "c"));
-  auto otherIdentifier = deviceIdentifier(*other);
-  clearSuite(*store, store->suiteName());
-  EXPECT_EQ(getApp(*store, "app"), std::nullopt);
-  EXPECT_EQ(store->string("LiveUpdateUUID").value(), std::nullopt);
-  auto second = deviceIdentifier(*store);
-  EXPECT_NE(second, first);
-  EXPECT_EQ(deviceIdentifier(*store), second);
-  EXPECT_TRUE(getApp(*other, "app"));  // another suite is untouched
-  EXPECT_EQ(deviceIdentifier(*other), otherIdentifier);
 }
 
 TEST_F(AppStore, RacingFirstReadsAgreeOnOneDeviceIdentifier) {

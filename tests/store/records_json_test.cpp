@@ -33,23 +33,6 @@ TEST(RecordsJson, AppEncodesToTheStoredFormAndDecodesBack) {
   EXPECT_EQ(encodeApp(decoded).value(), text);
 }
 
-TEST(RecordsJson, AbsentOptionalsAreLeftOutAndInvalidUtf8IsNotEncoded) {
-  QelWebApp app{"app", {Channel{"production", std::nullopt}}, {}, std::nullopt};
-  auto text = encodeApp(app).value();
-  EXPECT_EQ(text, R"({"id":"app","channels":[{"id":"production"}],"snapshots":[]})");
-  EXPECT_EQ(encodeApp(decodeApp(text).value()).value(), text);
-  EXPECT_FALSE(encodeApp(QelWebApp{"app", {Channel{"\xff", std::nullopt}}, {}, std::nullopt}));
-}
-
-TEST(RecordsJson, DuplicateIdsCollapseIntoOneElement) {
-  auto decoded = decodeApp(R"({"id":"a","snapshots":[],"channels":[
-      {"id":"c","current_snapshot":{"id":"s","build_id":"b","binary_version":"1","last_used":5}},
-      {"id":"c"}]})");
-  ASSERT_TRUE(decoded) << decoded.error().description;
-  ASSERT_EQ(decoded->channels.size(), 1u);
-  EXPECT_TRUE(decoded->channels.begin()->currentSnapshot);  // the first one of the id
-}
-
 TEST(RecordsJson, DecodingIsStrictAndSaysWhere) {
   const std::string snapshot = R"({"id":"s","build_id":"b","binary_version":"1","last_used":0})";
   struct Case {
@@ -80,24 +63,6 @@ TEST(RecordsJson, DecodingIsStrictAndSaysWhere) {
     EXPECT_FALSE(decoded.error().description.empty()) << c.json;
   }
   EXPECT_TRUE(decodeApp(R"({"id":"a","channels":[],"snapshots":[],"extra":1})"));
-}
-
-TEST(RecordsJson, DatesKeepMicrosecondsAndRejectNonsense) {
-  EXPECT_EQ(referenceSeconds(kReference), 0.0);
-  EXPECT_EQ(referenceSeconds(kReference + days(1)), 86400.0);
-  EXPECT_EQ(referenceSeconds(kReference - seconds(1)), -1.0);
-
-  Date now = time_point_cast<microseconds>(system_clock::now());
-  EXPECT_EQ(dateFromReferenceSeconds(referenceSeconds(now)), now);
-  Date withNanoseconds = now + nanoseconds(400);
-  EXPECT_EQ(dateFromReferenceSeconds(referenceSeconds(withNanoseconds)), now);
-  Date beforeReference = kReference - microseconds(1'500'001);
-  EXPECT_EQ(dateFromReferenceSeconds(referenceSeconds(beforeReference)), beforeReference);
-
-  EXPECT_EQ(dateFromReferenceSeconds(std::numeric_limits<double>::infinity()), std::nullopt);
-  EXPECT_EQ(dateFromReferenceSeconds(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
-  EXPECT_EQ(dateFromReferenceSeconds(1e300), std::nullopt);
-  EXPECT_EQ(dateFromReferenceSeconds(-1e300), std::nullopt);
 }
 
 }  // namespace

@@ -16,12 +16,9 @@ class TestHost {
   std::filesystem::path library() const { return dir_.path() / "Library"; }
   std::filesystem::path tmp() const { return dir_.path() / "tmp"; }
   std::filesystem::path cacheRoot() const { return library() / "qelvo_apps"; }
-  // Changes the host binary version that later device descriptions report.
-  void setVersion(std::string version);
 
  private:
   TempDir dir_;
-  std::string bundleId_;
 };
 
 }  // namespace qelvo::test

@@ -22,11 +22,6 @@ class DifferentialSync : public SyncTest {
     publish(id, files, build);
     return manager_->sync("app").get();
   }
-  // The copy of `files` and their manifest that the host ships in its binary.
-  void ship(const Files& files) {
-    for (const auto& [href, content] : withManifestFile(files)) writeFile(shipped_ / href, content);
-  }
-  TempDir shipped_;
 };
 
 std::vector<std::string> hrefsOf(const Files& files) {
@@ -55,34 +50,6 @@ TEST_F(DifferentialSync, OnlyNewAndChangedFilesAreTransferred) {
   EXPECT_EQ(transferred("snap-3"),
             (std::vector<std::string>{"a/b/c.js", "index.html", "x/y/z/new.js"}));
   expectCurrent("snap-3", withManifestFile(next));
-}
-
-TEST_F(DifferentialSync, AManifestUrlWithoutAHostDownloadsNothing) {
-  const auto files = bundle("v1");
-  ship(files);
-  auto inner = server_.client();
-  auto hostless = std::make_shared<LiveUpdatesClient>(*inner);
-  hostless->fetchManifest = [inner](const Url& url, std::stop_token stop,
-                                    const ExchangeLimits& limits) {
-    auto fetched = inner->fetchManifest(url, std::move(stop), limits);
-    if (fetched) fetched->url = *Url::parse("file:///m.json");
-    return fetched;
-  };
-  auto manager = makeTestManager(hostless, "hostless");
-  manager->add(LiveUpdate("app", "production", false, Strategy::differential), shipped_.path());
-  auto next = files;
-  next["index.html"] = "<html>changed</html>";
-  next["new.js"] = "new";
-  publish("snap-2", next);
-
-  auto result = manager->sync("app").get();
-  EXPECT_EQ(result.source, SyncResult::Source(SyncResult::Download{}));
-  EXPECT_TRUE(transferred("snap-2").empty());
-  auto copied = files;
-  copied.erase("index.html");
-  copied[kManifestFile] = manifestOf(next);
-  EXPECT_EQ(filesIn(snapshotDir("snap-2")), copied) << "the copied files and the new manifest";
-  EXPECT_TRUE(leftInTmp().empty());
 }
 
 // Without a previous snapshot, or with one whose manifest is missing or unusable, every
@@ -124,24 +91,53 @@ TEST_F(DifferentialSync, WithoutAUsablePreviousManifestEveryFileIsDownloaded) {
   }
 }
 
-TEST_F(DifferentialSync, TheHostsShippedCopyServesAsThePreviousSnapshot) {
-  const auto files = bundle("v1");
-  ship(files);
-  manager_->add(LiveUpdate("app", "production", false, Strategy::differential), shipped_.path());
-  auto next = files;
-  next["a/b/c.js"] = "nested v2";
+// Each of `starts` begins a line of `output`, in this order (other lines may come between).
+void expectLinesInOrder(std::string output, const std::vector<std::string>& starts) {
+  output.insert(0, "\n");
+  std::size_t at = 0;
+  for (const auto& start : starts) {
+    at = output.find("\nLiveUpdateManager - " + start, at);
+    ASSERT_NE(at, std::string::npos) << "no line \"" << start << "\" in order in" << output;
+    ++at;
+  }
+}
 
-  syncTo("snap-1", next);
-  EXPECT_EQ(transferred("snap-1"), std::vector<std::string>{"a/b/c.js"});
-  expectCurrent("snap-1", withManifestFile(next));
-  EXPECT_EQ(filesIn(shipped_.path()), withManifestFile(files)) << "the shipped copy is only read";
-
-  auto later = next;
-  later["index.html"] = "<html>v3</html>";
-  syncTo("snap-2", later);
-  EXPECT_EQ(transferred("snap-2"), std::vector<std::string>{"index.html"})
-      << "the current snapshot, not the shipped copy, is compared";
-  expectCurrent("snap-2", withManifestFile(later));
+// A first sync downloads every file, the next copies what it can, and an offered snapshot
+// still in the cache is applied from there: each logs its steps in the order it takes them.
+TEST_F(DifferentialSync, EachPathLogsItsStepsInOrder) {
+  auto logging = makeTestManager(server_.client(), "logging", true);
+  logging->add(LiveUpdate("app", "production", false, Strategy::differential));
+  auto next = bundle("v1");
+  next["index.html"] = "<html>v2</html>";
+  struct Case {
+    std::string id;
+    Files files;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Case> cases = {
+      {"snap-1", bundle("v1"),
+       {"Snapshot not present in cache for app. Downloading snapshot snap-1...",
+        "Existing manifest not found, performing full download", "Download file href index.html from http://",
+        "Writing manifest to snapshot directory", "Moving snapshot directory to file://",
+        "Time to full download ", "Total time to sync app app - "}},
+      {"snap-2", next,
+       {"Snapshot not present in cache for app. Downloading snapshot snap-2...",
+        "Manifest for snapshot snap-2 fetched.", "Download file href index.html from http://",
+        "Total time to download new differential files ",
+        "Copying unchanged files to new snapshot directory", "Copying a/b/c.js",
+        "Completed copying unchanged files to new snapshot directory in ",
+        "Writing manifest to snapshot directory", "Copied differential update to live update directory",
+        "Total time to differential update ", "Total time to sync app app - "}},
+      {"snap-1", bundle("v1"),
+       {"Snapshot present in cache for app app. Applying snapshot snap-1 from cache...",
+        "Total time to sync app app - "}},
+  };
+  for (const auto& c : cases) {
+    publish(c.id, c.files);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(logging->sync("app").get().id(), c.id);
+    expectLinesInOrder(testing::internal::GetCapturedStdout(), c.lines);
+  }
 }
 
 TEST_F(DifferentialSync, OneFailingFileStopsTheOthersAndRemovesStaging) {
@@ -226,13 +222,6 @@ TEST_F(DifferentialSync, HrefsAreResolvedInsideTheBundle) {
     EXPECT_EQ(request.path.find("%2E"), std::string::npos) << request.path;
     EXPECT_EQ(request.path.find("/./"), std::string::npos) << request.path;
   }
-}
-
-TEST_F(DifferentialSync, AnEmptyBundleStillGetsItsManifest) {
-  syncTo("snap-1", {});
-  expectCurrent("snap-1", withManifestFile({}));
-  syncTo("snap-2", {});
-  expectCurrent("snap-2", withManifestFile({}));
 }
 
 TEST_F(DifferentialSync, FailuresAfterTheDownloadsRemoveStaging) {

@@ -110,37 +110,6 @@ TEST_F(LaunchGuard, UnconfirmedLaunchesRollBackAtTheBoundButOneInterruptionIsFor
   EXPECT_EQ(state().failedSnapshots.size(), 1u);
 }
 
-TEST_F(LaunchGuard, OnlyTheLatestAttemptCanBeConfirmed) {
-  syncTo("s1", 1);
-  auto old = manager_->beginLaunch("app");
-  syncTo("s2", 2);  // applied while the s1 page is still loading; the host reloads
-  auto current = manager_->beginLaunch("app");
-  EXPECT_EQ(current.snapshotId, "s2");
-
-  // The old page's late "ready" is not credited to s2, nor is an unknown id.
-  EXPECT_FALSE(manager_->confirmLaunch("app", old.id));
-  EXPECT_FALSE(manager_->confirmLaunch("app", "not-an-attempt"));
-  EXPECT_FALSE(manager_->confirmLaunch("other-app", current.id));
-  auto after = state();
-  EXPECT_EQ(after.confirmedSnapshot, std::nullopt);
-  EXPECT_EQ(after.lastAttempt->id, current.id);
-  EXPECT_EQ(after.lastAttempt->status, LaunchState::Status::started);
-
-  // Nor did it reset the count of s2's unconfirmed launches; with nothing confirmed,
-  // the rollback goes to the embedded copy.
-  manager_->beginLaunch("app");
-  manager_->beginLaunch("app");
-  auto embedded = manager_->beginLaunch("app");
-  EXPECT_EQ(embedded.rolledBackFrom, "s2");
-  EXPECT_EQ(embedded.snapshotId, std::nullopt);
-  EXPECT_EQ(embedded.directory, std::nullopt);
-  EXPECT_EQ(manager_->latestAppDirectory("app"), std::nullopt);
-  EXPECT_FALSE(manager_->confirmLaunch("app", current.id));
-  EXPECT_TRUE(manager_->confirmLaunch("app", embedded.id));
-  EXPECT_TRUE(manager_->confirmLaunch("app", embedded.id)) << "confirmed before";
-  EXPECT_EQ(state().confirmedSnapshot, std::nullopt);
-}
-
 TEST_F(LaunchGuard, ALaunchReportedBadRollsBackAtOnce) {
   confirmS1ThenSyncS2();
   auto attempt = manager_->beginLaunch("app");

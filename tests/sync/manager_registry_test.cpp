@@ -16,17 +16,6 @@ using namespace std::chrono_literals;
 const Date kEarly = Date{} + 1000h;
 const Date kLate = Date{} + 2000h;
 
-TEST(SharedManager, IsOneObjectWithDefaults) {
-  TestHost host;
-  std::vector<LiveUpdateManager*> seen(8);
-  std::vector<std::thread> threads;
-  for (auto& slot : seen) threads.emplace_back([&slot] { slot = LiveUpdateManager::shared().get(); });
-  for (auto& t : threads) t.join();
-  for (auto* manager : seen) EXPECT_EQ(manager, seen.front());
-  EXPECT_EQ(LiveUpdateManager::shared()->maxVersions(), 3);
-  EXPECT_TRUE(LiveUpdateManager::shared()->loggingEnabled());
-}
-
 TEST(ManagerConstruction, NeedsHostIdentity) {
   configureHost({.bundleIdentifier = "", .shortVersionString = "1.0", .containerRoot = std::nullopt});
   try {
@@ -60,41 +49,6 @@ TEST(NamedManager, KeepsItsOwnRecordsAndSettings) {
   auto again = std::make_shared<TestManager>("first", 5, false);
   EXPECT_TRUE(again->record("app"));
   EXPECT_TRUE(again->apps().empty()) << "registrations live in memory only";
-}
-
-TEST(Add, RegistersCreatesDirectoryAndKeepsCacheOnlyForDifferential) {
-  TestHost host;
-  auto manager = makeTestManager();
-  manager->add(LiveUpdate("zipped", "production", false, Strategy::zip), host.container() / "shipped");
-  manager->add(LiveUpdate("diffed", "production", false, Strategy::differential),
-               host.container() / "shipped");
-  EXPECT_FALSE(manager->existingCaches().get("zipped"));
-  EXPECT_EQ(manager->existingCaches().get("diffed"), host.container() / "shipped");
-  EXPECT_TRUE(std::filesystem::is_directory(host.cacheRoot() / "zipped"));
-  EXPECT_TRUE(std::filesystem::is_directory(host.cacheRoot() / "diffed"));
-  EXPECT_EQ(manager->apps().size(), 2u);
-  EXPECT_FALSE(manager->lastSync("zipped"));
-  EXPECT_FALSE(manager->latestAppDirectory("zipped"));
-
-  // Re-adding without a cache URL forgets the earlier one.
-  manager->add(LiveUpdate("diffed", "production", false, Strategy::differential));
-  EXPECT_FALSE(manager->existingCaches().get("diffed"));
-}
-
-TEST(Add, SameAppWithAnotherChannelFollowsTheNewChannel) {
-  TestHost host;
-  auto manager = makeTestManager();
-  manager->add(LiveUpdate("app", "production", false, Strategy::zip));
-  putSnapshot(*manager, host.cacheRoot(), "app", "snap-prod", "1.0.0", kEarly, "production");
-  putSnapshot(*manager, host.cacheRoot(), "app", "snap-beta", "1.0.0", kEarly, "beta");
-  EXPECT_EQ(manager->latestAppDirectory("app"), host.cacheRoot() / "app" / "snap-prod");
-
-  manager->add(LiveUpdate("app", "beta", false, Strategy::zip));
-  EXPECT_EQ(manager->apps().at("app").channel, "beta");
-  auto record = manager->record("app");
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->channels.size(), 2u);
-  EXPECT_EQ(manager->latestAppDirectory("app"), host.cacheRoot() / "app" / "snap-beta");
 }
 
 // A list stops at its first refusal, keeping the apps before it.
@@ -135,42 +89,6 @@ TEST(LastSync, IsTheLatestOfRegisteredApps) {
   EXPECT_EQ(manager->lastSync(LiveUpdate("b", "p", false, Strategy::zip)), kLate);
   EXPECT_EQ(manager->lastSync("unregistered"), kLate + 1h);
   EXPECT_EQ(manager->lastSync(), kLate);
-}
-
-TEST(LatestAppDirectory, NeedsRegistrationRecordChannelAndFiles) {
-  TestHost host;
-  auto manager = makeTestManager();
-  putSnapshot(*manager, host.cacheRoot(), "app", "snap", "1.0.0", kEarly, "production");
-  EXPECT_FALSE(manager->latestAppDirectory("app")) << "not registered";
-
-  manager->add(LiveUpdate("app", "production", false, Strategy::zip));
-  EXPECT_EQ(manager->latestAppDirectory("app"), host.cacheRoot() / "app" / "snap");
-
-  std::filesystem::remove_all(host.cacheRoot() / "app" / "snap");
-  EXPECT_FALSE(manager->latestAppDirectory("app"));
-  auto record = manager->record("app");
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->channels.begin()->currentSnapshot->id, "snap") << "only reads";
-}
-
-TEST(Reset, RetainingCacheKeepsFilesAndReRegisters) {
-  TestHost host;
-  auto manager = makeTestManager();
-  manager->add(LiveUpdate("app", "production", false, Strategy::zip));
-  putSnapshot(*manager, host.cacheRoot(), "app", "snap", "1.0.0", kEarly, "production");
-  auto record = *manager->record("app");
-  record.lastSync = kEarly;
-  manager->store(record);
-
-  manager->reset(true);
-  EXPECT_EQ(readFile(host.cacheRoot() / "app" / "snap" / "index.html"), "<html>snap</html>");
-  record = *manager->record("app");
-  ASSERT_EQ(record.channels.size(), 1u);
-  EXPECT_EQ(record.channels.begin()->id, "production");
-  EXPECT_FALSE(record.channels.begin()->currentSnapshot);
-  EXPECT_TRUE(record.snapshots.empty());
-  EXPECT_FALSE(record.lastSync);
-  EXPECT_FALSE(manager->latestAppDirectory("app"));
 }
 
 TEST(Reset, RemovesOnlyWhatItsOwnRecordsNameAndLeavesOtherManagersIntact) {

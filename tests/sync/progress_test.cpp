@@ -71,17 +71,5 @@ TEST_F(SyncProgressTest, DifferentialSyncCountsFilesDownloadedAndCopied) {
   EXPECT_EQ(phases().back(), Phase::done);
 }
 
-TEST_F(SyncProgressTest, FailuresEndWithDoneAndNoHandlerMeansNoReports) {
-  manager_->add(LiveUpdate("app", "production", false, Strategy::zip));
-  server_.offer("app", "s1", 1, std::nullopt);
-  EXPECT_THROW(manager_->sync("app").get(), SyncError);
-  EXPECT_EQ(phases(), (std::vector<Phase>{Phase::check, Phase::done}));
-
-  manager_->setProgressHandler(nullptr);
-  auto before = reports_.size();
-  EXPECT_THROW(manager_->sync("app").get(), SyncError);
-  EXPECT_EQ(reports_.size(), before);
-}
-
 }  // namespace
 }  // namespace qelvo::test

@@ -68,21 +68,6 @@ TEST_F(SyncOrchestration, ConcurrentRequestsJoinOneSync) {
   EXPECT_EQ(server_.checkCount("app"), 2u) << "a finished sync is not reused";
 }
 
-TEST_F(SyncOrchestration, ListsReportInOrderOfCompletion) {
-  addCached("slow", 2s);
-  addCached("fast");
-  auto outcome = manager_->sync(std::vector<std::string>{"slow", "fast", "stranger"}).get();
-  ASSERT_EQ(outcome.results.size(), 2u);
-  EXPECT_EQ(outcome.results[0].appId(), "fast");
-  EXPECT_EQ(outcome.results[1].appId(), "slow");
-  ASSERT_EQ(outcome.errors.size(), 1u);
-  EXPECT_EQ(outcome.errors[0].appId, "stranger");
-  EXPECT_EQ(outcome.errors[0].failStep, FailStep::check);
-  EXPECT_EQ(metadataText(outcome.errors[0]),
-            "Application stranger has not been registered with LiveUpdateManager");
-  EXPECT_EQ(server_.checkCount("stranger"), 0u);
-}
-
 TEST_F(SyncOrchestration, CallbackListsCallEveryAppThenCompleteOnWorkerThreads) {
   addCached("a");
   addCached("b");
@@ -145,27 +130,6 @@ TEST_F(SyncOrchestration, CancellationStopsTheSyncInEveryForm) {
   auto listed = list.get();
   ASSERT_EQ(listed.errors.size(), 1u);
   EXPECT_EQ(metadataText(listed.errors[0]), "Unable to determine the error - The operation was cancelled.");
-}
-
-TEST_F(SyncOrchestration, TransferFailuresOfTheCheckPassUnchanged) {
-  addCached("app");
-  auto unreachable = makeTestManager(
-      LiveUpdatesClient::make(*Url::parse("http://127.0.0.1:9/apps"), {}), "unreachable");
-  unreachable->add(LiveUpdate("app", "production", false, Strategy::zip));
-  EXPECT_THROW(unreachable->sync("app").get(), TransferError);
-  auto listed = unreachable->sync(std::vector<std::string>{"app"}).get();
-  ASSERT_EQ(listed.errors.size(), 1u);
-  EXPECT_EQ(metadataText(listed.errors[0]).rfind("Unable to determine the error - ", 0), 0u);
-}
-
-TEST_F(SyncOrchestration, AddWithSyncOnAddStartsOneSync) {
-  server_.offerNothing("app");
-  manager_->add(LiveUpdate("app", "production", false, Strategy::zip));
-  EXPECT_EQ(server_.checkCount("app"), 0u);
-  manager_->add(LiveUpdate("app", "production", true, Strategy::zip));
-  for (int i = 0; i < 500 && server_.checkCount("app") == 0; ++i) std::this_thread::sleep_for(10ms);
-  while (manager_->operationMap().get("app")) std::this_thread::sleep_for(1ms);
-  EXPECT_EQ(server_.checkCount("app"), 1u);
 }
 
 TEST_F(SyncOrchestration, ARunningSyncKeepsAReleasedManagerAlive) {

@@ -71,18 +71,6 @@ TEST_F(SyncThreads, ThrowingAndEmptyCallbacksAreLoggedAndTheProcessGoesOn) {
   EXPECT_NO_THROW(manager_->sync("app").get());
 }
 
-TEST_F(SyncThreads, EachCallersCallbackRunsWithoutWaitingForAnothers) {
-  std::promise<void> secondRan;
-  std::promise<bool> firstSawSecond;
-  // The first callback waits for the second one: with both on one thread, one after the
-  // other, it would wait in vain.
-  manager_->sync("app", [&](Outcome) {
-    firstSawSecond.set_value(secondRan.get_future().wait_for(20s) == std::future_status::ready);
-  });
-  manager_->sync("app", [&](Outcome) { secondRan.set_value(); });
-  EXPECT_TRUE(firstSawSecond.get_future().get());
-}
-
 TEST_F(SyncThreads, ASyncWhoseThreadCannotStartFailsAndLeavesNothingRegistered) {
   manager_->setExecutor(std::make_shared<SyncExecutor>(SyncExecutor::Settings{
       .startThread = [](std::function<void()>) -> std::thread {
@@ -99,50 +87,6 @@ TEST_F(SyncThreads, ASyncWhoseThreadCannotStartFailsAndLeavesNothingRegistered) 
   auto outcome = delivered.get_future().get();  // on this thread: no other could be had
   ASSERT_FALSE(outcome);
   EXPECT_EQ(metadataText(outcome.error()), "No thread could be started to sync app");
-}
-
-TEST_F(SyncThreads, ASyncKeepsTheLimitsItStartedWith) {
-  server_.offer("app", "snap", 1,
-                server_.putZip("app", "snap", {{"index.html", std::string(4096, 'x')}}), 500ms);
-  auto sync = manager_->sync("app");
-  ASSERT_TRUE(eventually([&] { return server_.checkCount("app") == 1; }));
-  auto limits = manager_->limits();
-  limits.maxArchiveBytes = 16;  // for syncs that start from now on
-  manager_->setLimits(limits);
-  EXPECT_NO_THROW(sync.get());
-}
-
-TEST(SyncThreadOwnership, TheThreadsEndWithTheLastManager) {
-  TestHost host;
-  TestDeployServer server;
-  server.offerNothing("app");
-  // The executor's threads still inside their body; a body ends once everything its
-  // thread ran has been released. Counted here rather than in /proc, where a joined
-  // thread may linger for a moment (longer under an emulator).
-  auto running = std::make_shared<std::atomic<int>>(0);
-  const SyncExecutor::Settings settings{
-      .startThread = [running](std::function<void()> body) {
-        ++*running;
-        return std::thread([running, body = std::move(body)] {
-          body();
-          --*running;
-        });
-      }};
-  // The host that lets the manager go after its last callback joins every thread there
-  // and then: none is left to end on its own while the process exits.
-  for (int round = 0; round < 10; ++round) {
-    {
-      auto manager = makeTestManager(server.client());
-      manager->setExecutor(std::make_shared<SyncExecutor>(settings));
-      manager->add(LiveUpdate("app", "production", false, LiveUpdate::Strategy::zip));
-      manager->sync("app").get();
-      std::promise<void> called;
-      manager->sync(std::vector<std::string>{"app"}, [&] { called.set_value(); }, [](Outcome) {});
-      called.get_future().wait();
-      EXPECT_GT(running->load(), 0);
-    }
-    ASSERT_EQ(running->load(), 0) << "round " << round;
-  }
 }
 
 }  // namespace

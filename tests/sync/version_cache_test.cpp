@@ -39,7 +39,7 @@ class VersionCache : public ::testing::Test {
   }
 
   TestHost host_;
-  std::shared_ptr<TestManager> manager_ = makeTestManager();
+  std::shared_ptr<TestManager> manager_ = std::make_shared<TestManager>("tests", 3, true);
 };
 
 // Five unused snapshots and the current one, trimmed by cleanVersions (by id or by
@@ -62,10 +62,15 @@ TEST_F(VersionCache, KeepsTheNewestUnusedSnapshotsAndTheCurrentOne) {
     putHistory();
     manager_->setMaxVersions(c.maxVersions);
     EXPECT_EQ(manager_->maxVersions(), c.maxVersions) << "stored as given";
+    testing::internal::CaptureStdout();
     c.trim(*manager_);
+    const auto printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(recordedIds(*manager_, "app"), c.kept);
     for (const auto* id : {"current", "s1", "s2", "s3", "s4", "s5"}) {
       EXPECT_EQ(onDisk(id), c.kept.contains(id)) << id;
+      const auto line =
+          std::string("LiveUpdateManager - Cleanup - Removing excess app app snapshot ") + id + "\n";
+      EXPECT_EQ(printed.find(line) != std::string::npos, !c.kept.contains(id)) << printed;
     }
   }
 }

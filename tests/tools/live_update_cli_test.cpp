@@ -144,7 +144,9 @@ TEST(LiveUpdateCli, SignedReleasesAndRollbacksRoundTrip) {
   const std::vector<std::string> secure{"--quiet", "--name", "secure", "--public-key",
                                         (keys / "public.pem").string(), "--require-claims"};
   CliHost host(server.appsUrl(), secure);
-  const CliHost differential(server.appsUrl(), secure);
+  auto sharing = secure;
+  sharing.push_back("--share-unchanged");
+  const CliHost differential(server.appsUrl(), sharing);
   EXPECT_EQ(host.sync({"kiosk:production"}).at(0)["snapshot"], "v2");
   EXPECT_EQ(differential.sync({"kiosk:production:differential"}).at(0)["snapshot"], "v2");
 
@@ -158,6 +160,12 @@ TEST(LiveUpdateCli, SignedReleasesAndRollbacksRoundTrip) {
   auto back = host.sync({"kiosk:production"});
   EXPECT_EQ(back[0]["snapshot"], release);
   expectSynced(back[0], kVersion1);
+  // Files the release did not change are the files of the snapshot before it.
+  auto shared = differential.sync({"kiosk:production:differential"});
+  expectSynced(shared[0], kVersion1);
+  const std::filesystem::path directory = shared[0]["directory"].get<std::string>();
+  EXPECT_EQ(std::filesystem::hard_link_count(directory / "index.html"), 2u);
+  EXPECT_EQ(std::filesystem::hard_link_count(directory / "js/app.js"), 1u);
 }
 
 TEST(LiveUpdateCli, ExitCodesForBadUsageAndNothingToReport) {

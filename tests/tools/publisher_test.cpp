@@ -163,25 +163,6 @@ TEST_F(Publisher, PatchesChangedFilesAgainstTheNewestSnapshotsWhenTheySaveEnough
   EXPECT_EQ(own.error().substr(0, 41), ".patches is where the publisher keeps pat");
 }
 
-TEST_F(Publisher, BuildNumbersFollowTheHighestIdsAreFreshUuidsAndTheSameFilesGiveOneArchive) {
-  auto files = source(kFiles);
-  auto first = publish({.app = "shop", .source = files});
-  std::filesystem::last_write_time(
-      files / "index.html", std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
-  auto second = publish({.app = "shop", .source = files});
-  auto given = publish({.app = "shop", .build = 40});
-  auto next = publish({.app = "shop"});
-  ASSERT_TRUE(first && second && given && next);
-  EXPECT_EQ(first->record.build, 1);
-  EXPECT_EQ(second->record.build, 2);
-  EXPECT_EQ(next->record.build, 41);
-  const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
-  EXPECT_TRUE(std::regex_match(first->record.id, uuid)) << first->record.id;
-  EXPECT_NE(first->record.id, second->record.id);
-  EXPECT_EQ(readFile(root_.snapshotDirectory("shop", first->record.id) / "bundle.zip"),
-            readFile(root_.snapshotDirectory("shop", second->record.id) / "bundle.zip"));
-}
-
 TEST_F(Publisher, RefusesBadInputAndLeavesTheRootAsItWas) {
   ASSERT_TRUE(publish({.app = "shop", .snapshotId = "v1", .channel = "production"}));
   auto withLink = source(kFiles);
@@ -313,7 +294,7 @@ TEST(PublishTool, ExitCodesAndRefusals) {
   auto run = runTool(QELVO_PUBLISH_TOOL,
                      {"publish", "--root", root, "--app", "shop", "--channel", "production",
                       "--build", "7", "--key", (keys / "key.pem").string(), "--binary-version",
-                      "2.0.0", src});
+                      "2.0.0", "--expires-in", "1", "--patch-from-last", "16", src});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   auto record = DeployRoot(root).readSnapshot("shop", nlohmann::json::parse(run.out)["snapshot"]);
   ASSERT_TRUE(record);
@@ -334,6 +315,10 @@ TEST(PublishTool, ExitCodesAndRefusals) {
       {"publish", "--root", root, "--app", "shop", "--build", "x", src},
       {"publish", "--root", root, "--app", "shop", "--to", "v1", src},
       {"publish", "--root", root, "--app", "shop", "--rollout", "5", src},  // no channel
+      on("publish", {"--expires-in", "0", src}),
+      on("publish", {"--expires-in", "x", src}),
+      on("publish", {"--patch-from-last", "-1", src}),
+      on("publish", {"--patch-from-last", "17", src}),
       {"rollback", "--root", root, "--app", "shop"},
       {"promote", "--root", root, "--app", "shop"},
       on("rollout", {}),
